@@ -1,0 +1,89 @@
+#include "launcher/installed_product.h"
+
+#include "launcher/version.h"
+#include "resources/resource_ids.h"
+
+namespace tessaro {
+
+std::string TextOfRegistryValue(std::string_view bytes) {
+  return std::string(bytes.substr(0, bytes.find('\0')));
+}
+
+std::string FormatMessageArgument(std::string_view format, std::string_view argument) {
+  std::string text;
+  for (std::size_t i = 0; i < format.size(); ++i) {
+    if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == 's') {
+      text += argument;
+      ++i;
+    } else if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == '%') {
+      text += '%';
+      ++i;
+    } else {
+      text += format[i];
+    }
+  }
+  return text;
+}
+
+std::string BuildUninstallCommandLine(std::string_view systemDirectory,
+                                      std::string_view productCode) {
+  // Quoted, so that a system directory with a space can never start another program.
+  std::string commandLine = "\"";
+  commandLine += systemDirectory;
+  commandLine += "\\msiexec.exe\" /x ";
+  commandLine += productCode;
+  commandLine += " /qb! ID_STATE=Remove";
+  return commandLine;
+}
+
+bool CheckInstalledProduct(SystemInterface& system) {
+  ProductInfo info;
+  std::string installLocation;
+  bool proceed = true;
+
+  if (!ReadPackageInfo(system, info)) return false;
+
+  const UninstallValues values =
+      system.ReadUninstallValues(std::string(kUninstallKeyPrefix) + info.productCode);
+  if (values.keyOpened) {
+    if (values.displayVersion) {
+      info.installedVersion = TextOfRegistryValue(*values.displayVersion);
+      if (VersionsDiffer(info.packageVersion, info.installedVersion)) proceed = false;
+    }
+    if (values.installLocation) installLocation = TextOfRegistryValue(*values.installLocation);
+  }
+  if (proceed) return true;
+
+  if (!ConfirmUninstall(system, info)) return false;
+  if (!installLocation.empty() && IsProductInUse(system, installLocation)) return false;
+  return UninstallProduct(system, info);
+}
+
+bool ConfirmUninstall(SystemInterface& system, const ProductInfo& info) {
+  const std::string text =
+      FormatMessageArgument(system.LoadMessageText(IDS_ALREADY_INSTALLED), info.installedVersion);
+  return system.ShowMessageBox(text, kMbOkCancel | kMbIconInformation) == kIdOk;
+}
+
+bool IsProductInUse(SystemInterface& system, const std::string& installLocation) {
+  // No separator is inserted: a location without its closing backslash names a file beside
+  // the folder, which normally does not exist, and then there is nothing to test.
+  const std::string executable = installLocation + kProductExecutable;
+  // A loop, not recursion: a user may press Retry any number of times.
+  for (;;) {
+    if (!system.FileExists(executable)) return false;
+    if (system.CanOpenForWriting(executable)) return false;
+    if (ShowMessageBox(system, IDS_PRODUCT_IN_USE, kMbRetryCancel | kMbIconError) != kIdRetry) {
+      return true;
+    }
+  }
+}
+
+bool UninstallProduct(SystemInterface& system, const ProductInfo& info) {
+  if (info.packageVersion.empty()) return true;
+  std::string systemDirectory;
+  if (!system.SystemDirectory(systemDirectory)) return true;
+  return system.RunAndWait(BuildUninstallCommandLine(systemDirectory, info.productCode));
+}
+
+}  // namespace tessaro

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "launcher/package_info.h"
+#include "launcher/system_interface.h"
+
+namespace tessaro {
+
+inline constexpr char kUninstallKeyPrefix[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+inline constexpr char kProductExecutable[] = "Tessaro.exe";
+
+// A registry value taken as text: it ends at its first NUL or at the end of the bytes returned,
+// whatever the value's type.
+std::string TextOfRegistryValue(std::string_view bytes);
+
+// A printf-style message with one "%s": each "%s" becomes `argument` and "%%" a single "%".
+// The argument is never read as a format, so a version holding "%" is shown as it is.
+std::string FormatMessageArgument(std::string_view format, std::string_view argument);
+
+// "<system dir>\msiexec.exe" /x <productCode> /qb! ID_STATE=Remove
+std::string BuildUninstallCommandLine(std::string_view systemDirectory,
+                                      std::string_view productCode);
+
+// Returns true to go on with the installer, false to stop the launcher.
+bool CheckInstalledProduct(SystemInterface& system);
+bool ConfirmUninstall(SystemInterface& system, const ProductInfo& info);
+bool IsProductInUse(SystemInterface& system, const std::string& installLocation);
+bool UninstallProduct(SystemInterface& system, const ProductInfo& info);
+
+}  // namespace tessaro

@@ -1,0 +1,66 @@
+#include "launcher/package_info.h"
+
+#include "launcher/launch_sequence.h"
+#include "resources/resource_ids.h"
+
+namespace tessaro {
+namespace {
+
+constexpr char kCtrlZ = '\x1a';
+// Enough raw bytes for any 259-byte text line: only a CR LF pair shrinks, and it ends the line.
+constexpr std::size_t kRawReadBytes = 2 * kMaxLineBytes;
+
+}  // namespace
+
+std::optional<std::string> FirstLineInTextMode(std::string_view rawBytes) {
+  std::string line;
+  for (std::size_t i = 0; i < rawBytes.size() && line.size() < kMaxLineBytes; ++i) {
+    const char c = rawBytes[i];
+    if (c == kCtrlZ) break;
+    if (c == '\r' && i + 1 < rawBytes.size() && rawBytes[i + 1] == '\n') {
+      line += '\n';
+      break;
+    }
+    line += c;
+    if (c == '\n') break;
+  }
+  if (line.empty()) return std::nullopt;
+  return line;
+}
+
+void CutPackageLine(std::string_view line, const LeadByteTable& leadBytes, std::string& productCode,
+                    std::string& packageVersion) {
+  // The line lives on as a C string: a NUL byte inside it ends it.
+  line = line.substr(0, line.find('\0'));
+
+  std::size_t comma = 0;
+  while (comma < line.size() && line[comma] != ',') {
+    const bool doubleByte =
+        leadBytes[static_cast<unsigned char>(line[comma])] && comma + 1 < line.size();
+    comma += doubleByte ? 2 : 1;
+  }
+  productCode.assign(line.substr(0, comma));
+
+  constexpr std::size_t kVersionOffset = 39;
+  std::string_view version = line.size() > kVersionOffset ? line.substr(kVersionOffset) : "";
+  const std::size_t last = version.find_last_not_of(" \t\n\v\f\r");
+  packageVersion.assign(last == std::string_view::npos ? "" : version.substr(0, last + 1));
+}
+
+bool ReadPackageInfo(SystemInterface& system, ProductInfo& info) {
+  std::string directory;
+  if (!GetModuleDirectory(system, directory)) return false;
+
+  std::string raw;
+  if (!system.ReadFileStart(directory + kPackageInfoFileName, kRawReadBytes, raw)) {
+    ShowMessageBox(system, IDS_INFO_OPEN_FAILED, kMbOk | kMbIconError);
+    return false;
+  }
+  const std::optional<std::string> line = FirstLineInTextMode(raw);
+  if (!line) return false;
+
+  CutPackageLine(*line, system.AnsiLeadBytes(), info.productCode, info.packageVersion);
+  return true;
+}
+
+}  // namespace tessaro

@@ -1,0 +1,79 @@
+// The one door from the launcher logic to Windows. The real implementation lives in
+// platform/windows_system.*, the tests use a fake that answers from a table.
+#pragma once
+
+#include <bitset>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tessaro {
+
+// Paths pass through buffers of this many characters, terminating zero included.
+inline constexpr std::size_t kMaxPath = 260;
+
+// Message box styles and answers, with the values Windows gives them.
+inline constexpr unsigned kMbOk = 0x00;
+inline constexpr unsigned kMbOkCancel = 0x01;
+inline constexpr unsigned kMbRetryCancel = 0x05;
+inline constexpr unsigned kMbIconError = 0x10;
+inline constexpr unsigned kMbIconInformation = 0x40;
+inline constexpr int kIdOk = 1;
+inline constexpr int kIdCancel = 2;
+inline constexpr int kIdRetry = 4;
+
+// Lead bytes of the ANSI code page's double-byte characters (all false on single-byte pages).
+using LeadByteTable = std::bitset<256>;
+
+// What the registry gave for the two values of an uninstall key. A value is the raw bytes the
+// registry returned; an empty optional means the value could not be read (missing, too long).
+struct UninstallValues {
+  bool keyOpened = false;
+  std::optional<std::string> displayVersion;
+  std::optional<std::string> installLocation;
+};
+
+class SystemInterface {
+ public:
+  virtual ~SystemInterface() = default;
+
+  // The raw result of asking for the own executable's path through a kMaxPath buffer:
+  // 0 on failure, kMaxPath when the path was cut. `path` receives what the buffer held.
+  virtual std::size_t QueryModulePath(std::string& path) = 0;
+  // Sets the process error mode and returns the previous one.
+  virtual unsigned SetProcessErrorMode(unsigned mode) = 0;
+  // Remembers the caption of every later message box, derived from the executable's path.
+  virtual void SetApplicationTitle(const std::string& modulePath) = 0;
+  virtual void WriteStandardOutput(std::string_view bytes) = 0;
+
+  // Hides the console window, if one is found. Returns true when that window belongs to a
+  // console other processes share, so that it has to be shown again before the launcher ends.
+  virtual bool HideConsoleWindow() = 0;
+  virtual void ShowConsoleWindowAgain() = 0;
+
+  virtual LeadByteTable AnsiLeadBytes() = 0;
+  // Reads up to `maxBytes` raw bytes from the start of a file. False when it cannot be opened;
+  // a read error leaves `bytes` empty.
+  virtual bool ReadFileStart(const std::string& path, std::size_t maxBytes, std::string& bytes) = 0;
+  virtual bool FileExists(const std::string& path) = 0;
+  // Opens an existing file for writing and closes it at once; never creates or changes it.
+  virtual bool CanOpenForWriting(const std::string& path) = 0;
+
+  // Opens the key under HKEY_LOCAL_MACHINE, reads DisplayVersion and InstallLocation into
+  // 256-byte buffers and closes the key again before returning.
+  virtual UninstallValues ReadUninstallValues(const std::string& keyPath) = 0;
+  virtual bool SystemDirectory(std::string& directory) = 0;
+
+  // Starts a command line and waits for its end; false only when it could not be started.
+  virtual bool RunAndWait(const std::string& commandLine) = 0;
+  // The message in the user's language, or empty when the table lacks it.
+  virtual std::string LoadMessageText(unsigned id) = 0;
+  // Shows a modal box captioned with the application title; returns the button chosen.
+  virtual int ShowMessageBox(const std::string& text, unsigned style) = 0;
+};
+
+// Shows a message of the string table by its id.
+int ShowMessageBox(SystemInterface& system, unsigned messageId, unsigned style);
+
+}  // namespace tessaro

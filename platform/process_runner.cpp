@@ -1,0 +1,36 @@
+#include "platform/process_runner.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "platform/win32_handle.h"
+
+namespace tessaro::platform {
+
+bool RunAndWait(const std::string& commandLine) {
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_SHOWNORMAL;
+  PROCESS_INFORMATION process = {};
+
+  // CreateProcessA may write into its command line, so it gets a copy of its own.
+  std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
+  mutableLine.push_back('\0');
+  if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    return false;
+  }
+  const UniqueHandle processHandle(process.hProcess);
+  const UniqueHandle threadHandle(process.hThread);
+
+  // WM_QUIT is dispatched like any other message: only the process's end stops the wait.
+  while (WaitForSingleObject(processHandle.get(), 100) == WAIT_TIMEOUT) {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+  }
+  return true;
+}
+
+}  // namespace tessaro::platform

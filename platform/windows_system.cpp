@@ -1,0 +1,151 @@
+#include "platform/windows_system.h"
+
+#include <shlwapi.h>
+#include <windows.h>
+
+#include <cstdio>
+
+#include "platform/console_window.h"
+#include "platform/message_catalog.h"
+#include "platform/process_runner.h"
+#include "platform/win32_handle.h"
+
+namespace tessaro::platform {
+namespace {
+
+constexpr DWORD kRegistryValueBytes = 256;
+
+std::optional<std::string> QueryRegistryText(HKEY key, const char* name) {
+  BYTE buffer[kRegistryValueBytes] = {};
+  DWORD size = sizeof buffer;
+  if (RegQueryValueExA(key, name, nullptr, nullptr, buffer, &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return std::string(reinterpret_cast<const char*>(buffer),
+                     size < sizeof buffer ? size : sizeof buffer);
+}
+
+}  // namespace
+
+struct WindowsSystem::State {
+  MessageCatalog catalog{GetModuleHandleA(nullptr)};
+  HWND hiddenConsole = nullptr;
+};
+
+WindowsSystem::WindowsSystem() : state_(std::make_unique<State>()) {}
+WindowsSystem::~WindowsSystem() = default;
+
+std::size_t WindowsSystem::QueryModulePath(std::string& path) {
+  char buffer[kMaxPath] = {};
+  const DWORD length = GetModuleFileNameA(nullptr, buffer, kMaxPath);
+  path.assign(buffer, length < kMaxPath ? length : kMaxPath - 1);
+  return length;
+}
+
+unsigned WindowsSystem::SetProcessErrorMode(unsigned mode) { return ::SetErrorMode(mode); }
+
+void WindowsSystem::SetApplicationTitle(const std::string& modulePath) {
+  state_->catalog.SetApplicationTitle(modulePath);
+}
+
+void WindowsSystem::WriteStandardOutput(std::string_view bytes) {
+  // Through the C runtime, like any console program's printing; flushed at the normal exit.
+  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
+bool WindowsSystem::HideConsoleWindow() {
+  // Counted before hiding: a console the launcher did not get to itself is someone's shell.
+  DWORD processes[2];
+  const DWORD attached = GetConsoleProcessList(processes, 2);
+  HWND window = FindConsoleWindow();
+  ShowWindow(window, SW_HIDE);
+  if (window == nullptr || attached <= 1) return false;
+  state_->hiddenConsole = window;
+  return true;
+}
+
+void WindowsSystem::ShowConsoleWindowAgain() {
+  if (state_->hiddenConsole != nullptr) ShowWindow(state_->hiddenConsole, SW_SHOW);
+}
+
+LeadByteTable WindowsSystem::AnsiLeadBytes() {
+  LeadByteTable table;
+  for (unsigned byte = 0; byte < 256; ++byte) {
+    table[byte] = IsDBCSLeadByte(static_cast<BYTE>(byte)) != FALSE;
+  }
+  return table;
+}
+
+bool WindowsSystem::ReadFileStart(const std::string& path, std::size_t maxBytes,
+                                  std::string& bytes) {
+  // Shared for reading and writing, as the C runtime opens files: only an exclusive holder
+  // keeps the launcher out.
+  const UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return false;
+  bytes.assign(maxBytes, '\0');
+  std::size_t filled = 0;
+  while (filled < maxBytes) {
+    DWORD got = 0;
+    if (!ReadFile(file.get(), bytes.data() + filled, static_cast<DWORD>(maxBytes - filled), &got,
+                  nullptr)) {
+      filled = 0;  // A read error counts as nothing read.
+      break;
+    }
+    if (got == 0) break;
+    filled += got;
+  }
+  bytes.resize(filled);
+  return true;
+}
+
+bool WindowsSystem::FileExists(const std::string& path) {
+  return PathFileExistsA(path.c_str()) == TRUE;
+}
+
+bool WindowsSystem::CanOpenForWriting(const std::string& path) {
+  // OPEN_EXISTING: the test must never create the file, and nothing is written or truncated.
+  const UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file.valid();
+}
+
+UninstallValues WindowsSystem::ReadUninstallValues(const std::string& keyPath) {
+  UninstallValues values;
+  UniqueRegistryKey key;
+  // No view flag: the 32-bit launcher reads the 32-bit view on 64-bit Windows.
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, key.receive()) !=
+          ERROR_SUCCESS ||
+      key.get() == nullptr) {
+    return values;
+  }
+  values.keyOpened = true;
+  values.displayVersion = QueryRegistryText(key.get(), "DisplayVersion");
+  values.installLocation = QueryRegistryText(key.get(), "InstallLocation");
+  return values;
+}
+
+bool WindowsSystem::SystemDirectory(std::string& directory) {
+  char buffer[kMaxPath] = {};
+  const UINT length = GetSystemDirectoryA(buffer, kMaxPath);
+  // A result of the buffer's size or more means it did not fit and nothing usable came back.
+  if (length == 0 || length >= kMaxPath) return false;
+  directory.assign(buffer, length);
+  return true;
+}
+
+bool WindowsSystem::RunAndWait(const std::string& commandLine) {
+  return platform::RunAndWait(commandLine);
+}
+
+std::string WindowsSystem::LoadMessageText(unsigned id) {
+  return state_->catalog.LoadMessageText(id);
+}
+
+int WindowsSystem::ShowMessageBox(const std::string& text, unsigned style) {
+  return state_->catalog.ShowMessageBox(text, style);
+}
+
+}  // namespace tessaro::platform

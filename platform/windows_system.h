@@ -1,0 +1,39 @@
+// The real Windows behind the launcher logic. The header stays free of <windows.h> so that
+// the entry point needs nothing of Windows itself.
+#pragma once
+
+#include <memory>
+
+#include "launcher/system_interface.h"
+
+namespace tessaro::platform {
+
+class WindowsSystem final : public SystemInterface {
+ public:
+  WindowsSystem();
+  ~WindowsSystem() override;
+  WindowsSystem(const WindowsSystem&) = delete;
+  WindowsSystem& operator=(const WindowsSystem&) = delete;
+
+  std::size_t QueryModulePath(std::string& path) override;
+  unsigned SetProcessErrorMode(unsigned mode) override;
+  void SetApplicationTitle(const std::string& modulePath) override;
+  void WriteStandardOutput(std::string_view bytes) override;
+  bool HideConsoleWindow() override;
+  void ShowConsoleWindowAgain() override;
+  LeadByteTable AnsiLeadBytes() override;
+  bool ReadFileStart(const std::string& path, std::size_t maxBytes, std::string& bytes) override;
+  bool FileExists(const std::string& path) override;
+  bool CanOpenForWriting(const std::string& path) override;
+  UninstallValues ReadUninstallValues(const std::string& keyPath) override;
+  bool SystemDirectory(std::string& directory) override;
+  bool RunAndWait(const std::string& commandLine) override;
+  std::string LoadMessageText(unsigned id) override;
+  int ShowMessageBox(const std::string& text, unsigned style) override;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace tessaro::platform

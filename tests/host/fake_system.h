@@ -1,0 +1,146 @@
+// A SystemInterface that answers from tables and records what the launcher asked of it.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "launcher/system_interface.h"
+
+namespace tessaro::testing {
+
+struct ShownBox {
+  std::string text;
+  unsigned style;
+};
+
+class FakeSystem : public SystemInterface {
+ public:
+  FakeSystem() {
+    messages = {{104, "launch failed"},
+                {106, "cannot open TS_INF"},
+                {107, "installed: %s?"},
+                {108, "in use"}};
+  }
+
+  // --- answers ---
+  std::string modulePath = "D:\\Install\\Launch.exe";
+  // When set, QueryModulePath returns this raw count instead of the path's length.
+  std::optional<std::size_t> modulePathResult;
+  unsigned currentErrorMode = 0x4;
+  bool consoleShared = false;
+  LeadByteTable leadBytes;
+  std::map<std::string, std::string> files;  // Paths that can be opened, with their bytes.
+  std::set<std::string> lockedFiles;         // Exist, but cannot be opened for writing.
+  std::map<std::string, UninstallValues> registry;
+  std::optional<std::string> systemDirectory = std::string("C:\\Windows\\system32");
+  std::set<std::string> unstartable;  // Command lines that fail to start.
+  std::map<unsigned, std::string> messages;
+  std::deque<int> answers;  // Buttons chosen, in order; kIdOk once they run out.
+  // Called on every box, e.g. to let a locked file go free while the user reads.
+  std::function<void(const ShownBox&)> onBox;
+
+  // --- what was asked ---
+  std::vector<std::string> calls;
+  std::vector<unsigned> errorModesSet;
+  std::string standardOutput;
+  std::string applicationTitlePath;
+  std::vector<std::string> started;
+  std::vector<ShownBox> boxes;
+  int moduleQueries = 0;
+  bool consoleHidden = false;
+  bool consoleShownAgain = false;
+
+  std::size_t QueryModulePath(std::string& path) override {
+    ++moduleQueries;
+    calls.push_back("QueryModulePath");
+    if (modulePathResult) {
+      if (*modulePathResult != 0) path = modulePath;
+      return *modulePathResult;
+    }
+    path = modulePath;
+    return modulePath.size();
+  }
+  unsigned SetProcessErrorMode(unsigned mode) override {
+    calls.push_back("SetProcessErrorMode");
+    errorModesSet.push_back(mode);
+    const unsigned previous = currentErrorMode;
+    currentErrorMode = mode;
+    return previous;
+  }
+  void SetApplicationTitle(const std::string& path) override {
+    calls.push_back("SetApplicationTitle");
+    applicationTitlePath = path;
+  }
+  void WriteStandardOutput(std::string_view bytes) override {
+    calls.push_back("WriteStandardOutput");
+    standardOutput += bytes;
+  }
+  bool HideConsoleWindow() override {
+    calls.push_back("HideConsoleWindow");
+    consoleHidden = true;
+    return consoleShared;
+  }
+  void ShowConsoleWindowAgain() override {
+    calls.push_back("ShowConsoleWindowAgain");
+    consoleShownAgain = true;
+  }
+  LeadByteTable AnsiLeadBytes() override { return leadBytes; }
+  bool ReadFileStart(const std::string& path, std::size_t maxBytes, std::string& bytes) override {
+    calls.push_back("ReadFileStart:" + path);
+    const auto file = files.find(path);
+    if (file == files.end() || lockedFiles.count(path) != 0) return false;
+    bytes = file->second.substr(0, maxBytes);
+    return true;
+  }
+  bool FileExists(const std::string& path) override {
+    calls.push_back("FileExists:" + path);
+    return files.count(path) != 0;
+  }
+  bool CanOpenForWriting(const std::string& path) override {
+    calls.push_back("CanOpenForWriting:" + path);
+    return files.count(path) != 0 && lockedFiles.count(path) == 0;
+  }
+  UninstallValues ReadUninstallValues(const std::string& keyPath) override {
+    calls.push_back("ReadUninstallValues:" + keyPath);
+    const auto key = registry.find(keyPath);
+    return key == registry.end() ? UninstallValues{} : key->second;
+  }
+  bool SystemDirectory(std::string& directory) override {
+    if (!systemDirectory) return false;
+    directory = *systemDirectory;
+    return true;
+  }
+  bool RunAndWait(const std::string& commandLine) override {
+    calls.push_back("RunAndWait:" + commandLine);
+    if (unstartable.count(commandLine) != 0) return false;
+    started.push_back(commandLine);
+    return true;
+  }
+  std::string LoadMessageText(unsigned id) override {
+    const auto message = messages.find(id);
+    return message == messages.end() ? std::string() : message->second;
+  }
+  int ShowMessageBox(const std::string& text, unsigned style) override {
+    calls.push_back("ShowMessageBox:" + text);
+    boxes.push_back({text, style});
+    if (onBox) onBox(boxes.back());
+    if (answers.empty()) return kIdOk;
+    const int answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+};
+
+// Shift-JIS lead bytes, for the double-byte cases.
+inline LeadByteTable Cp932LeadBytes() {
+  LeadByteTable table;
+  for (unsigned b = 0x81; b <= 0x9f; ++b) table[b] = true;
+  for (unsigned b = 0xe0; b <= 0xfc; ++b) table[b] = true;
+  return table;
+}
+
+}  // namespace tessaro::testing

@@ -1,0 +1,134 @@
+#include "launcher/package_info.h"
+
+#include <gtest/gtest.h>
+
+#include "fake_system.h"
+
+namespace tessaro {
+namespace {
+
+using testing::FakeSystem;
+
+constexpr char kCode[] = "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}";  // 38 characters
+const std::string kInfPath = "D:\\Install\\TS_INF";
+
+struct Parsed {
+  bool ok;
+  std::string productCode;
+  std::string packageVersion;
+};
+
+Parsed ReadThroughFake(const std::string& fileBytes, const LeadByteTable& lead = {}) {
+  FakeSystem system;
+  system.leadBytes = lead;
+  system.files[kInfPath] = fileBytes;
+  ProductInfo info;
+  const bool ok = ReadPackageInfo(system, info);
+  EXPECT_TRUE(system.boxes.empty());
+  return {ok, info.productCode, info.packageVersion};
+}
+
+TEST(ReadPackageInfo, FirstLineByteRules) {
+  const std::string code = kCode;
+  const std::string code37 = code.substr(0, 37);
+  const std::string code39 = code + "X";
+  const std::string long300 = code + "," + std::string(300 - 39, '7');
+  const struct {
+    const char* name;
+    std::string file;
+    Parsed expected;
+  } cases[] = {
+      {"CR LF", code + ",3.10\r\n", {true, code, "3.10"}},
+      {"LF", code + ",3.10\n", {true, code, "3.10"}},
+      {"no terminator", code + ",3.10", {true, code, "3.10"}},
+      {"second line ignored", code + ",3.10\r\n{OTHER},9.9\r\n", {true, code, "3.10"}},
+      {"trailing blanks trimmed", code + ",3.10 \t \r\n", {true, code, "3.10"}},
+      {"leading blanks kept", code + ",  3.10\n", {true, code, "  3.10"}},
+      {"37-char code loses the version's first byte", code37 + ",3.10\n", {true, code37, ".10"}},
+      {"39-char code keeps the comma", code39 + ",3.10\n", {true, code39, ",3.10"}},
+      {"39 bytes with LF", code + "\n", {true, code + "\n", ""}},
+      {"39 bytes: code and comma", code + ",", {true, code, ""}},
+      {"no comma keeps the LF", "no comma here\n", {true, "no comma here\n", ""}},
+      {"no comma, no LF", "bare", {true, "bare", ""}},
+      {"300-byte line cut at 259", long300, {true, code, std::string(259 - 39, '7')}},
+      {"NUL ends the line", code + std::string("\0,3.10\n", 7), {true, code, ""}},
+      {"NUL first", std::string("\0abc", 4), {true, "", ""}},
+      {"Ctrl-Z ends the file",
+       code + ",3.1\x1a"
+              "0\n",
+       {true, code, "3.1"}},
+      {"lone CR kept until trimmed", code + ",3.10\r9\n", {true, code, "3.10\r9"}},
+      {"CR CR LF", code + ",3.10\r\r\n", {true, code, "3.10"}},
+      {"empty file", "", {false, "", ""}},
+      {"Ctrl-Z at once", "\x1a" + code, {false, "", ""}},
+  };
+  for (const auto& c : cases) {
+    const Parsed got = ReadThroughFake(c.file);
+    EXPECT_EQ(got.ok, c.expected.ok) << c.name;
+    EXPECT_EQ(got.productCode, c.expected.productCode) << c.name;
+    EXPECT_EQ(got.packageVersion, c.expected.packageVersion) << c.name;
+  }
+}
+
+TEST(ReadPackageInfo, CommaScanSkipsDoubleByteTrailBytes) {
+  // 0x82 0x2c is one Shift-JIS character whose trail byte looks like a comma.
+  const std::string line = std::string("AB\x82,CD,3.1") + "\n";
+  EXPECT_EQ(ReadThroughFake(line, testing::Cp932LeadBytes()).productCode, "AB\x82,CD");
+  EXPECT_EQ(ReadThroughFake(line).productCode, "AB\x82");
+}
+
+TEST(FirstLineInTextMode, CrAtTheLimitStillBecomesTheLineEnd) {
+  const std::string raw = std::string(258, 'a') + "\r\nrest";
+  const auto line = FirstLineInTextMode(raw);
+  ASSERT_TRUE(line);
+  EXPECT_EQ(line->size(), 259u);
+  EXPECT_EQ(line->back(), '\n');
+}
+
+TEST(ReadPackageInfo, FailuresLeaveTheRecordAlone) {
+  const struct {
+    const char* name;
+    bool fileExists;
+    std::optional<std::size_t> moduleResult;
+    std::size_t boxes;
+  } cases[] = {
+      {"missing file shows 106", false, std::nullopt, 1},
+      {"no directory, no message", true, std::size_t{0}, 0},
+  };
+  for (const auto& c : cases) {
+    FakeSystem system;
+    if (c.fileExists) system.files[kInfPath] = std::string(kCode) + ",3.10\n";
+    system.modulePathResult = c.moduleResult;
+    ProductInfo info{"old code", "old version", "installed"};
+    EXPECT_FALSE(ReadPackageInfo(system, info)) << c.name;
+    EXPECT_EQ(info.productCode, "old code") << c.name;
+    EXPECT_EQ(info.packageVersion, "old version") << c.name;
+    ASSERT_EQ(system.boxes.size(), c.boxes) << c.name;
+    if (c.boxes != 0) {
+      EXPECT_EQ(system.boxes[0].text, "cannot open TS_INF");
+      EXPECT_EQ(system.boxes[0].style, 0x10u);
+    }
+  }
+}
+
+TEST(ReadPackageInfo, LocksAreOpenFailures) {
+  FakeSystem system;
+  system.files[kInfPath] = std::string(kCode) + ",3.10\n";
+  system.lockedFiles.insert(kInfPath);
+  ProductInfo info;
+  EXPECT_FALSE(ReadPackageInfo(system, info));
+  ASSERT_EQ(system.boxes.size(), 1u);
+  EXPECT_EQ(system.boxes[0].style, 0x10u);
+}
+
+TEST(ReadPackageInfo, FileBesideALauncherAtTheRoot) {
+  FakeSystem system;
+  system.modulePath = "E:\\Launch.exe";
+  system.files["E:\\TS_INF"] = std::string(kCode) + ",1.0\n";
+  ProductInfo info;
+  EXPECT_TRUE(ReadPackageInfo(system, info));
+  EXPECT_EQ(info.packageVersion, "1.0");
+}
+
+}  // namespace
+}  // namespace tessaro

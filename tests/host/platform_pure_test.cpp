@@ -1,0 +1,65 @@
+#include <gtest/gtest.h>
+
+#include "platform/console_title.h"
+#include "platform/string_block.h"
+
+namespace tessaro::platform {
+namespace {
+
+TEST(FormatTemporaryTitle, SignedDecimals) {
+  const struct {
+    std::uint32_t tick;
+    std::uint32_t pid;
+    const char* title;
+  } cases[] = {
+      {0, 0, "0/0"},
+      {12345, 678, "12345/678"},
+      {2147483647u, 4, "2147483647/4"},
+      {2147483648u, 4, "-2147483648/4"},  // past 24.9 days of uptime
+      {4294967295u, 4294967295u, "-1/-1"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(FormatTemporaryTitle(c.tick, c.pid), c.title);
+}
+
+// Builds a block from (count, text) entries, little-endian, optionally cut short.
+std::vector<unsigned char> Block(const std::vector<std::u16string>& entries) {
+  std::vector<unsigned char> bytes;
+  for (const auto& entry : entries) {
+    bytes.push_back(static_cast<unsigned char>(entry.size() & 0xff));
+    bytes.push_back(static_cast<unsigned char>(entry.size() >> 8));
+    for (char16_t unit : entry) {
+      bytes.push_back(static_cast<unsigned char>(unit & 0xff));
+      bytes.push_back(static_cast<unsigned char>(unit >> 8));
+    }
+  }
+  return bytes;
+}
+
+TEST(StringBlockEntry, WalksEntriesByTheirCounts) {
+  std::vector<std::u16string> entries(16);
+  entries[8] = u"launch";
+  entries[10] = u"\u30c6\u30b9\u30c8";  // non-ASCII units survive unchanged
+  entries[11] = u"x";
+  const auto block = Block(entries);
+  const struct {
+    unsigned index;
+    std::u16string text;
+  } cases[] = {{8, u"launch"}, {10, u"\u30c6\u30b9\u30c8"}, {11, u"x"}, {0, u""}, {15, u""}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(StringBlockEntry(block.data(), block.size(), c.index), c.text) << c.index;
+  }
+}
+
+TEST(StringBlockEntry, NeverReadsPastTheBlock) {
+  std::vector<std::u16string> entries = {u"", u"abc"};
+  auto block = Block(entries);
+  // An entry whose count runs past the end, a count cut in half, an entry beyond the block.
+  EXPECT_EQ(StringBlockEntry(block.data(), block.size() - 1, 1), u"");
+  EXPECT_EQ(StringBlockEntry(block.data(), 3, 1), u"");
+  EXPECT_EQ(StringBlockEntry(block.data(), block.size(), 5), u"");
+  EXPECT_EQ(StringBlockEntry(block.data(), 0, 0), u"");
+  EXPECT_EQ(StringBlockEntry(block.data(), block.size(), 1), u"abc");
+}
+
+}  // namespace
+}  // namespace tessaro::platform
