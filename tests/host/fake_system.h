@@ -19,13 +19,6 @@ struct ShownBox {
 
 class FakeSystem : public SystemInterface {
  public:
-  FakeSystem() {
-    messages = {{104, "launch failed"},
-                {106, "cannot open TS_INF"},
-                {107, "installed: %s?"},
-                {108, "in use"}};
-  }
-
   // --- answers ---
   std::string modulePath = "D:\\Install\\Launch.exe";
   // When set, QueryModulePath returns this raw count instead of the path's length.
@@ -38,7 +31,10 @@ class FakeSystem : public SystemInterface {
   std::map<std::string, UninstallValues> registry;
   std::optional<std::string> systemDirectory = std::string("C:\\Windows\\system32");
   std::set<std::string> unstartable;  // Command lines that fail to start.
-  std::map<unsigned, std::string> messages;
+  std::map<unsigned, std::string> messages = {{104, "launch failed"},
+                                              {106, "cannot open TS_INF"},
+                                              {107, "installed: %s?"},
+                                              {108, "in use"}};
   std::deque<int> answers;  // Buttons chosen, in order; kIdOk once they run out.
   // Called on every box, e.g. to let a locked file go free while the user reads.
   std::function<void(const ShownBox&)> onBox;

@@ -55,8 +55,10 @@ install() {
         fail "InstallLocation: $(reg_value InstallLocation)"
 }
 
-# A stale product from an earlier aborted run would make every check lie.
+# Leftovers from an aborted run would make every check lie: msiexec keeps
+# the folder while it holds files it did not install (e.g. Tessaro.stop).
 "$wine" msiexec /x "$guid" /qn >/dev/null 2>&1 || true
+rm -rf "$app_dir"
 
 install
 remove_with "C:\\windows\\system32\\msiexec.exe /x $guid /qb! ID_STATE=Remove"
@@ -74,6 +76,13 @@ if out=$("$wine" "$work/open_for_write.exe" "C:\\Program Files\\Tessaro\\Tessaro
 fi
 [ "$(printf '%s' "$out" | tr -d '\r')" = "error=32" ] || fail "in-use probe said: $out"
 : > "$app_dir/Tessaro.stop"
+# The 30 s timeout would also end it with 0, so insist on a prompt exit.
+i=0
+while kill -0 "$app_pid" 2>/dev/null; do
+    i=$((i + 1))
+    [ $i -le 30 ] || { kill "$app_pid"; fail "Tessaro.exe ignored Tessaro.stop"; }
+    sleep 0.1
+done
 wait "$app_pid" || fail "Tessaro.exe did not exit 0 on Tessaro.stop"
 rm -f "$app_dir/Tessaro.stop"
 remove_with "C:\\windows\\system32\\msiexec.exe /x $guid /qb! ID_STATE=Remove"

@@ -1,0 +1,284 @@
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+namespace tessaro::e2e {
+
+std::string ToUtf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), length,
+                      nullptr, nullptr);
+  return utf8;
+}
+
+std::string TestProgramDirectory() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string text = path;
+  return text.substr(0, text.find_last_of('\\') + 1);
+}
+
+std::string BuiltLauncherPath() { return TestProgramDirectory() + "..\\..\\Launch.exe"; }
+std::string StandInPath() { return TestProgramDirectory() + "stand_in.exe"; }
+
+void RemoveTree(const std::string& path) {
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA((path + "\\*").c_str(), &entry);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::string name = entry.cFileName;
+      if (name == "." || name == "..") continue;
+      const std::string child = path + "\\" + name;
+      SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(child);
+      } else {
+        DeleteFileA(child.c_str());
+      }
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+  }
+  RemoveDirectoryA(path.c_str());
+}
+
+void WriteFileBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file << bytes;
+}
+
+bool FileExists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::map<std::string, std::string> ReadRecord(const std::string& path) {
+  std::map<std::string, std::string> record;
+  std::ifstream file(path, std::ios::binary);
+  std::string line;
+  while (std::getline(file, line)) {
+    const std::size_t equals = line.find('=');
+    if (equals != std::string::npos) record[line.substr(0, equals)] = line.substr(equals + 1);
+  }
+  return record;
+}
+
+bool JapaneseLocale() { return GetACP() == 932; }
+
+Medium::Medium(const std::string& name, const std::string& launcherName)
+    : directory_("C:\\tessaro-e2e\\" + name + "\\"), launcherName_(launcherName) {
+  CreateDirectoryA("C:\\tessaro-e2e", nullptr);
+  RemoveTree(directory_.substr(0, directory_.size() - 1));
+  // Nested names ("a\\b c\\") need each level.
+  for (std::size_t at = directory_.find('\\', 3); at != std::string::npos;
+       at = directory_.find('\\', at + 1)) {
+    CreateDirectoryA(directory_.substr(0, at).c_str(), nullptr);
+  }
+  EXPECT_TRUE(CopyFileA(BuiltLauncherPath().c_str(), launcherPath().c_str(), FALSE))
+      << "cannot copy " << BuiltLauncherPath();
+}
+
+void Medium::AddStandIn(const std::string& fileName, const std::string& config,
+                        const std::string& folder) {
+  const std::string target = (folder.empty() ? directory_ : folder) + fileName;
+  EXPECT_TRUE(CopyFileA(StandInPath().c_str(), target.c_str(), FALSE)) << target;
+  WriteFileBytes(target.substr(0, target.find_last_of('.')) + ".cfg", config);
+}
+
+std::map<std::string, std::string> Medium::Record(const std::string& standInName) const {
+  return ReadRecord(directory_ + standInName.substr(0, standInName.find_last_of('.')) + ".record");
+}
+
+namespace {
+
+std::string WindowTextUtf8(HWND window) {
+  wchar_t text[4096] = {};
+  GetWindowTextW(window, text, 4096);
+  return ToUtf8(text);
+}
+
+struct SearchState {
+  DWORD processId;
+  HWND found;
+};
+
+BOOL CALLBACK FindDialogOfProcess(HWND window, LPARAM parameter) {
+  auto* state = reinterpret_cast<SearchState*>(parameter);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  char className[64] = {};
+  GetClassNameA(window, className, sizeof className);
+  if (owner == state->processId && IsWindowVisible(window) && std::string(className) == "#32770") {
+    state->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// Wine gives a box's icon no identity another process can compare, so it is told by colour:
+// the error icon is red, the information icon blue.
+BoxIcon ClassifyIcon(HWND iconControl) {
+  RECT rect;
+  if (!GetWindowRect(iconControl, &rect)) return BoxIcon::kNone;
+  const int width = rect.right - rect.left;
+  const int height = rect.bottom - rect.top;
+  if (width <= 0 || height <= 0) return BoxIcon::kNone;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ previous = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+  GdiFlush();
+  int red = 0;
+  int blue = 0;
+  const auto* pixels = static_cast<const unsigned char*>(bits);
+  for (int i = 0; i < width * height; ++i) {
+    const int b = pixels[4 * i], g = pixels[4 * i + 1], r = pixels[4 * i + 2];
+    if (r > 150 && g < 110 && b < 110) ++red;
+    if (b > 150 && r < 110) ++blue;
+  }
+  SelectObject(memory, previous);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  const int enough = width * height / 20;
+  if (red > enough && red > blue) return BoxIcon::kError;
+  if (blue > enough) return BoxIcon::kInformation;
+  return BoxIcon::kOther;
+}
+
+BOOL CALLBACK ReadChild(HWND child, LPARAM parameter) {
+  auto* box = reinterpret_cast<Box*>(parameter);
+  char className[64] = {};
+  GetClassNameA(child, className, sizeof className);
+  const std::string kind = className;
+  if (!IsWindowVisible(child)) return TRUE;
+  if (_stricmp(kind.c_str(), "Button") == 0) {
+    box->buttons.push_back(GetDlgCtrlID(child));
+  } else if (_stricmp(kind.c_str(), "Static") == 0) {
+    const LONG style = GetWindowLongA(child, GWL_STYLE);
+    if ((style & SS_TYPEMASK) == SS_ICON) {
+      box->icon = ClassifyIcon(child);
+    } else {
+      const std::string text = WindowTextUtf8(child);
+      if (!text.empty()) box->text = text;
+    }
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+std::optional<Box> WaitForBox(DWORD processId, DWORD timeoutMs) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  do {
+    SearchState state{processId, nullptr};
+    EnumWindows(FindDialogOfProcess, reinterpret_cast<LPARAM>(&state));
+    if (state.found != nullptr) {
+      Sleep(300);  // let the box paint before its icon is looked at
+      Box box;
+      box.window = state.found;
+      box.caption = WindowTextUtf8(state.found);
+      EnumChildWindows(state.found, ReadChild, reinterpret_cast<LPARAM>(&box));
+      std::sort(box.buttons.begin(), box.buttons.end());
+      return box;
+    }
+    Sleep(50);
+  } while (GetTickCount64() < deadline);
+  return std::nullopt;
+}
+
+void PressButton(const Box& box, int buttonId) {
+  PostMessageW(box.window, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(box.window, buttonId)));
+  // Wait for this box to go, so that the next search cannot find it again.
+  for (int i = 0; i < 200 && IsWindow(box.window) && IsWindowVisible(box.window); ++i) Sleep(25);
+}
+
+void CloseBox(const Box& box) {
+  PostMessageW(box.window, WM_CLOSE, 0, 0);
+  for (int i = 0; i < 200 && IsWindow(box.window) && IsWindowVisible(box.window); ++i) Sleep(25);
+}
+
+LauncherRun::LauncherRun(const std::string& path, DWORD creationFlags,
+                         const std::string& currentDirectory) {
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info = {};
+  std::string commandLine = "\"" + path + "\"";
+  if (CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, creationFlags,
+                     nullptr, currentDirectory.empty() ? nullptr : currentDirectory.c_str(),
+                     &startup, &info)) {
+    process_ = info.hProcess;
+    thread_ = info.hThread;
+    processId_ = info.dwProcessId;
+    threadId_ = info.dwThreadId;
+  }
+  EXPECT_TRUE(started()) << "cannot start " << path << " error " << GetLastError();
+}
+
+LauncherRun::~LauncherRun() {
+  if (process_ != nullptr) {
+    if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) TerminateProcess(process_, 99);
+    CloseHandle(process_);
+  }
+  if (thread_ != nullptr) CloseHandle(thread_);
+}
+
+Box LauncherRun::NextBox(DWORD timeoutMs) {
+  std::optional<Box> box = started() ? WaitForBox(processId_, timeoutMs) : std::nullopt;
+  EXPECT_TRUE(box.has_value()) << "the launcher showed no box";
+  return box.value_or(Box{});
+}
+
+long LauncherRun::WaitForExit(DWORD timeoutMs) {
+  if (!started()) return -1;
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  while (WaitForSingleObject(process_, 100) == WAIT_TIMEOUT) {
+    if (GetTickCount64() > deadline) return -1;
+    if (std::optional<Box> box = WaitForBox(processId_, 0)) {
+      unexpectedBoxes.push_back(box->text);
+      CloseBox(*box);
+    }
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(process_, &code);
+  return static_cast<long>(code);
+}
+
+bool LauncherRun::StillRunningAfter(DWORD milliseconds) const {
+  return WaitForSingleObject(process_, milliseconds) == WAIT_TIMEOUT;
+}
+
+const Messages& ExpectedMessages() {
+  static const Messages english = {
+      "Could not launch the installer of Tessaro.",
+      "Can not open TS_INF.",
+      "The following applications are already installed.\n\nTessaro : %s\n\nInstallation is not "
+      "possible in conjunction with these applications.\nDo you uninstall these applications?",
+      "Unable to continue as Tessaro is in use.\nExit Tessaro and click Retry to continue.",
+  };
+  static const Messages japanese = {
+      "Tessaroのインストーラ起動に失敗しました。",
+      "TS_INFの読込みに失敗しました。",
+      "この環境には次の製品がインストールされています。\n\nTessaro  : %s\n\nインストールを行う"
+      "には、既存の製品を削除する必要があります。\n既存の製品をアンインストールしますか?",
+      "Tessaroが実行中のため処理を継続できません。\nTessaroを終了してから、「再試行」をクリック"
+      "してください。",
+  };
+  return JapaneseLocale() ? japanese : english;
+}
+
+}  // namespace tessaro::e2e

@@ -1,0 +1,89 @@
+// The launch sequence on a real Windows (Wine): process creation, waiting, boxes, captions.
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+namespace tessaro::e2e {
+namespace {
+
+constexpr char kInfo[] = "{0B8C1D2E-3F40-4A5B-8C6D-7E8F9A0B1C2D},3.10\r\n";  // not installed
+
+unsigned long long Number(const std::map<std::string, std::string>& record, const char* key) {
+  const auto value = record.find(key);
+  return value == record.end() ? 0 : std::stoull(value->second);
+}
+
+unsigned long long ExitTimeIn100ns(HANDLE process) {
+  FILETIME created, exited, kernel, user;
+  GetProcessTimes(process, &created, &exited, &kernel, &user);
+  return (static_cast<unsigned long long>(exited.dwHighDateTime) << 32) | exited.dwLowDateTime;
+}
+
+TEST(LaunchSequence, StartsTheInstallerQuotedAndWaitsForItsEnd) {
+  // The installer fails with its own code and runs a while; the launcher still exits 0, after it.
+  for (const char* exitCode : {"0", "7"}) {
+    Medium medium("installer-runs");
+    medium.WriteInfo(kInfo);
+    medium.AddStandIn("Setup.exe", std::string("sleep_ms=1500\nexit=") + exitCode + "\n");
+    CreateDirectoryA("C:\\tessaro-e2e\\cwd", nullptr);
+    LauncherRun run(medium.launcherPath(), CREATE_NEW_CONSOLE, "C:\\tessaro-e2e\\cwd");
+    EXPECT_EQ(run.WaitForExit(), 0) << exitCode;
+    EXPECT_TRUE(run.unexpectedBoxes.empty());
+    const auto record = medium.Record("Setup.exe");
+    EXPECT_EQ(record.at("command_line"),
+              "\"" + medium.directory() + "Setup.exe\" \"/v LAUNCH=Enable\"");
+    EXPECT_EQ(record.at("current_directory"), "C:\\tessaro-e2e\\cwd");
+    ASSERT_NE(Number(record, "end_time"), 0u);
+    EXPECT_GE(ExitTimeIn100ns(run.process()), Number(record, "end_time"));
+  }
+}
+
+TEST(LaunchSequence, DecoyAtTheShorterPrefixOfASpacedPathNeverStarts) {
+  Medium medium("decoy\\Tessaro 3.10");
+  medium.WriteInfo(kInfo);
+  medium.AddStandIn("Setup.exe", "");
+  medium.AddStandIn("Tessaro.exe", "", "C:\\tessaro-e2e\\decoy\\");
+  LauncherRun run(medium.launcherPath());
+  EXPECT_EQ(run.WaitForExit(), 0);
+  EXPECT_FALSE(FileExists("C:\\tessaro-e2e\\decoy\\Tessaro.record"));
+  EXPECT_EQ(medium.Record("Setup.exe").count("command_line"), 1u);
+}
+
+TEST(LaunchSequence, QuitPostedToTheLauncherDoesNotEndTheWait) {
+  Medium medium("quit-message");
+  medium.WriteInfo(kInfo);
+  medium.AddStandIn("Setup.exe", "sleep_ms=2500\n");
+  LauncherRun run(medium.launcherPath());
+  // Wait until the installer runs, so that the launcher is inside its wait.
+  for (int i = 0; i < 200 && !FileExists(medium.directory() + "Setup.record"); ++i) Sleep(25);
+  ASSERT_TRUE(FileExists(medium.directory() + "Setup.record"));
+  EXPECT_TRUE(PostThreadMessageA(run.threadId(), WM_QUIT, 0, 0));
+  EXPECT_TRUE(run.StillRunningAfter(600));
+  EXPECT_EQ(run.WaitForExit(), 0);
+  EXPECT_GE(ExitTimeIn100ns(run.process()), Number(medium.Record("Setup.exe"), "end_time"));
+}
+
+// Message 104 for a medium without Setup.exe; the caption is the launcher's own name.
+TEST(LaunchSequence, MessageLaunchFailedCaptionedWithTheLauncherName) {
+  const struct {
+    const char* fileName;
+    const char* caption;
+  } cases[] = {{"Launch.exe", "Launch"}, {"Tessaro.Setup.v2.exe", "Tessaro.Setup.v2"}};
+  for (const auto& c : cases) {
+    Medium medium("no-setup", c.fileName);
+    medium.WriteInfo(kInfo);
+    LauncherRun run(medium.launcherPath());
+    const Box box = run.NextBox();
+    EXPECT_EQ(box.caption, c.caption);
+    EXPECT_EQ(box.text, ExpectedMessages().launchFailed);
+    EXPECT_EQ(box.icon, BoxIcon::kError);
+    EXPECT_EQ(box.buttons, std::vector<int>{IDOK});
+    EXPECT_TRUE(run.StillRunningAfter(300)) << "the launcher must wait for the answer";
+    PressButton(box, IDOK);
+    EXPECT_EQ(run.WaitForExit(), 0);
+    EXPECT_TRUE(run.unexpectedBoxes.empty());
+  }
+}
+
+}  // namespace
+}  // namespace tessaro::e2e
