@@ -9,9 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "box_watch.h"
+
 namespace tessaro::e2e {
 
-std::string ToUtf8(const std::wstring& text);
 // Folder of the running test program, with a closing backslash.
 std::string TestProgramDirectory();
 // The launcher and the stand-in built beside the tests.
@@ -41,21 +42,6 @@ class Medium {
   std::string directory_;
   std::string launcherName_;
 };
-
-enum class BoxIcon { kNone, kError, kInformation, kOther };
-
-struct Box {
-  HWND window = nullptr;
-  std::string caption;  // UTF-8
-  std::string text;     // UTF-8
-  BoxIcon icon = BoxIcon::kNone;
-  std::vector<int> buttons;  // control ids, sorted
-};
-
-// Finds a visible dialog box of the process; empty when none appeared in time.
-std::optional<Box> WaitForBox(DWORD processId, DWORD timeoutMs);
-void PressButton(const Box& box, int buttonId);
-void CloseBox(const Box& box);
 
 // A launcher process. The destructor kills it if a test left it running.
 class LauncherRun {

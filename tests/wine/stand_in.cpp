@@ -4,8 +4,11 @@
 //   sleep_ms=<n>         how long to keep running (default 0)
 //   until_file=<path>    keep running until this file exists (checked every 20 ms)
 //   registry_key=<path>  record whether this key exists under HKLM (64-bit view)
+//   run=<command line>   act as a shell: run the command in this console, wait for it, and
+//                        record its exit code and this console window's visibility after it
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -62,7 +65,7 @@ int main() {
   out << "current_directory=" << directory << "\n";
   out << "error_mode=" << GetErrorMode() << "\n";
   HWND console = GetConsoleWindow();
-  out << "console_window=" << (console != nullptr ? 1 : 0) << "\n";
+  out << "console_window=" << reinterpret_cast<std::uintptr_t>(console) << "\n";
   out << "console_window_visible=" << (console != nullptr && IsWindowVisible(console) ? 1 : 0)
       << "\n";
   char title[1024] = {};
@@ -76,6 +79,28 @@ int main() {
     out << "registry_key_exists=" << (opened == ERROR_SUCCESS ? 1 : 0) << "\n";
   }
   Append(record, out.str());
+
+  if (config.count("run") != 0) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child = {};
+    std::string commandLine = config["run"];
+    std::ostringstream after;
+    if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                       &startup, &child)) {
+      WaitForSingleObject(child.hProcess, INFINITE);
+      DWORD code = 0;
+      GetExitCodeProcess(child.hProcess, &code);
+      CloseHandle(child.hThread);
+      CloseHandle(child.hProcess);
+      after << "run_exit=" << code << "\n";
+    } else {
+      after << "run_error=" << GetLastError() << "\n";
+    }
+    after << "console_window_visible_after_run="
+          << (console != nullptr && IsWindowVisible(console) ? 1 : 0) << "\n";
+    Append(record, after.str());
+  }
 
   const DWORD sleepMs = config.count("sleep_ms") ? std::stoul(config["sleep_ms"]) : 0;
   if (sleepMs != 0) Sleep(sleepMs);

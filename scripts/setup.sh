@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what building and testing the launcher needs on a Debian machine (run as root).
+# Idempotent: packages already there are left alone, and apt is only asked when one is missing.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ googletest libgtest-dev
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+  binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+  wine64 xvfb xauth imagemagick fonts-ipafont-gothic
+  wixl msitools
+  clang libclang-rt-14-dev clang-format cppcheck python3
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+    missing+=("$package")
+done
+if [ "${#missing[@]}" -ne 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Every test of the project: host unit tests and fuzzers, static analysis, checks on the built
+# artifacts, the medium assembly, and the Windows end-to-end tests under Wine. Builds first.
+# Ends with one line "test-all: N passed, M failed"; exits non-zero when anything failed.
+set -uo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+bash scripts/setup.sh || exit 1
+bash scripts/build.sh host win32 win64 || { echo "test-all: build failed"; exit 1; }
+
+passed=0
+failed=0
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+
+# Runs a stage, shows its output, and adds its own counts to the totals.
+stage() {
+  local name=$1
+  shift
+  echo "=== $name"
+  "$@" 2>&1 | tee "$log"
+  local status=${PIPESTATUS[0]}
+  local counts
+  counts=$(grep -Eo '[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1)
+  if [ -n "$counts" ]; then
+    local total bad
+    total=$(sed -E 's/.* out of ([0-9]+)/\1/' <<<"$counts")
+    bad=$(sed -E 's/.*passed, ([0-9]+) tests failed.*/\1/' <<<"$counts")
+    passed=$((passed + total - bad))
+    failed=$((failed + bad))
+  elif counts=$(grep -E '^[0-9]+ passed, [0-9]+ failed' "$log" | tail -1) && [ -n "$counts" ]; then
+    passed=$((passed + $(cut -d' ' -f1 <<<"$counts")))
+    failed=$((failed + $(cut -d' ' -f3 <<<"$counts")))
+  elif [ "$status" -eq 0 ]; then
+    passed=$((passed + 1))
+  fi
+  if [ "$status" -ne 0 ]; then
+    echo "=== $name FAILED (exit $status)"
+    # A stage that failed without counting its failures still counts as one.
+    [ -n "$counts" ] || failed=$((failed + 1))
+    stage_failed=1
+  fi
+}
+
+stage_failed=0
+stage "host unit tests" ctest --preset host
+stage "fuzzing" bash tests/fuzz/run-fuzzers.sh
+stage "cppcheck" bash scripts/cppcheck.sh
+stage "artifact build/win32/Launch.exe" bash tests/artifact/check_artifact.sh build/win32/Launch.exe
+stage "artifact build/win64/Launch.exe" \
+  bash tests/artifact/check_artifact.sh --arch x86-64 build/win64/Launch.exe
+stage "medium assembly" bash scripts/make-medium_test.sh
+stage "Wine end-to-end tests" \
+  xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset win64
+bash -c 'source scripts/wine-env.sh; "$TESSARO_WINESERVER" -k' 2>/dev/null
+
+echo "test-all: $passed passed, $failed failed"
+[ "$failed" -eq 0 ] && [ "$stage_failed" -eq 0 ]

@@ -1,0 +1,37 @@
+// The TS_INF first-line reader on arbitrary bytes, under single- and double-byte code pages.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "launcher/package_info.h"
+
+namespace {
+
+tessaro::LeadByteTable Cp932() {
+  tessaro::LeadByteTable table;
+  for (unsigned b = 0x81; b <= 0x9f; ++b) table[b] = true;
+  for (unsigned b = 0xe0; b <= 0xfc; ++b) table[b] = true;
+  return table;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string raw(reinterpret_cast<const char*>(data), size);
+  const auto line = tessaro::FirstLineInTextMode(raw);
+  if (!line) return 0;
+  if (line->size() > tessaro::kMaxLineBytes) std::abort();
+  for (const auto& lead : {tessaro::LeadByteTable{}, Cp932()}) {
+    std::string code;
+    std::string version;
+    tessaro::CutPackageLine(*line, lead, code, version);
+    // Both fields are cut out of the line, never made up.
+    const std::size_t afterCut = line->size() > 39 ? line->size() - 39 : 0;
+    if (code.size() > line->size() || version.size() > afterCut) std::abort();
+    if (!version.empty() && std::string(" \t\n\v\f\r").find(version.back()) != std::string::npos) {
+      std::abort();
+    }
+  }
+  return 0;
+}
