@@ -1,3 +1,149 @@
+// Console window concealment on Wine's real consoles: the launcher's own console, no console,
+// a console shared with a shell that outlives the launcher, and two launchers at once.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "harness.h"
+
+namespace tessaro::e2e {
+namespace {
+
+constexpr char kInfo[] = "{0B8C1D2E-3F40-4A5B-8C6D-7E8F9A0B1C2D},3.10\r\n";  // not installed
+
+// A process started with a console title of our choosing; killed if a test leaves it running.
+class Process {
+ public:
+  Process(const std::string& path, DWORD flags, const char* consoleTitle = nullptr) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.lpTitle = const_cast<char*>(consoleTitle);
+    std::string commandLine = "\"" + path + "\"";
+    if (!CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, flags, nullptr,
+                        nullptr, &startup, &info_)) {
+      ADD_FAILURE() << "cannot start " << path << " error " << GetLastError();
+    }
+  }
+  ~Process() {
+    if (info_.hProcess == nullptr) return;
+    if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT)
+      TerminateProcess(info_.hProcess, 99);
+    CloseHandle(info_.hProcess);
+    CloseHandle(info_.hThread);
+  }
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+
+  long Wait(DWORD timeoutMs = 30000) const {
+    if (info_.hProcess == nullptr ||
+        WaitForSingleObject(info_.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+      return -1;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(info_.hProcess, &code);
+    return static_cast<long>(code);
+  }
+
+ private:
+  PROCESS_INFORMATION info_ = {};
+};
+
+HWND ConsoleOf(const std::map<std::string, std::string>& record) {
+  const auto value = record.find("console_window");
+  if (value == record.end()) return nullptr;
+  return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(std::stoull(value->second)));
+}
+
+void WaitForFile(const std::string& path) {
+  for (int i = 0; i < 400 && !FileExists(path); ++i) Sleep(25);
+  ASSERT_TRUE(FileExists(path)) << path;
+}
+
+TEST(ConsoleWindow, OwnConsoleIsHiddenWhileTheInstallerRunsAndKeepsItsTitle) {
+  Medium medium("console-own");
+  medium.WriteInfo(kInfo);
+  medium.AddStandIn("Setup.exe", "sleep_ms=300\n");
+  Process launcher(medium.launcherPath(), CREATE_NEW_CONSOLE, "Tessaro medium");
+  EXPECT_EQ(launcher.Wait(), 0);
+  const auto record = medium.Record("Setup.exe");
+  EXPECT_NE(ConsoleOf(record), nullptr) << "the installer shares the launcher's console";
+  EXPECT_EQ(record.at("console_window_visible"), "0");
+  EXPECT_EQ(record.at("console_title"), "Tessaro medium");
+}
+
+TEST(ConsoleWindow, LauncherWithoutAConsoleHidesNothingElse) {
+  Medium medium("console-none");
+  medium.WriteInfo(kInfo);
+  medium.AddStandIn("Setup.exe", "");
+  // A bystander with a console window of its own, which must stay on screen.
+  medium.AddStandIn("Bystander.exe", "until_file=" + medium.directory() + "Bystander.stop\n");
+  Process bystander(medium.directory() + "Bystander.exe", CREATE_NEW_CONSOLE, "Bystander");
+  WaitForFile(medium.directory() + "Bystander.record");
+  const HWND bystanderWindow = ConsoleOf(medium.Record("Bystander.exe"));
+  ASSERT_NE(bystanderWindow, nullptr);
+  ASSERT_TRUE(IsWindowVisible(bystanderWindow));
+
+  Process launcher(medium.launcherPath(), DETACHED_PROCESS);
+  EXPECT_EQ(launcher.Wait(), 0);
+  // A console program started by a process without a console gets a fresh console of its own;
+  // the launcher must leave it alone too.
+  const auto setup = medium.Record("Setup.exe");
+  ASSERT_EQ(setup.count("command_line"), 1u) << "the installer ran";
+  if (ConsoleOf(setup) != nullptr) {
+    EXPECT_EQ(setup.at("console_window_visible"), "1");
+  }
+  EXPECT_TRUE(IsWindowVisible(bystanderWindow));
+  WriteFileBytes(medium.directory() + "Bystander.stop", "");
+  EXPECT_EQ(bystander.Wait(), 0);
+}
+
+// Started from a shell, the launcher hides the shell's window while it runs and shows it again
+// when it ends, on the path that ran the installer and on the path that stopped early.
+TEST(ConsoleWindow, ConsoleSharedWithAShellIsShownAgainAfterTheLauncher) {
+  const struct {
+    const char* name;
+    const char* info;
+    const char* exitCode;
+  } cases[] = {{"installer ran", kInfo, "0"}, {"check stopped", "", "4"}};
+  for (const auto& c : cases) {
+    Medium medium("console-shared");
+    medium.WriteInfo(c.info);
+    medium.AddStandIn("Setup.exe", "");
+    medium.AddStandIn("Shell.exe", "run=\"" + medium.launcherPath() + "\"\n");
+    Process shell(medium.directory() + "Shell.exe", CREATE_NEW_CONSOLE, "Shell");
+    EXPECT_EQ(shell.Wait(), 0) << c.name;
+    const auto record = medium.Record("Shell.exe");
+    EXPECT_EQ(record.at("console_window_visible"), "1") << c.name;
+    EXPECT_EQ(record.at("run_exit"), c.exitCode) << c.name;
+    EXPECT_EQ(record.at("console_window_visible_after_run"), "1") << c.name;
+    if (std::string(c.exitCode) == "0") {
+      const auto setup = medium.Record("Setup.exe");
+      EXPECT_EQ(ConsoleOf(setup), ConsoleOf(record)) << "one console for shell and installer";
+      EXPECT_EQ(setup.at("console_window_visible"), "0") << "hidden while the launcher runs";
+      EXPECT_EQ(setup.at("console_title"), "Shell");
+    }
+  }
+}
+
+TEST(ConsoleWindow, TwoLaunchersStartedTogetherEachHideTheirOwnConsole) {
+  Medium first("console-first");
+  Medium second("console-second");
+  for (Medium* medium : {&first, &second}) {
+    medium->WriteInfo(kInfo);
+    medium->AddStandIn("Setup.exe", "sleep_ms=500\n");
+  }
+  Process one(first.launcherPath(), CREATE_NEW_CONSOLE, "first");
+  Process two(second.launcherPath(), CREATE_NEW_CONSOLE, "second");
+  EXPECT_EQ(one.Wait(), 0);
+  EXPECT_EQ(two.Wait(), 0);
+  const auto a = first.Record("Setup.exe");
+  const auto b = second.Record("Setup.exe");
+  EXPECT_NE(ConsoleOf(a), ConsoleOf(b));
+  EXPECT_EQ(a.at("console_window_visible"), "0");
+  EXPECT_EQ(b.at("console_window_visible"), "0");
+  EXPECT_EQ(a.at("console_title"), "first");
+  EXPECT_EQ(b.at("console_title"), "second");
+}
+
+}  // namespace
+}  // namespace tessaro::e2e
