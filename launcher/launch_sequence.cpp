@@ -59,6 +59,8 @@ std::string BuildInstallerCommandLine(std::string_view launcherDirectory) {
 }
 
 int RunLauncher(SystemInterface& system) {
+  // Before anything can load a library on the launcher's behalf.
+  system.HardenLibrarySearch();
   std::string modulePath;
   const std::size_t length = system.QueryModulePath(modulePath);
   if (length == 0 || length >= kMaxPath) {

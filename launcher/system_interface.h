@@ -38,6 +38,9 @@ class SystemInterface {
  public:
   virtual ~SystemInterface() = default;
 
+  // Restricts where DLLs are loaded from to the system directory, where the system allows it,
+  // so that a DLL planted beside the launcher (a download folder) is never loaded.
+  virtual void HardenLibrarySearch() = 0;
   // The raw result of asking for the own executable's path through a kMaxPath buffer:
   // 0 on failure, kMaxPath when the path was cut. `path` receives what the buffer held.
   virtual std::size_t QueryModulePath(std::string& path) = 0;

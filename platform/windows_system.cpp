@@ -35,6 +35,21 @@ struct WindowsSystem::State {
 WindowsSystem::WindowsSystem() : state_(std::make_unique<State>()) {}
 WindowsSystem::~WindowsSystem() = default;
 
+void WindowsSystem::HardenLibrarySearch() {
+  // Looked up at run time: systems without the call (Vista without KB2533623) simply keep
+  // their default search order.
+  using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+  const FARPROC found =
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories");
+  if (found != nullptr) {
+    const auto setDefaultDllDirectories =
+        reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void (*)()>(found));
+    setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  }
+  // Takes the current directory out of the search order where the above is missing.
+  SetDllDirectoryA("");
+}
+
 std::size_t WindowsSystem::QueryModulePath(std::string& path) {
   char buffer[kMaxPath] = {};
   const DWORD length = GetModuleFileNameA(nullptr, buffer, kMaxPath);
@@ -58,14 +73,17 @@ bool WindowsSystem::HideConsoleWindow() {
   DWORD processes[2];
   const DWORD attached = GetConsoleProcessList(processes, 2);
   HWND window = FindConsoleWindow();
-  ShowWindow(window, SW_HIDE);
+  // The window belongs to the console host, another process: a synchronous ShowWindow waits
+  // for that process to answer (2 s under Wine, measured), the asynchronous form hands it the
+  // same request and goes on. Without a window the call does nothing, as before.
+  ShowWindowAsync(window, SW_HIDE);
   if (window == nullptr || attached <= 1) return false;
   state_->hiddenConsole = window;
   return true;
 }
 
 void WindowsSystem::ShowConsoleWindowAgain() {
-  if (state_->hiddenConsole != nullptr) ShowWindow(state_->hiddenConsole, SW_SHOW);
+  if (state_->hiddenConsole != nullptr) ShowWindowAsync(state_->hiddenConsole, SW_SHOW);
 }
 
 LeadByteTable WindowsSystem::AnsiLeadBytes() {

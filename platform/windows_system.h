@@ -15,6 +15,7 @@ class WindowsSystem final : public SystemInterface {
   WindowsSystem(const WindowsSystem&) = delete;
   WindowsSystem& operator=(const WindowsSystem&) = delete;
 
+  void HardenLibrarySearch() override;
   std::size_t QueryModulePath(std::string& path) override;
   unsigned SetProcessErrorMode(unsigned mode) override;
   void SetApplicationTitle(const std::string& modulePath) override;

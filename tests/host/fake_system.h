@@ -50,6 +50,7 @@ class FakeSystem : public SystemInterface {
   bool consoleHidden = false;
   bool consoleShownAgain = false;
 
+  void HardenLibrarySearch() override { calls.push_back("HardenLibrarySearch"); }
   std::size_t QueryModulePath(std::string& path) override {
     ++moduleQueries;
     calls.push_back("QueryModulePath");

@@ -75,6 +75,7 @@ TEST(RunLauncher, FrameworkStartAddsTheErrorModeFlagsToTheCurrentMode) {
     return std::find(system.calls.begin(), system.calls.end(), call) - system.calls.begin();
   };
   EXPECT_LT(position("SetApplicationTitle"), position("HideConsoleWindow"));
+  EXPECT_EQ(system.calls.front(), "HardenLibrarySearch");
 }
 
 TEST(RunLauncher, ModulePathThatDoesNotFitIsAStartFailure) {

@@ -1,0 +1,107 @@
+// Measures what the launcher costs on the way to the installer:
+//   L  launcher start -> stand-in Setup.exe start, through the launcher
+//   D  stand-in start, started directly by the same code
+//   CPU time of the launcher while the stand-in idles, against the stand-in's own CPU time.
+//   bench.exe WORK_DIR RUNS IDLE_MS
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace {
+
+using tessaro::e2e::ReadRecord;
+
+unsigned long long Now100ns() {
+  FILETIME now;
+  GetSystemTimePreciseAsFileTime(&now);
+  return (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
+unsigned long long ToNumber(const FILETIME& time) {
+  return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+struct Run {
+  double startMs;  // from CreateProcess to the stand-in's first instruction of main
+  double cpuMs;    // kernel + user time of the process started
+};
+
+Run Start(const std::string& program, const std::string& record) {
+  DeleteFileA(record.c_str());
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info = {};
+  std::string commandLine = "\"" + program + "\"";
+  const unsigned long long before = Now100ns();
+  if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                      CREATE_NEW_CONSOLE, nullptr, nullptr, &startup, &info)) {
+    std::fprintf(stderr, "cannot start %s\n", program.c_str());
+    std::exit(1);
+  }
+  WaitForSingleObject(info.hProcess, INFINITE);
+  FILETIME created, exited, kernel, user;
+  GetProcessTimes(info.hProcess, &created, &exited, &kernel, &user);
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  const auto values = ReadRecord(record);
+  const auto started = values.find("start_time");
+  const double startMs = started == values.end()
+                             ? -1
+                             : (std::stod(started->second) - static_cast<double>(before)) / 1e4;
+  return {startMs, static_cast<double>(ToNumber(kernel) + ToNumber(user)) / 1e4};
+}
+
+void Row(const char* name, std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  std::printf("| %-44s | %8.1f | %8.1f | %8.1f |\n", name, values.front(),
+              values[values.size() / 2], values.back());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: bench.exe WORK_DIR RUNS IDLE_MS\n");
+    return 2;
+  }
+  const std::string dir = std::string(argv[1]) + "\\";
+  const int runs = std::atoi(argv[2]);
+  const std::string idle = argv[3];
+  const std::string setup = dir + "Setup.exe";
+  const std::string record = dir + "Setup.record";
+  const auto configure = [&](const std::string& config) {
+    std::ofstream(dir + "Setup.cfg", std::ios::binary | std::ios::trunc) << config;
+  };
+
+  std::vector<double> direct, through, ownWork, launcherCpu, standInCpu;
+  configure("");
+  for (int i = 0; i < runs; ++i) {
+    // Alternating keeps both series under the same machine load.
+    const Run d = Start(setup, record);
+    const Run l = Start(dir + "Launch.exe", record);
+    direct.push_back(d.startMs);
+    through.push_back(l.startMs);
+    ownWork.push_back(l.startMs - 2 * d.startMs);
+  }
+  configure("sleep_ms=" + idle + "\n");
+  for (int i = 0; i < runs; ++i) {
+    launcherCpu.push_back(Start(dir + "Launch.exe", record).cpuMs);
+    standInCpu.push_back(Start(setup, record).cpuMs);
+  }
+  const std::string heading = "ms, " + std::to_string(runs) + " runs each";
+  std::printf("| %-44s | %8s | %8s | %8s |\n", heading.c_str(), "min", "median", "max");
+  std::printf("|%s|%s|%s|%s|\n", std::string(46, '-').c_str(), std::string(10, '-').c_str(),
+              std::string(10, '-').c_str(), std::string(10, '-').c_str());
+  Row("D: stand-in started directly", direct);
+  Row("L: stand-in started through the launcher", through);
+  Row("L - 2D: the launcher's own work (pairwise)", ownWork);
+  Row(("CPU: launcher while the stand-in idles " + idle + " ms").c_str(), launcherCpu);
+  Row(("CPU: the stand-in idling " + idle + " ms").c_str(), standInCpu);
+  return 0;
+}
