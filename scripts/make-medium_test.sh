@@ -37,22 +37,22 @@ wixl -o "$work/good.msi" "$work/product.wxs"
 # Turns an MSI column of the table below into a file: "good", "none" (no such file), "text",
 # "del:PROPERTY" or "set:PROPERTY=VALUE" (VALUE with printf escapes).
 make_msi() {
-    local spec=$1 out=$2
-    case $spec in
+    local kind=$1 out=$2
+    case $kind in
         good) cp "$work/good.msi" "$out" ;;
         none) ;;
         text) cp "$work/text.txt" "$out" ;;
         del:*)
             cp "$work/good.msi" "$out"
-            msibuild "$out" -q "DELETE FROM Property WHERE Property='${spec#del:}'"
+            msibuild "$out" -q "DELETE FROM Property WHERE Property='${kind#del:}'"
             ;;
         set:*)
-            local assignment=${spec#set:} value
+            local assignment=${kind#set:} value
             value=$(printf '%b' "${assignment#*=}")
             cp "$work/good.msi" "$out"
             msibuild "$out" -q "UPDATE Property SET Value='$value' WHERE Property='${assignment%%=*}'"
             ;;
-        *) echo "bad msi spec: $spec" >&2; exit 2 ;;
+        *) echo "bad msi kind: $kind" >&2; exit 2 ;;
     esac
 }
 
