@@ -1,7 +1,11 @@
 #include "platform/windows_system.h"
 
-#include <shlwapi.h>
 #include <windows.h>
+
+#include <shlwapi.h>
+
+#include <fcntl.h>
+#include <io.h>
 
 #include <cstdio>
 
@@ -64,7 +68,10 @@ void WindowsSystem::SetApplicationTitle(const std::string& modulePath) {
 }
 
 void WindowsSystem::WriteStandardOutput(std::string_view bytes) {
-  // Through the C runtime, like any console program's printing; flushed at the normal exit.
+  // Through the C runtime, flushed at the normal exit, but in binary mode: the text goes out
+  // as its own bytes, without a code page conversion and without a CR before its line feed.
+  std::fflush(stdout);
+  _setmode(_fileno(stdout), _O_BINARY);
   std::fwrite(bytes.data(), 1, bytes.size(), stdout);
 }
 

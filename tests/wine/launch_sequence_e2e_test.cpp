@@ -87,3 +87,45 @@ TEST(LaunchSequence, MessageLaunchFailedCaptionedWithTheLauncherName) {
 
 }  // namespace
 }  // namespace tessaro::e2e
+
+namespace tessaro::e2e {
+namespace {
+
+// The text the launcher prints when it cannot start, as it reaches a pipe: Shift-JIS bytes
+// and a bare line feed, whatever the console's code page.
+TEST(LaunchSequence, StartFailureTextReachesStandardOutputAsItsOwnBytes) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE readEnd = nullptr;
+  HANDLE writeEnd = nullptr;
+  ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inherit, 0));
+  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = writeEnd;
+  startup.hStdError = writeEnd;
+  PROCESS_INFORMATION info = {};
+  std::string commandLine = "\"" + TestProgramDirectory() + "start_failure_writer.exe\"";
+  ASSERT_TRUE(CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                             nullptr, nullptr, &startup, &info));
+  CloseHandle(writeEnd);
+  std::string output;
+  char buffer[256];
+  DWORD got = 0;
+  while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got != 0) {
+    output.append(buffer, got);
+  }
+  WaitForSingleObject(info.hProcess, 10000);
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  CloseHandle(readEnd);
+  const std::string expected =
+      "\x92\x76\x96\xbd\x93\x49\x82\xc8\x83\x47\x83\x89\x81\x5b\x20\x3a\x20\x4d\x46\x43\x20\x82"
+      "\xcc\x8f\x89\x8a\xfa\x89\xbb\x82\xaa\x82\xc5\x82\xab\x82\xdc\x82\xb9\x82\xf1\x82\xc5\x82"
+      "\xb5\x82\xbd\x81\x42\n";
+  EXPECT_EQ(output, expected);
+  EXPECT_EQ(output.size(), 50u);
+}
+
+}  // namespace
+}  // namespace tessaro::e2e
