@@ -70,6 +70,8 @@ int main() {
       << "\n";
   char title[1024] = {};
   GetConsoleTitleA(title, sizeof title);
+  // The first console call waits until the console host is up (Wine starts it lazily).
+  out << "console_ready_time=" << NowIn100ns() << "\n";
   out << "console_title=" << title << "\n";
   if (config.count("registry_key") != 0) {
     HKEY key = nullptr;
