@@ -11,43 +11,6 @@ namespace {
 
 constexpr char kInfo[] = "{0B8C1D2E-3F40-4A5B-8C6D-7E8F9A0B1C2D},3.10\r\n";  // not installed
 
-// A process started with a console title of our choosing; killed if a test leaves it running.
-class Process {
- public:
-  Process(const std::string& path, DWORD flags, const char* consoleTitle = nullptr) {
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.lpTitle = const_cast<char*>(consoleTitle);
-    std::string commandLine = "\"" + path + "\"";
-    if (!CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, flags, nullptr,
-                        nullptr, &startup, &info_)) {
-      ADD_FAILURE() << "cannot start " << path << " error " << GetLastError();
-    }
-  }
-  ~Process() {
-    if (info_.hProcess == nullptr) return;
-    if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT)
-      TerminateProcess(info_.hProcess, 99);
-    CloseHandle(info_.hProcess);
-    CloseHandle(info_.hThread);
-  }
-  Process(const Process&) = delete;
-  Process& operator=(const Process&) = delete;
-
-  long Wait(DWORD timeoutMs = 30000) const {
-    if (info_.hProcess == nullptr ||
-        WaitForSingleObject(info_.hProcess, timeoutMs) != WAIT_OBJECT_0) {
-      return -1;
-    }
-    DWORD code = 0;
-    GetExitCodeProcess(info_.hProcess, &code);
-    return static_cast<long>(code);
-  }
-
- private:
-  PROCESS_INFORMATION info_ = {};
-};
-
 HWND ConsoleOf(const std::map<std::string, std::string>& record) {
   const auto value = record.find("console_window");
   if (value == record.end()) return nullptr;
@@ -63,8 +26,8 @@ TEST(ConsoleWindow, OwnConsoleIsHiddenWhileTheInstallerRunsAndKeepsItsTitle) {
   Medium medium("console-own");
   medium.WriteInfo(kInfo);
   medium.AddStandIn("Setup.exe", "sleep_ms=300\n");
-  Process launcher(medium.launcherPath(), CREATE_NEW_CONSOLE, "Tessaro medium");
-  EXPECT_EQ(launcher.Wait(), 0);
+  LauncherRun launcher(medium.launcherPath(), CREATE_NEW_CONSOLE, "", "Tessaro medium");
+  EXPECT_EQ(launcher.WaitForExit(), 0);
   const auto record = medium.Record("Setup.exe");
   EXPECT_NE(ConsoleOf(record), nullptr) << "the installer shares the launcher's console";
   EXPECT_EQ(record.at("console_window_visible"), "0");
@@ -77,14 +40,14 @@ TEST(ConsoleWindow, LauncherWithoutAConsoleHidesNothingElse) {
   medium.AddStandIn("Setup.exe", "");
   // A bystander with a console window of its own, which must stay on screen.
   medium.AddStandIn("Bystander.exe", "until_file=" + medium.directory() + "Bystander.stop\n");
-  Process bystander(medium.directory() + "Bystander.exe", CREATE_NEW_CONSOLE, "Bystander");
+  LauncherRun bystander(medium.directory() + "Bystander.exe", CREATE_NEW_CONSOLE, "", "Bystander");
   WaitForFile(medium.directory() + "Bystander.record");
   const HWND bystanderWindow = ConsoleOf(medium.Record("Bystander.exe"));
   ASSERT_NE(bystanderWindow, nullptr);
   ASSERT_TRUE(IsWindowVisible(bystanderWindow));
 
-  Process launcher(medium.launcherPath(), DETACHED_PROCESS);
-  EXPECT_EQ(launcher.Wait(), 0);
+  LauncherRun launcher(medium.launcherPath(), DETACHED_PROCESS);
+  EXPECT_EQ(launcher.WaitForExit(), 0);
   // A console program started by a process without a console gets a fresh console of its own;
   // the launcher must leave it alone too.
   const auto setup = medium.Record("Setup.exe");
@@ -94,7 +57,7 @@ TEST(ConsoleWindow, LauncherWithoutAConsoleHidesNothingElse) {
   }
   EXPECT_TRUE(IsWindowVisible(bystanderWindow));
   WriteFileBytes(medium.directory() + "Bystander.stop", "");
-  EXPECT_EQ(bystander.Wait(), 0);
+  EXPECT_EQ(bystander.WaitForExit(), 0);
 }
 
 // Started from a shell, the launcher hides the shell's window while it runs and shows it again
@@ -110,8 +73,8 @@ TEST(ConsoleWindow, ConsoleSharedWithAShellIsShownAgainAfterTheLauncher) {
     medium.WriteInfo(c.info);
     medium.AddStandIn("Setup.exe", "");
     medium.AddStandIn("Shell.exe", "run=\"" + medium.launcherPath() + "\"\n");
-    Process shell(medium.directory() + "Shell.exe", CREATE_NEW_CONSOLE, "Shell");
-    EXPECT_EQ(shell.Wait(), 0) << c.name;
+    LauncherRun shell(medium.directory() + "Shell.exe", CREATE_NEW_CONSOLE, "", "Shell");
+    EXPECT_EQ(shell.WaitForExit(), 0) << c.name;
     const auto record = medium.Record("Shell.exe");
     EXPECT_EQ(record.at("console_window_visible"), "1") << c.name;
     EXPECT_EQ(record.at("run_exit"), c.exitCode) << c.name;
@@ -132,10 +95,10 @@ TEST(ConsoleWindow, TwoLaunchersStartedTogetherEachHideTheirOwnConsole) {
     medium->WriteInfo(kInfo);
     medium->AddStandIn("Setup.exe", "sleep_ms=500\n");
   }
-  Process one(first.launcherPath(), CREATE_NEW_CONSOLE, "first");
-  Process two(second.launcherPath(), CREATE_NEW_CONSOLE, "second");
-  EXPECT_EQ(one.Wait(), 0);
-  EXPECT_EQ(two.Wait(), 0);
+  LauncherRun one(first.launcherPath(), CREATE_NEW_CONSOLE, "", "first");
+  LauncherRun two(second.launcherPath(), CREATE_NEW_CONSOLE, "", "second");
+  EXPECT_EQ(one.WaitForExit(), 0);
+  EXPECT_EQ(two.WaitForExit(), 0);
   const auto a = first.Record("Setup.exe");
   const auto b = second.Record("Setup.exe");
   EXPECT_NE(ConsoleOf(a), ConsoleOf(b));

@@ -85,9 +85,10 @@ std::map<std::string, std::string> Medium::Record(const std::string& standInName
 }
 
 LauncherRun::LauncherRun(const std::string& path, DWORD creationFlags,
-                         const std::string& currentDirectory) {
+                         const std::string& currentDirectory, const char* consoleTitle) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
+  startup.lpTitle = const_cast<char*>(consoleTitle);
   PROCESS_INFORMATION info = {};
   std::string commandLine = "\"" + path + "\"";
   if (CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, creationFlags,

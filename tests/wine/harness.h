@@ -46,8 +46,10 @@ class Medium {
 // A launcher process. The destructor kills it if a test left it running.
 class LauncherRun {
  public:
+  // `consoleTitle` names a new console, as a shortcut's title would.
   explicit LauncherRun(const std::string& path, DWORD creationFlags = CREATE_NEW_CONSOLE,
-                       const std::string& currentDirectory = "");
+                       const std::string& currentDirectory = "",
+                       const char* consoleTitle = nullptr);
   ~LauncherRun();
   LauncherRun(const LauncherRun&) = delete;
   LauncherRun& operator=(const LauncherRun&) = delete;
