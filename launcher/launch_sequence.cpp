@@ -7,10 +7,12 @@ namespace tessaro {
 namespace {
 
 // Keeps a console that other processes share from staying hidden after the launcher is gone.
+// Only a window that was on screen comes back: a shell or deployment tool that keeps its console
+// out of sight must not find it popping up after the launcher.
 class ConsoleConcealment {
  public:
   explicit ConsoleConcealment(SystemInterface& system)
-      : system_(system), showAgain_(system.HideConsoleWindow()) {}
+      : system_(system), showAgain_(MustShowAgain(system.HideConsoleWindow())) {}
   ~ConsoleConcealment() {
     if (showAgain_) system_.ShowConsoleWindowAgain();
   }
@@ -18,6 +20,10 @@ class ConsoleConcealment {
   ConsoleConcealment& operator=(const ConsoleConcealment&) = delete;
 
  private:
+  static bool MustShowAgain(const ConsoleWindowState& state) {
+    return state.found && state.shared && state.wasVisible;
+  }
+
   SystemInterface& system_;
   bool showAgain_;
 };

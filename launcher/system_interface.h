@@ -28,6 +28,13 @@ using LeadByteTable = std::bitset<256>;
 
 // What the registry gave for the two values of an uninstall key. A value is the raw bytes the
 // registry returned; an empty optional means the value could not be read (missing, too long).
+// What hiding the console window found, for deciding whether to show it again at the end.
+struct ConsoleWindowState {
+  bool found = false;       // A window carried the console's temporary title.
+  bool shared = false;      // Other processes are attached to the same console.
+  bool wasVisible = false;  // The window was on screen before the launcher hid it.
+};
+
 struct UninstallValues {
   bool keyOpened = false;
   std::optional<std::string> displayVersion;
@@ -50,9 +57,9 @@ class SystemInterface {
   virtual void SetApplicationTitle(const std::string& modulePath) = 0;
   virtual void WriteStandardOutput(std::string_view bytes) = 0;
 
-  // Hides the console window, if one is found. Returns true when that window belongs to a
-  // console other processes share, so that it has to be shown again before the launcher ends.
-  virtual bool HideConsoleWindow() = 0;
+  // Hides the console window, if one is found, and says what it found.
+  virtual ConsoleWindowState HideConsoleWindow() = 0;
+  // Shows the window that HideConsoleWindow hid.
   virtual void ShowConsoleWindowAgain() = 0;
 
   virtual LeadByteTable AnsiLeadBytes() = 0;

@@ -75,18 +75,20 @@ void WindowsSystem::WriteStandardOutput(std::string_view bytes) {
   std::fwrite(bytes.data(), 1, bytes.size(), stdout);
 }
 
-bool WindowsSystem::HideConsoleWindow() {
+ConsoleWindowState WindowsSystem::HideConsoleWindow() {
+  ConsoleWindowState state;
   // Counted before hiding: a console the launcher did not get to itself is someone's shell.
   DWORD processes[2];
-  const DWORD attached = GetConsoleProcessList(processes, 2);
+  state.shared = GetConsoleProcessList(processes, 2) > 1;
   HWND window = FindConsoleWindow();
+  state.found = window != nullptr;
+  state.wasVisible = state.found && IsWindowVisible(window) != FALSE;
   // The window belongs to the console host, another process: a synchronous ShowWindow waits
   // for that process to answer (2 s under Wine, measured), the asynchronous form hands it the
   // same request and goes on. Without a window the call does nothing, as before.
   ShowWindowAsync(window, SW_HIDE);
-  if (window == nullptr || attached <= 1) return false;
   state_->hiddenConsole = window;
-  return true;
+  return state;
 }
 
 void WindowsSystem::ShowConsoleWindowAgain() {

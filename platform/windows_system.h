@@ -20,7 +20,7 @@ class WindowsSystem final : public SystemInterface {
   unsigned SetProcessErrorMode(unsigned mode) override;
   void SetApplicationTitle(const std::string& modulePath) override;
   void WriteStandardOutput(std::string_view bytes) override;
-  bool HideConsoleWindow() override;
+  ConsoleWindowState HideConsoleWindow() override;
   void ShowConsoleWindowAgain() override;
   LeadByteTable AnsiLeadBytes() override;
   bool ReadFileStart(const std::string& path, std::size_t maxBytes, std::string& bytes) override;

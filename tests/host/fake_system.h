@@ -24,7 +24,7 @@ class FakeSystem : public SystemInterface {
   // When set, QueryModulePath returns this raw count instead of the path's length.
   std::optional<std::size_t> modulePathResult;
   unsigned currentErrorMode = 0x4;
-  bool consoleShared = false;
+  ConsoleWindowState console = {true, false, true};
   LeadByteTable leadBytes;
   std::map<std::string, std::string> files;  // Paths that can be opened, with their bytes.
   std::set<std::string> lockedFiles;         // Exist, but cannot be opened for writing.
@@ -76,10 +76,10 @@ class FakeSystem : public SystemInterface {
     calls.push_back("WriteStandardOutput");
     standardOutput += bytes;
   }
-  bool HideConsoleWindow() override {
+  ConsoleWindowState HideConsoleWindow() override {
     calls.push_back("HideConsoleWindow");
     consoleHidden = true;
-    return consoleShared;
+    return console;
   }
   void ShowConsoleWindowAgain() override {
     calls.push_back("ShowConsoleWindowAgain");

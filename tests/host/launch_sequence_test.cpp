@@ -125,28 +125,32 @@ TEST(RunLauncher, StopWithoutInstallerWhenTheCheckSaysSo) {
   EXPECT_EQ(system.moduleQueries, 2);
 }
 
-// A console shared with the user's shell is shown again however the run ends; one the
-// launcher had to itself stays hidden.
-TEST(RunLauncher, SharedConsoleIsShownAgainOnEveryExitAfterHiding) {
+// A console shared with the user's shell is shown again however the run ends, but only when it
+// was on screen before; one the launcher had to itself, or one its owner hid, stays hidden.
+TEST(RunLauncher, SharedVisibleConsoleIsShownAgainOnEveryExitAfterHiding) {
   const struct {
     const char* name;
-    bool shared;
+    ConsoleWindowState console;
     bool withInfo;
     int exitCode;
+    bool shownAgain;
   } cases[] = {
-      {"shared, installer ran", true, true, 0},
-      {"shared, check stopped", true, false, 4},
-      {"own console, installer ran", false, true, 0},
-      {"own console, check stopped", false, false, 4},
+      {"shared, installer ran", {true, true, true}, true, 0, true},
+      {"shared, check stopped", {true, true, true}, false, 4, true},
+      {"own console, installer ran", {true, false, true}, true, 0, false},
+      {"own console, check stopped", {true, false, true}, false, 4, false},
+      {"shared but hidden by its owner", {true, true, false}, true, 0, false},
+      {"shared, hidden by its owner, stopped", {true, true, false}, false, 4, false},
+      {"no window found", {false, true, false}, true, 0, false},
   };
   for (const auto& c : cases) {
     FakeSystem system = Medium();
-    system.consoleShared = c.shared;
+    system.console = c.console;
     if (!c.withInfo) system.files.clear();
     EXPECT_EQ(RunLauncher(system), c.exitCode) << c.name;
     EXPECT_TRUE(system.consoleHidden) << c.name;
-    EXPECT_EQ(system.consoleShownAgain, c.shared) << c.name;
-    if (c.shared) {
+    EXPECT_EQ(system.consoleShownAgain, c.shownAgain) << c.name;
+    if (c.shownAgain) {
       EXPECT_EQ(system.calls.back(), "ShowConsoleWindowAgain") << c.name;
     }
   }

@@ -6,6 +6,8 @@
 //   registry_key=<path>  record whether this key exists under HKLM (64-bit view)
 //   run=<command line>   act as a shell: run the command in this console, wait for it, and
 //                        record its exit code and this console window's visibility after it
+//   hide_console=1       first hide this console's window, as a script runner that works
+//                        out of sight does
 #include <windows.h>
 
 #include <cstdint>
@@ -65,6 +67,10 @@ int main() {
   out << "current_directory=" << directory << "\n";
   out << "error_mode=" << GetErrorMode() << "\n";
   HWND console = GetConsoleWindow();
+  if (console != nullptr && config["hide_console"] == "1") {
+    ShowWindowAsync(console, SW_HIDE);
+    for (int i = 0; i < 500 && IsWindowVisible(console); ++i) Sleep(10);
+  }
   out << "console_window=" << reinterpret_cast<std::uintptr_t>(console) << "\n";
   out << "console_window_visible=" << (console != nullptr && IsWindowVisible(console) ? 1 : 0)
       << "\n";
