@@ -103,13 +103,27 @@ TEST(CheckInstalledProduct, DecisionTable) {
        false,
        {0x41},
        false},
+      {"107 box failed (0)", std::string("3.9"), kLocation, kFree, {0}, false, {0x41}, false},
+      {"107 answered Yes (6)", std::string("3.9"), kLocation, kFree, {6}, false, {0x41}, false},
+      {"108 box failed (0) stops",
+       std::string("3.9"),
+       kLocation,
+       kLocked,
+       {kIdOk, 0, kIdCancel},
+       false,
+       {0x41, 0x15},
+       false},
   };
   for (const auto& c : cases) {
     FakeSystem system = Machine("3.10", c.displayVersion, c.location);
+    // A bare relative name would be probed in the current directory: with no install location,
+    // no probe may happen at all.
+    system.files[kProductExecutable] = "MZ";
+    system.lockedFiles.insert(kProductExecutable);
     if (c.exe != kFree) system.lockedFiles.insert(kExe);
     if (c.exe == kLockedThenFreed) {
       system.onBox = [&system](const testing::ShownBox& box) {
-        if (box.style == 0x15) system.lockedFiles.clear();
+        if (box.style == 0x15) system.lockedFiles.erase(kExe);
       };
     }
     system.answers = c.answers;
@@ -178,23 +192,32 @@ TEST(CheckInstalledProduct, ProductCodeEndingInLineFeedFindsNoKey) {
 TEST(UninstallProduct, WhenNothingIsRemoved) {
   const struct {
     const char* name;
+    std::string productCode;
     std::string packageVersion;
     bool systemDirectory;
     bool startable;
     bool result;
+    bool removed;
   } cases[] = {
-      {"empty package version", "", true, true, true},
-      {"no system directory", "3.10", false, true, true},
-      {"msiexec cannot start", "3.10", true, false, false},
-      {"removal ran", "3.10", true, true, true},
+      {"empty package version", kCode, "", true, true, true, false},
+      {"empty product code, version set", "", "3.10", true, true, true, true},
+      {"no system directory", kCode, "3.10", false, true, true, false},
+      {"msiexec cannot start", kCode, "3.10", true, false, false, false},
+      {"removal ran", kCode, "3.10", true, true, true, true},
   };
   for (const auto& c : cases) {
     FakeSystem system;
     if (!c.systemDirectory) system.systemDirectory.reset();
     if (!c.startable) system.unstartable.insert(kRemoval);
-    ProductInfo info{kCode, c.packageVersion, "3.9"};
+    ProductInfo info{c.productCode, c.packageVersion, "3.9"};
     EXPECT_EQ(UninstallProduct(system, info), c.result) << c.name;
     EXPECT_TRUE(system.boxes.empty()) << c.name;
+    EXPECT_EQ(system.started.size(), c.removed ? 1u : 0u) << c.name;
+    if (c.removed) {
+      EXPECT_EQ(system.started[0],
+                BuildUninstallCommandLine("C:\\Windows\\system32", c.productCode))
+          << c.name;
+    }
   }
 }
 

@@ -1,5 +1,7 @@
 #include "launcher/launch_sequence.h"
 
+#include "launcher/installed_product.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -116,13 +118,39 @@ TEST(RunLauncher, Missing104StillShowsABox) {
   EXPECT_EQ(system.boxes[0].text, "");
 }
 
+// The check's stop is final: no installer, and no message beyond the check's own.
 TEST(RunLauncher, StopWithoutInstallerWhenTheCheckSaysSo) {
-  FakeSystem system = Medium();
-  system.files.clear();  // no TS_INF
-  EXPECT_EQ(RunLauncher(system), 4);
-  EXPECT_TRUE(system.started.empty());
-  // The directory is looked up for TS_INF only, not a second time for the installer.
-  EXPECT_EQ(system.moduleQueries, 2);
+  const std::string removal =
+      "\"C:\\Windows\\system32\\msiexec.exe\" /x "
+      "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8} /qb! ID_STATE=Remove";
+  const struct {
+    const char* name;
+    bool withInfo;
+    bool olderInstalled;
+    std::vector<std::string> boxes;
+  } cases[] = {
+      {"no TS_INF", false, false, {"cannot open TS_INF"}},
+      {"Windows Installer cannot start", true, true, {"installed: 3.9?"}},
+  };
+  for (const auto& c : cases) {
+    FakeSystem system = Medium();
+    if (!c.withInfo) system.files.clear();
+    if (c.olderInstalled) {
+      UninstallValues values;
+      values.keyOpened = true;
+      values.displayVersion = "3.9";
+      system.registry[std::string(kUninstallKeyPrefix) + "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}"] =
+          values;
+      system.unstartable.insert(removal);
+    }
+    EXPECT_EQ(RunLauncher(system), 4) << c.name;
+    EXPECT_TRUE(system.started.empty()) << c.name;
+    std::vector<std::string> texts;
+    for (const auto& box : system.boxes) texts.push_back(box.text);
+    EXPECT_EQ(texts, c.boxes) << c.name;
+    // The directory is looked up for TS_INF only, not a second time for the installer.
+    EXPECT_EQ(system.moduleQueries, 2) << c.name;
+  }
 }
 
 // A console shared with the user's shell is shown again however the run ends, but only when it
