@@ -295,19 +295,44 @@ TEST(InstalledProduct, MessageAlreadyInstalledDeclinedLeavesTheProductUntouched)
   }
 }
 
+// The second row posts WM_QUIT once the question is gone, while the launcher waits for the
+// Windows Installer: the wait must take it off the queue, or the box of message 104 that follows
+// on a medium without Setup.exe would end at once, unanswered.
 TEST(InstalledProduct, OkRemovesTheProductBeforeTheInstallerStarts) {
-  TessaroOnTheMachine tessaro;
-  ASSERT_TRUE(tessaro.Install("3.9.0"));
-  Medium medium = MediumWithSetup("installed-removed", Info(kProductCode, "3.10.0"));
-  LauncherRun run(medium.launcherPath());
-  const Box question = run.NextBox();
-  ASSERT_NE(question.window, nullptr);
-  PressButton(question, IDOK);
-  EXPECT_EQ(run.WaitForExit(), 0);
-  EXPECT_TRUE(run.unexpectedBoxes.empty()) << run.unexpectedBoxes.front();
-  EXPECT_EQ(medium.Record("Setup.exe")["registry_key_exists"], "0");
-  EXPECT_FALSE(ProductKeyExists());
-  EXPECT_FALSE(FileExists(ProductExecutable()));
+  const struct {
+    const char* name;
+    bool withSetup;
+    bool postQuit;
+  } cases[] = {{"installer starts", true, false},
+               {"WM_QUIT during removal, no Setup.exe", false, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TessaroOnTheMachine tessaro;
+    ASSERT_TRUE(tessaro.Install("3.9.0"));
+    Medium medium = MediumWithSetup("installed-removed", Info(kProductCode, "3.10.0"));
+    if (!c.withSetup) DeleteFileA((medium.directory() + "Setup.exe").c_str());
+    LauncherRun run(medium.launcherPath());
+    const Box question = run.NextBox();
+    ASSERT_NE(question.window, nullptr);
+    PressButton(question, IDOK);
+    if (c.postQuit) {
+      ASSERT_TRUE(WaitUntil([&] { return !IsWindow(question.window); }, kAppEndTimeoutMs));
+      EXPECT_TRUE(PostThreadMessageA(run.threadId(), WM_QUIT, 0, 0));
+      const Box launchFailed = run.NextBox(kProcessTimeoutMs);
+      ASSERT_NE(launchFailed.window, nullptr);
+      EXPECT_EQ(launchFailed.text, ExpectedMessages().launchFailed);
+      EXPECT_TRUE(run.StillRunningAfter(1000)) << "the box ended without an answer";
+      EXPECT_TRUE(IsWindow(launchFailed.window));
+      PressButton(launchFailed, IDOK);
+    }
+    EXPECT_EQ(run.WaitForExit(), 0);
+    EXPECT_TRUE(run.unexpectedBoxes.empty()) << run.unexpectedBoxes.front();
+    if (c.withSetup) {
+      EXPECT_EQ(medium.Record("Setup.exe")["registry_key_exists"], "0");
+    }
+    EXPECT_FALSE(ProductKeyExists());
+    EXPECT_FALSE(FileExists(ProductExecutable()));
+  }
 }
 
 TEST(InstalledProduct, RunningTessaroIsReportedUntilItEndsThenRemoved) {
