@@ -46,7 +46,8 @@ class SystemInterface {
   virtual ~SystemInterface() = default;
 
   // Restricts where DLLs are loaded from to the system directory, where the system allows it,
-  // so that a DLL planted beside the launcher (a download folder) is never loaded.
+  // so that a DLL planted beside the launcher (a download folder) is never loaded, and takes
+  // the current directory out of the search order of the launcher and of what it starts.
   virtual void HardenLibrarySearch() = 0;
   // The raw result of asking for the own executable's path through a kMaxPath buffer:
   // 0 on failure, kMaxPath when the path was cut. `path` receives what the buffer held.

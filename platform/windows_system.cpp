@@ -50,7 +50,10 @@ void WindowsSystem::HardenLibrarySearch() {
         reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void (*)()>(found));
     setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   }
-  // Takes the current directory out of the search order where the above is missing.
+  // Runs on every system, not only where the call above is missing: it takes the current
+  // directory out of the launcher's own search order. Windows hands this setting on to the
+  // processes the launcher starts: Setup.exe and msiexec search without the current directory
+  // too.
   SetDllDirectoryA("");
 }
 

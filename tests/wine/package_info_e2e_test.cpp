@@ -20,20 +20,47 @@ TEST(PackageInfo, MessageWhenTsInfIsMissing) {
   EXPECT_FALSE(FileExists(medium.directory() + "Setup.record"));
 }
 
-TEST(PackageInfo, MessageWhenAnotherProcessHoldsTsInfExclusively) {
-  Medium medium("info-locked");
-  medium.AddStandIn("Setup.exe", "");
-  medium.WriteInfo("{0B8C1D2E-3F40-4A5B-8C6D-7E8F9A0B1C2D},3.10\r\n");
-  HANDLE held = CreateFileA((medium.directory() + "TS_INF").c_str(), GENERIC_READ, 0, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  LauncherRun run(medium.launcherPath());
-  const Box box = run.NextBox();
-  EXPECT_EQ(box.text, ExpectedMessages().infoOpenFailed);
-  PressButton(box, IDOK);
-  EXPECT_EQ(run.WaitForExit(), 4);
-  CloseHandle(held);
-  EXPECT_FALSE(FileExists(medium.directory() + "Setup.record"));
+// TS_INF as media hold it: only a holder that shares no reading keeps the launcher out; a
+// read-only file (CD, ISO) and one that a writer holds with read and write sharing are read.
+TEST(PackageInfo, MessageOnlyWhenAnotherProcessHoldsTsInfExclusively) {
+  const struct {
+    const char* name;
+    DWORD heldAccess;  // 0: not held
+    DWORD heldSharing;
+    bool readOnly;
+    bool message;
+  } cases[] = {
+      {"held exclusively", GENERIC_READ, 0, false, true},
+      {"held by a writer sharing read and write", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+       false, false},
+      {"read-only attribute", 0, 0, true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Medium medium("info-held");
+    medium.AddStandIn("Setup.exe", "");
+    medium.WriteInfo("{0B8C1D2E-3F40-4A5B-8C6D-7E8F9A0B1C2D},3.10\r\n");
+    const std::string info = medium.directory() + "TS_INF";
+    if (c.readOnly) {
+      ASSERT_TRUE(SetFileAttributesA(info.c_str(), FILE_ATTRIBUTE_READONLY));
+    }
+    HANDLE held = INVALID_HANDLE_VALUE;
+    if (c.heldAccess != 0) {
+      held = CreateFileA(info.c_str(), c.heldAccess, c.heldSharing, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+      ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    }
+    LauncherRun run(medium.launcherPath());
+    if (c.message) {
+      const Box box = run.NextBox();
+      EXPECT_EQ(box.text, ExpectedMessages().infoOpenFailed);
+      PressButton(box, IDOK);
+    }
+    EXPECT_EQ(run.WaitForExit(), c.message ? 4 : 0);
+    EXPECT_TRUE(run.unexpectedBoxes.empty());
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    EXPECT_EQ(FileExists(medium.directory() + "Setup.record"), !c.message);
+  }
 }
 
 // Read as the file system delivers it: an empty file stops the run silently, a valid one for a
