@@ -43,7 +43,7 @@ repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 readonly description="Tessaro Setup Launcher"
 windres=${WINDRES:-x86_64-w64-mingw32-windres}
 
-mode=make
+mode='make'
 sign_pfx=
 password_file=
 timestamp_url=
@@ -89,7 +89,7 @@ read_le() { od -An -t "u$3" -j "$2" -N "$3" -- "$1" | tr -d ' \n'; }
 # for anything that merely starts with "MZ": a renamed text, an MSI, a DOS program.
 read_pe() {
     local path=$1 size
-    pe_machine= pe_magic= pe_header=
+    pe_machine='' pe_magic='' pe_header=''
     size=$(stat -c %s -- "$path") || return 1
     ((size >= 64)) && [[ $(head -c 2 -- "$path") == MZ ]] || return 1
     pe_header=$(read_le "$path" 60 4)
@@ -120,7 +120,7 @@ read_signature_location() {
     local path=$1 directory table size
     signature_offset=0 signature_length=0
     read_pe "$path" || return 1
-    directory=$((pe_header + 24 + ($pe_magic == 523 ? 112 : 96) + 4 * 8))
+    directory=$((pe_header + 24 + (pe_magic == 523 ? 112 : 96) + 4 * 8))
     table=$(read_le "$path" "$directory" 4)
     size=$(read_le "$path" $((directory + 4)) 4)
     [[ -n $table && -n $size && $size != 0 ]] || return 0
@@ -133,7 +133,7 @@ read_signature_location() {
 # Sets product_code, product_version and platform from MSI, or msi_error.
 read_msi() {
     local msi=$1 property_table template
-    msi_error= product_code= product_version= platform=
+    msi_error='' product_code='' product_version='' platform=''
     [[ -f $msi ]] || { msi_error="MSI not found: $msi"; return 1; }
     # msiinfo knows no "--", so keep a name starting with "-" from being read as an option.
     [[ $msi == -* ]] && msi=./$msi
@@ -224,7 +224,7 @@ check_signature() {
     local exe=$1 subject
     read_signature_location "$exe" || return 0
     if ((signature_length == 0)); then
-        report note "Launch.exe: unsigned"
+        report note "Launch.exe: unsigned (SHA-256 $(sha256sum <"$exe" | cut -d' ' -f1))"
         return 0
     fi
     command -v osslsigncode >/dev/null || {
@@ -237,14 +237,18 @@ check_signature() {
             -out "$work/carried.pem" 2>/dev/null &&
         osslsigncode verify -CAfile "$work/carried.pem" -in "$exe" >"$work/verify.log" 2>&1; then
         subject=$(sed -n 's/^[[:space:]]*Subject: //p' "$work/verify.log" | head -n 1)
-        report ok "Launch.exe: signature verifies (signer $subject)"
+        # Without its signature the file is again the build's, byte for byte: that hash is the
+        # one to compare with a rebuild of the commit.
+        osslsigncode remove-signature -in "$exe" -out "$work/unsigned.exe" >/dev/null 2>&1 || true
+        report ok "Launch.exe: signature verifies (signer $subject; SHA-256 without the" \
+            "signature $(sha256sum <"$work/unsigned.exe" 2>/dev/null | cut -d' ' -f1))"
     else
         report FAIL "Launch.exe: signed, but the signature does not verify (changed after signing?)"
     fi
 }
 
 check_medium() {
-    local medium=$1 msi=${2-} exe launch_machine= line problem resources warning
+    local medium=$1 msi=${2-} exe launch_machine='' line problem resources warning
     [[ -d $medium ]] || die "not a directory: $medium"
 
     exe=$medium/Launch.exe

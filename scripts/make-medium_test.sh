@@ -254,6 +254,9 @@ while IFS='|' read -r name msi_spec setup launch out status expected options; do
         elif [[ $options == *sign:* ]] &&
             ! "$repo/scripts/make-medium.sh" --check "$out_dir" "$dir/in/product.msi" >"$dir/check" 2>&1; then
             fail "signed medium fails the check: $(cat "$dir/check")"
+        elif [[ $options == *sign:* ]] &&
+            ! grep -qF "$(sha256sum <"$build/win32/Launch.exe" | cut -d' ' -f1)" "$dir/check"; then
+            fail "the check does not give the build's SHA-256: $(cat "$dir/check")"
         elif [[ $options == *sign:* ]] && ! cmp -s "$build/win32/Launch.exe" "$launch_source"; then
             fail "signing changed the Launch.exe it was given"
         fi
