@@ -1,11 +1,16 @@
 #!/bin/bash
-# Runs make-medium.sh against small MSIs built with wixl and patched with msibuild. Needs wixl,
-# msibuild and msiinfo (msitools), no Wine.
+# Runs make-medium.sh against small MSIs built with wixl and patched with msibuild, and signs
+# media with a certificate made here. Needs wixl, msibuild and msiinfo (msitools), openssl,
+# osslsigncode, the built Launch.exe of both presets, and Wine for one signed medium.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-for tool in wixl msibuild msiinfo; do
-    command -v "$tool" >/dev/null || { echo "$0: $tool not found (msitools, wixl)" >&2; exit 2; }
+for tool in wixl msibuild msiinfo openssl osslsigncode; do
+    command -v "$tool" >/dev/null || { echo "$0: $tool not found (scripts/setup.sh)" >&2; exit 2; }
+done
+build=$here/../build
+for file in win32/Launch.exe win64/Launch.exe win64/tests/wine/stand_in.exe; do
+    [[ -f $build/$file ]] || { echo "$0: build/$file not found: build first" >&2; exit 2; }
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/make-medium-test.XXXXXX")
@@ -18,10 +23,31 @@ readonly good_code='{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}'
 repo=$work/repo
 mkdir -p "$repo/scripts" "$repo/build/win32"
 cp "$here/make-medium.sh" "$repo/scripts/"
-printf 'MZ default launcher' >"$repo/build/win32/Launch.exe"
-printf 'MZ explicit launcher' >"$work/Launch.exe"
-printf 'MZ setup' >"$work/Setup.exe"
+# The smallest file that passes for a Windows executable: "MZ", the offset of the PE header at
+# 0x3c, "PE\0\0" there and a machine (i386 4c01, x86-64 6486), then a marker of its own.
+fake_pe() {
+    { printf 'MZ%58s\x40\0\0\0PE\0\0' ''; printf '%b%24s%s' "\\x${1:0:2}\\x${1:2:2}" '' "$3"; } >"$2"
+}
+fake_pe 4c01 "$repo/build/win32/Launch.exe" 'default launcher'
+fake_pe 4c01 "$work/Launch.exe" 'explicit launcher'
+fake_pe 6486 "$work/Launch64.exe" '64-bit launcher'
+fake_pe 4c01 "$work/Setup.exe" setup
+printf 'MZ but no PE header after it, as in a DOS program%100s' '' >"$work/mz.exe"
 printf 'not an executable\r\n' >"$work/text.txt"
+# The real launcher, to sign; the build's own copy must stay as it is.
+cp "$build/win32/Launch.exe" "$work/Launch32-real.exe"
+
+# Throwaway certificates as a release engineer would make them, one without the code-signing use.
+printf 'test password\n' >"$work/password"
+printf 'wrong password\n' >"$work/wrong-password"
+for kind in good noeku; do
+    eku=codeSigning
+    [[ $kind == good ]] || eku=serverAuth
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Tessaro Test $kind" \
+        -addext "extendedKeyUsage=$eku" -keyout "$work/$kind.key" -out "$work/$kind.crt" 2>/dev/null
+    openssl pkcs12 -export -inkey "$work/$kind.key" -in "$work/$kind.crt" \
+        -passout "file:$work/password" -out "$work/$kind.pfx"
+done
 
 cat >"$work/product.wxs" <<EOF
 <?xml version="1.0" encoding="utf-8"?>
@@ -33,13 +59,19 @@ cat >"$work/product.wxs" <<EOF
 </Wix>
 EOF
 wixl -o "$work/good.msi" "$work/product.wxs"
+wixl -a x64 -o "$work/x64.msi" "$work/product.wxs"
 
-# Turns an MSI column of the table below into a file: "good", "none" (no such file), "text",
-# "del:PROPERTY" or "set:PROPERTY=VALUE" (VALUE with printf escapes).
+# Turns an MSI column of the table below into a file: "good" (x86), "x64", "arm64", "none" (no
+# such file), "text", "del:PROPERTY" or "set:PROPERTY=VALUE" (VALUE with printf escapes).
 make_msi() {
     local kind=$1 out=$2
     case $kind in
         good) cp "$work/good.msi" "$out" ;;
+        x64) cp "$work/x64.msi" "$out" ;;
+        arm64)
+            cp "$work/good.msi" "$out"
+            msibuild "$out" -s "Installation Database" "Tessaro Test" "Arm64;1033"
+            ;;
         none) ;;
         text) cp "$work/text.txt" "$out" ;;
         del:*)
@@ -66,20 +98,43 @@ fail() {
 listing() { (cd "$1" && find . -mindepth 1 -printf '%p %s\n' | sort); }
 
 # name | msi | setup | launch | out | expected status | TS_INF bytes, or a part of stderr
-#   setup:  pe, none, text        launch: explicit, default, none, text
+#   [| options]
+#   setup:  pe, none, text, mz (only starts with "MZ")
+#   launch: explicit, default, none, text, x64 (a 64-bit one), real (build/win32/Launch.exe)
 #   out:    new, spaced (a name with spaces), empty (existing empty directory), full (holds a
 #           file), file (a regular file), orphan (parent missing), slash (given with a "/")
+#   options: warns (a warning on stderr), sign:KIND with KIND one of good, wrongpass, nopfx,
+#           textpfx, noeku, nopass, badtsa (an unreachable time-stamp server)
 cases=$(cat <<'EOF'
 typical version           | good                               | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n
 default launcher          | good                               | pe   | default  | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n
-one field                 | set:ProductVersion=7               | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},7\r\n
-four fields, zeros        | set:ProductVersion=10.0.00.65535   | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},10.0.00.65535\r\n
+one field                 | set:ProductVersion=7               | pe   | explicit | new    | fail | three or four fields
+four fields, zeros        | set:ProductVersion=10.0.00.65535   | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},10.0.00.65535\r\n | warns
+largest fields            | set:ProductVersion=255.255.65535   | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},255.255.65535\r\n
+two fields                | set:ProductVersion=3.9             | pe   | explicit | new    | fail | three or four fields
+five fields               | set:ProductVersion=3.9.0.0.1       | pe   | explicit | new    | fail | three or four fields
+major too large           | set:ProductVersion=256.0.0         | pe   | explicit | new    | fail | major and minor at most 255
+minor too large           | set:ProductVersion=3.0256.0        | pe   | explicit | new    | fail | major and minor at most 255
+build too large           | set:ProductVersion=3.9.65536       | pe   | explicit | new    | fail | build and the fourth at most 65535
+x64 package, 64-bit build | x64                                | pe   | x64      | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n
+x64 package, 32-bit build | x64                                | pe   | explicit | new    | fail | Launch.exe (i386) cannot see a package built for x64
+x64 package, default      | x64                                | pe   | default  | new    | fail | Launch.exe (i386) cannot see a package built for x64
+x86 package, 64-bit build | good                               | pe   | x64      | new    | fail | Launch.exe (x86-64) cannot see a package built for Intel
+Arm64 package             | arm64                              | pe   | explicit | new    | fail | cannot see a package built for Arm64
+signed                    | good                               | pe   | real     | orphan | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | sign:good
+wrong password            | good                               | pe   | real     | orphan | fail | wrong password for the certificate file | sign:wrongpass
+missing certificate file  | good                               | pe   | real     | new    | fail | certificate file not found            | sign:nopfx
+certificate file no PFX   | good                               | pe   | real     | new    | fail | not a PKCS#12 certificate file        | sign:textpfx
+no code-signing usage     | good                               | pe   | real     | new    | fail | not for code signing                  | sign:noeku
+missing password file     | good                               | pe   | real     | new    | fail | password file not found               | sign:nopass
+time-stamp server down    | good                               | pe   | real     | orphan | fail | no time stamp from http://127.0.0.1:9/ | sign:badtsa
 other product code        | set:ProductCode={0A1B2C3D-0000-FFFF-9999-ABCDEF012345} | pe | explicit | new | ok | {0A1B2C3D-0000-FFFF-9999-ABCDEF012345},3.9.0\r\n
 name with spaces          | good                               | pe   | explicit | spaced | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n
 trailing slash            | good                               | pe   | explicit | slash  | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n
 existing empty directory  | good                               | pe   | explicit | empty  | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n
 missing Setup.exe         | good                               | none | explicit | new    | fail | Setup.exe not found
 Setup.exe not a program   | good                               | text | explicit | new    | fail | Setup.exe is not a Windows executable
+Setup.exe only says MZ    | good                               | mz   | explicit | new    | fail | Setup.exe is not a Windows executable
 missing Launch.exe        | good                               | pe   | none     | new    | fail | Launch.exe not found
 Launch.exe not a program  | good                               | pe   | text     | new    | fail | Launch.exe is not a Windows executable
 missing MSI               | none                               | pe   | explicit | new    | fail | MSI not found
@@ -100,18 +155,15 @@ letter in version         | set:ProductVersion=1.2a            | pe   | explicit
 comma in version          | set:ProductVersion=1,2             | pe   | explicit | new    | fail | digits separated by single dots
 sign in version           | set:ProductVersion=-1.2            | pe   | explicit | new    | fail | digits separated by single dots
 trailing space in version | set:ProductVersion=1.2\x20         | pe   | explicit | new    | fail | digits separated by single dots
-version too long          | set:ProductVersion=LONG_VERSION    | pe   | explicit | new    | fail | longer than 219 characters
+version too long          | set:ProductVersion=LONG_VERSION    | pe   | explicit | new    | fail | three or four fields
 OUT_DIR not empty         | good                               | pe   | explicit | full   | fail | OUT_DIR exists and is not empty
 OUT_DIR a file            | good                               | pe   | explicit | file   | fail | OUT_DIR exists and is not a directory
-OUT_DIR parent missing    | good                               | pe   | explicit | orphan | fail | parent directory of OUT_DIR does not exist
+OUT_DIR parent missing    | good                               | pe   | explicit | orphan | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n
 EOF
 )
 
-# 219 characters fit the launcher's line buffer, one more does not (checked in both directions).
-long_ok=$(printf '1.%.0s' {1..108})123
-long_bad=${long_ok}4
-cases+=$'\n'"longest version           | set:ProductVersion=$long_ok | pe | explicit | new | ok | $good_code,$long_ok\\r\\n"
-cases=${cases//LONG_VERSION/$long_bad}
+# More than the launcher's line buffer of 260 bytes holds.
+cases=${cases//LONG_VERSION/$(printf '1.%.0s' {1..108})1234}
 
 trim() {
     local s=$1
@@ -120,7 +172,8 @@ trim() {
 }
 
 case_number=0
-while IFS='|' read -r name msi_spec setup launch out status expected; do
+signed_medium=
+while IFS='|' read -r name msi_spec setup launch out status expected options; do
     name=$(trim "$name")
     msi_spec=$(trim "$msi_spec")
     setup=$(trim "$setup")
@@ -128,6 +181,7 @@ while IFS='|' read -r name msi_spec setup launch out status expected; do
     out=$(trim "$out")
     status=$(trim "$status")
     expected=$(trim "$expected")
+    options=$(trim "$options")
     case_number=$((case_number + 1))
     dir=$work/case$case_number
     mkdir -p "$dir/in" "$dir/parent"
@@ -136,9 +190,25 @@ while IFS='|' read -r name msi_spec setup launch out status expected; do
     case $setup in
         pe) cp "$work/Setup.exe" "$dir/in/Setup.exe" ;;
         text) cp "$work/text.txt" "$dir/in/Setup.exe" ;;
+        mz) cp "$work/mz.exe" "$dir/in/Setup.exe" ;;
         none) ;;
     esac
-    args=("$dir/in/Setup.exe" "$dir/in/product.msi")
+    args=()
+    case $options in
+        *sign:*)
+            pfx=$work/good.pfx password=$work/password
+            case ${options#*sign:} in
+                wrongpass) password=$work/wrong-password ;;
+                nopfx) pfx=$dir/in/none.pfx ;;
+                textpfx) pfx=$work/text.txt ;;
+                noeku) pfx=$work/noeku.pfx ;;
+                nopass) password=$dir/in/none.txt ;;
+                badtsa) args+=(--timestamp http://127.0.0.1:9/) ;;
+            esac
+            args+=(--sign "$pfx" --password-file "$password")
+            ;;
+    esac
+    args+=("$dir/in/Setup.exe" "$dir/in/product.msi")
     out_dir=$dir/parent/medium
     case $out in
         new) ;;
@@ -156,6 +226,8 @@ while IFS='|' read -r name msi_spec setup launch out status expected; do
         default) launch_source=$repo/build/win32/Launch.exe ;;
         none) args+=("$dir/in/Launch.exe") ;;
         text) args+=("$work/text.txt") ;;
+        x64) args+=("$work/Launch64.exe") launch_source=$work/Launch64.exe ;;
+        real) args+=("$work/Launch32-real.exe") launch_source=$work/Launch32-real.exe ;;
     esac
 
     before=$(listing "$dir/parent")
@@ -170,11 +242,25 @@ while IFS='|' read -r name msi_spec setup launch out status expected; do
             fail "unexpected medium contents: $(cd "$out_dir" && find . -mindepth 1 | sort | tr '\n' ' ')"
         elif ! cmp -s <(printf '%b' "$expected") "$out_dir/TS_INF"; then
             fail "TS_INF is $(od -An -c "$out_dir/TS_INF" | tr -s ' \n' ' ')"
-        elif ! cmp -s "$launch_source" "$out_dir/Launch.exe" || ! cmp -s "$dir/in/Setup.exe" "$out_dir/Setup.exe"; then
-            fail "Launch.exe or Setup.exe differ from their sources"
+        elif [[ $options != *sign:* ]] && ! cmp -s "$launch_source" "$out_dir/Launch.exe"; then
+            fail "Launch.exe differs from its source"
+        elif ! cmp -s "$dir/in/Setup.exe" "$out_dir/Setup.exe"; then
+            fail "Setup.exe differs from its source"
         elif [[ $(find "$dir/parent" -mindepth 1 -maxdepth 1 | wc -l) -ne 1 ]]; then
             fail "staging directory left behind: $(ls -A "$dir/parent")"
+        elif [[ $options == *warns* ]] && ! grep -q warning "$dir/stderr" ||
+            [[ $options != *warns* && -s $dir/stderr ]]; then
+            fail "stderr: $(cat "$dir/stderr")"
+        elif [[ $options == *sign:* ]] &&
+            ! "$repo/scripts/make-medium.sh" --check "$out_dir" "$dir/in/product.msi" >"$dir/check" 2>&1; then
+            fail "signed medium fails the check: $(cat "$dir/check")"
+        elif [[ $options == *sign:* ]] &&
+            ! grep -qF "$(sha256sum <"$build/win32/Launch.exe" | cut -d' ' -f1)" "$dir/check"; then
+            fail "the check does not give the build's SHA-256: $(cat "$dir/check")"
+        elif [[ $options == *sign:* ]] && ! cmp -s "$build/win32/Launch.exe" "$launch_source"; then
+            fail "signing changed the Launch.exe it was given"
         fi
+        [[ $options == *sign:* ]] && signed_medium=$out_dir
     else
         if [[ $rc -eq 0 ]]; then
             fail "succeeded, expected an error"
@@ -201,6 +287,58 @@ for count in 0 1 2 5; do
         passed=$((passed + 1))
     fi
 done
+
+# The signed medium from the table: its Launch.exe is still the program that ships (imports,
+# manifest, size), and one changed byte is found.
+name="signed Launch.exe passes the artifact checks"
+if [[ -z $signed_medium ]]; then
+    fail "no signed medium was made"
+elif ! bash "$here/../tests/artifact/check_artifact.sh" "$signed_medium/Launch.exe" >"$work/artifact" 2>&1; then
+    fail "$(grep -v ^PASS "$work/artifact")"
+else
+    passed=$((passed + 1))
+fi
+name="signed Launch.exe changed after signing"
+tampered=$work/tampered
+cp -r "$signed_medium" "$tampered"
+# A byte of the code, well inside the signed part of the file.
+printf '\x90' | dd of="$tampered/Launch.exe" bs=1 seek=4200 conv=notrunc status=none
+if cmp -s "$signed_medium/Launch.exe" "$tampered/Launch.exe"; then
+    printf '\xcc' | dd of="$tampered/Launch.exe" bs=1 seek=4200 conv=notrunc status=none
+fi
+rc=0
+"$repo/scripts/make-medium.sh" --check "$tampered" >"$work/tampered.out" 2>&1 || rc=$?
+if [[ $rc -eq 0 ]] || ! grep -q '^FAIL  Launch.exe: signed, but the signature does not verify' "$work/tampered.out"; then
+    fail "status $rc: $(cat "$work/tampered.out")"
+else
+    passed=$((passed + 1))
+fi
+
+# A signed 64-bit medium (the Wine here runs 64-bit programs only) starts its installer: a
+# stand-in that records its command line. The product code is one no test installs.
+name="signed medium starts the installer under Wine"
+wine_case=$work/wine
+mkdir -p "$wine_case/in"
+msibuild "$work/x64.msi" -q \
+    "UPDATE Property SET Value='{5D1E0C4B-7A2F-4E39-9B6C-1F0A2B3C4D5E}' WHERE Property='ProductCode'"
+cp "$build/win64/tests/wine/stand_in.exe" "$wine_case/in/Setup.exe"
+if ! "$repo/scripts/make-medium.sh" --sign "$work/good.pfx" --password-file "$work/password" \
+    "$wine_case/in/Setup.exe" "$work/x64.msi" "$wine_case/medium" "$build/win64/Launch.exe" \
+    >"$wine_case/make.out" 2>&1; then
+    fail "$(cat "$wine_case/make.out")"
+elif ! "$repo/scripts/make-medium.sh" --check "$wine_case/medium" "$work/x64.msi" >"$wine_case/check.out" 2>&1; then
+    fail "check: $(cat "$wine_case/check.out")"
+else
+    rc=0
+    timeout 120 bash "$here/run-in-wine.sh" "$wine_case/medium/Launch.exe" >"$wine_case/run.out" 2>&1 ||
+        rc=$?
+    if [[ $rc -ne 0 ]] || ! grep -qF 'command_line="Z:' "$wine_case/medium/Setup.record" ||
+        ! grep -qF 'Setup.exe" "/v LAUNCH=Enable"' "$wine_case/medium/Setup.record"; then
+        fail "exit $rc, record: $(cat "$wine_case/medium/Setup.record" 2>&1)"
+    else
+        passed=$((passed + 1))
+    fi
+fi
 
 echo "$passed passed, $failed failed"
 [[ $failed -eq 0 ]]

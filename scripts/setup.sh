@@ -9,6 +9,8 @@ packages=(
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine64 xvfb xauth imagemagick fonts-ipafont-gothic
   wixl msitools
+  # Signing a medium: bookworm's osslsigncode 2.5 has all that make-medium.sh asks of it.
+  osslsigncode openssl
   clang libclang-rt-14-dev clang-format cppcheck python3
 )
 

@@ -49,6 +49,7 @@ stage "cppcheck" bash scripts/cppcheck.sh
 stage "artifact build/win32/Launch.exe" bash tests/artifact/check_artifact.sh build/win32/Launch.exe
 stage "artifact build/win64/Launch.exe" \
   bash tests/artifact/check_artifact.sh --arch x86-64 build/win64/Launch.exe
+stage "reproducible Launch.exe" bash scripts/reproducible-build_test.sh win32 win64
 stage "medium assembly" bash scripts/make-medium_test.sh
 stage "Wine end-to-end tests" \
   xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset win64
