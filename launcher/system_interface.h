@@ -76,11 +76,17 @@ class SystemInterface {
   virtual bool SystemDirectory(std::string& directory) = 0;
 
   // Starts a command line and waits for its end; false only when it could not be started.
-  virtual bool RunAndWait(const std::string& commandLine) = 0;
+  // `exitCode` receives what the process ended with, or stays empty when that cannot be read;
+  // it is there for the trace alone: no decision of the launcher depends on it.
+  virtual bool RunAndWait(const std::string& commandLine, std::optional<unsigned>& exitCode) = 0;
   // The message in the user's language, or empty when the table lacks it.
   virtual std::string LoadMessageText(unsigned id) = 0;
   // Shows a modal box captioned with the application title; returns the button chosen.
   virtual int ShowMessageBox(const std::string& text, unsigned style) = 0;
+
+  // Hands one finished line of the support trace, without prefix or line end, to whoever
+  // listens. Never fails and never writes anything anywhere.
+  virtual void Trace(std::string_view line) = 0;
 };
 
 // Shows a message of the string table by its id.
