@@ -1,5 +1,6 @@
 #include "launcher/installed_product.h"
 
+#include "launcher/trace.h"
 #include "launcher/version.h"
 #include "resources/resource_ids.h"
 
@@ -36,6 +37,26 @@ std::string BuildUninstallCommandLine(std::string_view systemDirectory,
   return commandLine;
 }
 
+namespace {
+
+void TraceInstalledProduct(SystemInterface& system, const UninstallValues& values,
+                           const ProductInfo& info, const std::string& installLocation,
+                           bool proceed) {
+  TraceLine(system,
+            {"uninstall key found: DisplayVersion ",
+             values.displayVersion ? Quoted(info.installedVersion) : "not read",
+             ", InstallLocation ", values.installLocation ? Quoted(installLocation) : "not read"});
+  if (!values.displayVersion) {
+    system.Trace("no DisplayVersion: nothing asked");
+    return;
+  }
+  TraceLine(system, {proceed ? "versions equal: package " : "versions differ: package ",
+                     Quoted(info.packageVersion), ", installed ", Quoted(info.installedVersion),
+                     proceed ? ": nothing asked" : ": asking to uninstall"});
+}
+
+}  // namespace
+
 bool CheckInstalledProduct(SystemInterface& system) {
   ProductInfo info;
   std::string installLocation;
@@ -43,26 +64,34 @@ bool CheckInstalledProduct(SystemInterface& system) {
 
   if (!ReadPackageInfo(system, info)) return false;
 
-  const UninstallValues values =
-      system.ReadUninstallValues(std::string(kUninstallKeyPrefix) + info.productCode);
+  const std::string keyPath = std::string(kUninstallKeyPrefix) + info.productCode;
+  const UninstallValues values = system.ReadUninstallValues(keyPath);
   if (values.keyOpened) {
     if (values.displayVersion) {
       info.installedVersion = TextOfRegistryValue(*values.displayVersion);
       if (VersionsDiffer(info.packageVersion, info.installedVersion)) proceed = false;
     }
     if (values.installLocation) installLocation = TextOfRegistryValue(*values.installLocation);
+    TraceInstalledProduct(system, values, info, installLocation, proceed);
+  } else {
+    TraceLine(system, {"uninstall key ", Quoted(keyPath), " not found: nothing installed"});
   }
   if (proceed) return true;
 
   if (!ConfirmUninstall(system, info)) return false;
-  if (!installLocation.empty() && IsProductInUse(system, installLocation)) return false;
+  if (installLocation.empty()) {
+    system.Trace("InstallLocation empty: no lock test");
+  } else if (IsProductInUse(system, installLocation)) {
+    return false;
+  }
   return UninstallProduct(system, info);
 }
 
 bool ConfirmUninstall(SystemInterface& system, const ProductInfo& info) {
   const std::string text =
       FormatMessageArgument(system.LoadMessageText(IDS_ALREADY_INSTALLED), info.installedVersion);
-  return system.ShowMessageBox(text, kMbOkCancel | kMbIconInformation) == kIdOk;
+  return ShowTracedMessageBox(system, IDS_ALREADY_INSTALLED, text,
+                              kMbOkCancel | kMbIconInformation) == kIdOk;
 }
 
 bool IsProductInUse(SystemInterface& system, const std::string& installLocation) {
@@ -71,8 +100,15 @@ bool IsProductInUse(SystemInterface& system, const std::string& installLocation)
   const std::string executable = installLocation + kProductExecutable;
   // A loop, not recursion: a user may press Retry any number of times.
   for (;;) {
-    if (!system.FileExists(executable)) return false;
-    if (system.CanOpenForWriting(executable)) return false;
+    if (!system.FileExists(executable)) {
+      TraceLine(system, {"lock test: ", Quoted(executable), " not found: not in use"});
+      return false;
+    }
+    if (system.CanOpenForWriting(executable)) {
+      TraceLine(system, {"lock test: ", Quoted(executable), " opens for writing: not in use"});
+      return false;
+    }
+    TraceLine(system, {"lock test: ", Quoted(executable), " does not open for writing: in use"});
     if (ShowMessageBox(system, IDS_PRODUCT_IN_USE, kMbRetryCancel | kMbIconError) != kIdRetry) {
       return true;
     }
@@ -80,10 +116,16 @@ bool IsProductInUse(SystemInterface& system, const std::string& installLocation)
 }
 
 bool UninstallProduct(SystemInterface& system, const ProductInfo& info) {
-  if (info.packageVersion.empty()) return true;
+  if (info.packageVersion.empty()) {
+    system.Trace("package version empty: nothing removed");
+    return true;
+  }
   std::string systemDirectory;
-  if (!system.SystemDirectory(systemDirectory)) return true;
-  return system.RunAndWait(BuildUninstallCommandLine(systemDirectory, info.productCode));
+  if (!system.SystemDirectory(systemDirectory)) {
+    system.Trace("system folder not found: nothing removed");
+    return true;
+  }
+  return RunAndWaitTraced(system, BuildUninstallCommandLine(systemDirectory, info.productCode));
 }
 
 }  // namespace tessaro

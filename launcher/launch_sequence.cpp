@@ -1,6 +1,7 @@
 #include "launcher/launch_sequence.h"
 
 #include "launcher/installed_product.h"
+#include "launcher/trace.h"
 #include "resources/resource_ids.h"
 
 namespace tessaro {
@@ -11,8 +12,14 @@ namespace {
 // out of sight must not find it popping up after the launcher.
 class ConsoleConcealment {
  public:
-  explicit ConsoleConcealment(SystemInterface& system)
-      : system_(system), showAgain_(MustShowAgain(system.HideConsoleWindow())) {}
+  explicit ConsoleConcealment(SystemInterface& system) : system_(system) {
+    const ConsoleWindowState state = system.HideConsoleWindow();
+    showAgain_ = MustShowAgain(state);
+    TraceLine(system, {state.found ? "console window found" : "console window not found",
+                       state.shared ? ", shared" : ", not shared",
+                       state.wasVisible ? ", was visible" : ", was not visible",
+                       showAgain_ ? ": shown again at the end" : ": not shown again"});
+  }
   ~ConsoleConcealment() {
     if (showAgain_) system_.ShowConsoleWindowAgain();
   }
@@ -25,15 +32,20 @@ class ConsoleConcealment {
   }
 
   SystemInterface& system_;
-  bool showAgain_;
+  bool showAgain_ = false;
 };
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
+int ExitWith(SystemInterface& system, int exitCode, const char* reason) {
+  TraceLine(system, {"exit ", DecimalText(static_cast<unsigned>(exitCode)), ": ", reason});
+  return exitCode;
+}
+
 }  // namespace
 
 int ShowMessageBox(SystemInterface& system, unsigned messageId, unsigned style) {
-  return system.ShowMessageBox(system.LoadMessageText(messageId), style);
+  return ShowTracedMessageBox(system, messageId, system.LoadMessageText(messageId), style);
 }
 
 std::string ModuleDirectoryFromPath(std::string_view path, const LeadByteTable& leadBytes) {
@@ -71,23 +83,35 @@ int RunLauncher(SystemInterface& system) {
   const std::size_t length = system.QueryModulePath(modulePath);
   if (length == 0 || length >= kMaxPath) {
     system.WriteStandardOutput(kStartFailureText);
-    return kExitFrameworkFailed;
+    if (length == 0) {
+      system.Trace("module path not obtained");
+    } else {
+      TraceLine(system, {"module path cut at 260 characters: ", Quoted(modulePath)});
+    }
+    return ExitWith(system, kExitFrameworkFailed, "framework start failed");
   }
   const unsigned errorMode = system.SetProcessErrorMode(0);
   system.SetProcessErrorMode(errorMode | kStartErrorModeFlags);
   system.SetApplicationTitle(modulePath);
+  TraceLine(system, {"module path ", Quoted(modulePath)});
 
   const ConsoleConcealment concealment(system);
 
-  if (!CheckInstalledProduct(system)) return kExitCheckStopped;
+  if (!CheckInstalledProduct(system)) {
+    return ExitWith(system, kExitCheckStopped, "the installed product check said stop");
+  }
 
   std::string directory;
-  if (!GetModuleDirectory(system, directory)) return kExitNoDirectory;
-
-  if (!system.RunAndWait(BuildInstallerCommandLine(directory))) {
-    system.ShowMessageBox(system.LoadMessageText(IDS_LAUNCH_FAILED), kMbOk | kMbIconError);
+  if (!GetModuleDirectory(system, directory)) {
+    return ExitWith(system, kExitNoDirectory, "launcher folder not found");
   }
-  return kExitCompleted;
+
+  if (!RunAndWaitTraced(system, BuildInstallerCommandLine(directory))) {
+    ShowTracedMessageBox(system, IDS_LAUNCH_FAILED, system.LoadMessageText(IDS_LAUNCH_FAILED),
+                         kMbOk | kMbIconError);
+    return ExitWith(system, kExitCompleted, "installer not started, message 104 shown");
+  }
+  return ExitWith(system, kExitCompleted, "installer ended");
 }
 
 }  // namespace tessaro

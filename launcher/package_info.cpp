@@ -1,6 +1,7 @@
 #include "launcher/package_info.h"
 
 #include "launcher/launch_sequence.h"
+#include "launcher/trace.h"
 #include "resources/resource_ids.h"
 
 namespace tessaro {
@@ -49,17 +50,28 @@ void CutPackageLine(std::string_view line, const LeadByteTable& leadBytes, std::
 
 bool ReadPackageInfo(SystemInterface& system, ProductInfo& info) {
   std::string directory;
-  if (!GetModuleDirectory(system, directory)) return false;
+  if (!GetModuleDirectory(system, directory)) {
+    system.Trace("TS_INF not read: launcher folder not found");
+    return false;
+  }
 
+  const std::string path = directory + kPackageInfoFileName;
   std::string raw;
-  if (!system.ReadFileStart(directory + kPackageInfoFileName, kRawReadBytes, raw)) {
+  if (!system.ReadFileStart(path, kRawReadBytes, raw)) {
+    TraceLine(system, {"TS_INF not read: ", Quoted(path), " cannot be opened (missing or locked)"});
     ShowMessageBox(system, IDS_INFO_OPEN_FAILED, kMbOk | kMbIconError);
     return false;
   }
   const std::optional<std::string> line = FirstLineInTextMode(raw);
-  if (!line) return false;
+  if (!line) {
+    TraceLine(system, {"TS_INF not read: ", Quoted(path),
+                       " is empty (nothing before the end, a Ctrl-Z or a read error)"});
+    return false;
+  }
 
   CutPackageLine(*line, system.AnsiLeadBytes(), info.productCode, info.packageVersion);
+  TraceLine(system, {"TS_INF read: product code ", Quoted(info.productCode), ", package version ",
+                     Quoted(info.packageVersion)});
   return true;
 }
 

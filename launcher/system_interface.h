@@ -26,8 +26,6 @@ inline constexpr int kIdRetry = 4;
 // Lead bytes of the ANSI code page's double-byte characters (all false on single-byte pages).
 using LeadByteTable = std::bitset<256>;
 
-// What the registry gave for the two values of an uninstall key. A value is the raw bytes the
-// registry returned; an empty optional means the value could not be read (missing, too long).
 // What hiding the console window found, for deciding whether to show it again at the end.
 struct ConsoleWindowState {
   bool found = false;       // A window carried the console's temporary title.
@@ -35,6 +33,8 @@ struct ConsoleWindowState {
   bool wasVisible = false;  // The window was on screen before the launcher hid it.
 };
 
+// What the registry gave for the two values of an uninstall key. A value is the raw bytes the
+// registry returned; an empty optional means the value could not be read (missing, too long).
 struct UninstallValues {
   bool keyOpened = false;
   std::optional<std::string> displayVersion;
@@ -77,11 +77,17 @@ class SystemInterface {
   virtual bool SystemDirectory(std::string& directory) = 0;
 
   // Starts a command line and waits for its end; false only when it could not be started.
-  virtual bool RunAndWait(const std::string& commandLine) = 0;
+  // `exitCode` receives what the process ended with, or stays empty when that cannot be read;
+  // it is there for the trace alone: no decision of the launcher depends on it.
+  virtual bool RunAndWait(const std::string& commandLine, std::optional<unsigned>& exitCode) = 0;
   // The message in the user's language, or empty when the table lacks it.
   virtual std::string LoadMessageText(unsigned id) = 0;
   // Shows a modal box captioned with the application title; returns the button chosen.
   virtual int ShowMessageBox(const std::string& text, unsigned style) = 0;
+
+  // Hands one finished line of the support trace, without prefix or line end, to whoever
+  // listens. Never fails and never writes anything anywhere.
+  virtual void Trace(std::string_view line) = 0;
 };
 
 // Shows a message of the string table by its id.

@@ -8,7 +8,7 @@
 
 namespace tessaro::platform {
 
-bool RunAndWait(const std::string& commandLine) {
+bool RunAndWait(const std::string& commandLine, std::optional<unsigned>& exitCode) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -30,6 +30,8 @@ bool RunAndWait(const std::string& commandLine) {
     MSG message;
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
   }
+  DWORD code = 0;
+  if (GetExitCodeProcess(processHandle.get(), &code)) exitCode = code;
   return true;
 }
 

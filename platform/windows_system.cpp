@@ -166,8 +166,8 @@ bool WindowsSystem::SystemDirectory(std::string& directory) {
   return true;
 }
 
-bool WindowsSystem::RunAndWait(const std::string& commandLine) {
-  return platform::RunAndWait(commandLine);
+bool WindowsSystem::RunAndWait(const std::string& commandLine, std::optional<unsigned>& exitCode) {
+  return platform::RunAndWait(commandLine, exitCode);
 }
 
 std::string WindowsSystem::LoadMessageText(unsigned id) {
@@ -176,6 +176,18 @@ std::string WindowsSystem::LoadMessageText(unsigned id) {
 
 int WindowsSystem::ShowMessageBox(const std::string& text, unsigned style) {
   return state_->catalog.ShowMessageBox(text, style);
+}
+
+void WindowsSystem::Trace(std::string_view line) {
+  // Prefixed with the caption of the boxes, so that one viewer filter finds a run's lines; the
+  // program's usual name stands in before the title is known (the start failure).
+  const std::string& title = state_->catalog.applicationTitle();
+  std::string text = title.empty() ? std::string("Launch") : title;
+  text += ": ";
+  text += line;
+  // A debugger prints the text as it comes; a viewer shows one entry per call either way.
+  text += '\n';
+  OutputDebugStringA(text.c_str());
 }
 
 }  // namespace tessaro::platform

@@ -28,9 +28,10 @@ class WindowsSystem final : public SystemInterface {
   bool CanOpenForWriting(const std::string& path) override;
   UninstallValues ReadUninstallValues(const std::string& keyPath) override;
   bool SystemDirectory(std::string& directory) override;
-  bool RunAndWait(const std::string& commandLine) override;
+  bool RunAndWait(const std::string& commandLine, std::optional<unsigned>& exitCode) override;
   std::string LoadMessageText(unsigned id) override;
   int ShowMessageBox(const std::string& text, unsigned style) override;
+  void Trace(std::string_view line) override;
 
  private:
   struct State;

@@ -23,6 +23,8 @@ class FakeSystem : public SystemInterface {
   std::string modulePath = "D:\\Install\\Launch.exe";
   // When set, QueryModulePath returns this raw count instead of the path's length.
   std::optional<std::size_t> modulePathResult;
+  // When set, only this many queries of the module path succeed; later ones return 0.
+  std::optional<int> modulePathQueriesThatWork;
   unsigned currentErrorMode = 0x4;
   ConsoleWindowState console = {true, false, true};
   LeadByteTable leadBytes;
@@ -30,7 +32,8 @@ class FakeSystem : public SystemInterface {
   std::set<std::string> lockedFiles;         // Exist, but cannot be opened for writing.
   std::map<std::string, UninstallValues> registry;
   std::optional<std::string> systemDirectory = std::string("C:\\Windows\\system32");
-  std::set<std::string> unstartable;  // Command lines that fail to start.
+  std::set<std::string> unstartable;          // Command lines that fail to start.
+  std::map<std::string, unsigned> exitCodes;  // What a started command line ends with (else 0).
   std::map<unsigned, std::string> messages = {{104, "launch failed"},
                                               {106, "cannot open TS_INF"},
                                               {107, "installed: %s?"},
@@ -49,11 +52,21 @@ class FakeSystem : public SystemInterface {
   int moduleQueries = 0;
   bool consoleHidden = false;
   bool consoleShownAgain = false;
+  std::vector<std::string> trace;
+
+  // The first trace line holding `fragment`, or "" when none does.
+  std::string Traced(std::string_view fragment) const {
+    for (const auto& line : trace) {
+      if (line.find(fragment) != std::string::npos) return line;
+    }
+    return {};
+  }
 
   void HardenLibrarySearch() override { calls.push_back("HardenLibrarySearch"); }
   std::size_t QueryModulePath(std::string& path) override {
     ++moduleQueries;
     calls.push_back("QueryModulePath");
+    if (modulePathQueriesThatWork && moduleQueries > *modulePathQueriesThatWork) return 0;
     if (modulePathResult) {
       if (*modulePathResult != 0) path = modulePath;
       return *modulePathResult;
@@ -111,10 +124,12 @@ class FakeSystem : public SystemInterface {
     directory = *systemDirectory;
     return true;
   }
-  bool RunAndWait(const std::string& commandLine) override {
+  bool RunAndWait(const std::string& commandLine, std::optional<unsigned>& exitCode) override {
     calls.push_back("RunAndWait:" + commandLine);
     if (unstartable.count(commandLine) != 0) return false;
     started.push_back(commandLine);
+    const auto code = exitCodes.find(commandLine);
+    exitCode = code == exitCodes.end() ? 0u : code->second;
     return true;
   }
   std::string LoadMessageText(unsigned id) override {
@@ -130,6 +145,7 @@ class FakeSystem : public SystemInterface {
     answers.pop_front();
     return answer;
   }
+  void Trace(std::string_view line) override { trace.emplace_back(line); }
 };
 
 // Shift-JIS lead bytes, for the double-byte cases.

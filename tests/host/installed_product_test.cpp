@@ -40,13 +40,62 @@ TEST(CheckInstalledProduct, DecisionTable) {
     bool result;
     std::vector<unsigned> boxStyles;
     bool removed;
+    const char* traced;
   } cases[] = {
-      {"equal versions", std::string("3.10"), kLocation, kFree, {}, true, {}, false},
-      {"equal in value", std::string("03.010.0"), kLocation, kFree, {}, true, {}, false},
-      {"no DisplayVersion", std::nullopt, kLocation, kFree, {}, true, {}, false},
-      {"empty DisplayVersion", std::string(""), kLocation, kFree, {}, true, {}, false},
-      {"differ, Cancel", std::string("3.9"), kLocation, kFree, {kIdCancel}, false, {0x41}, false},
-      {"differ, OK, free", std::string("3.9"), kLocation, kFree, {kIdOk}, true, {0x41}, true},
+      {"equal versions",
+       std::string("3.10"),
+       kLocation,
+       kFree,
+       {},
+       true,
+       {},
+       false,
+       "versions equal: package \"3.10\", installed \"3.10\": nothing asked"},
+      {"equal in value",
+       std::string("03.010.0"),
+       kLocation,
+       kFree,
+       {},
+       true,
+       {},
+       false,
+       "installed \"03.010.0\": nothing asked"},
+      {"no DisplayVersion",
+       std::nullopt,
+       kLocation,
+       kFree,
+       {},
+       true,
+       {},
+       false,
+       "no DisplayVersion: nothing asked"},
+      {"empty DisplayVersion",
+       std::string(""),
+       kLocation,
+       kFree,
+       {},
+       true,
+       {},
+       false,
+       "installed \"\": nothing asked"},
+      {"differ, Cancel",
+       std::string("3.9"),
+       kLocation,
+       kFree,
+       {kIdCancel},
+       false,
+       {0x41},
+       false,
+       "message 107 shown, answer Cancel"},
+      {"differ, OK, free",
+       std::string("3.9"),
+       kLocation,
+       kFree,
+       {kIdOk},
+       true,
+       {0x41},
+       true,
+       "\"C:\\Program Files\\Tessaro\\Tessaro.exe\" opens for writing: not in use"},
       {"differ, OK, no location",
        std::string("3.9"),
        std::nullopt,
@@ -54,7 +103,8 @@ TEST(CheckInstalledProduct, DecisionTable) {
        {kIdOk},
        true,
        {0x41},
-       true},
+       true,
+       "InstallLocation not read"},
       {"differ, OK, empty location",
        std::string("3.9"),
        std::string(""),
@@ -62,7 +112,8 @@ TEST(CheckInstalledProduct, DecisionTable) {
        {kIdOk},
        true,
        {0x41},
-       true},
+       true,
+       "InstallLocation empty: no lock test"},
       {"location without backslash",
        std::string("3.9"),
        std::string("C:\\Program Files\\Tessaro"),
@@ -70,7 +121,8 @@ TEST(CheckInstalledProduct, DecisionTable) {
        {kIdOk},
        true,
        {0x41},
-       true},
+       true,
+       "\"C:\\Program Files\\TessaroTessaro.exe\" not found: not in use"},
       {"locked, Cancel",
        std::string("3.9"),
        kLocation,
@@ -78,7 +130,8 @@ TEST(CheckInstalledProduct, DecisionTable) {
        {kIdOk, kIdCancel},
        false,
        {0x41, 0x15},
-       false},
+       false,
+       "message 108 shown, answer Cancel"},
       {"locked, Retry, Retry, Cancel",
        std::string("3.9"),
        kLocation,
@@ -86,7 +139,8 @@ TEST(CheckInstalledProduct, DecisionTable) {
        {kIdOk, kIdRetry, kIdRetry, kIdCancel},
        false,
        {0x41, 0x15, 0x15, 0x15},
-       false},
+       false,
+       "does not open for writing: in use"},
       {"freed before Retry",
        std::string("3.9"),
        kLocation,
@@ -94,7 +148,8 @@ TEST(CheckInstalledProduct, DecisionTable) {
        {kIdOk, kIdRetry},
        true,
        {0x41, 0x15},
-       true},
+       true,
+       "message 108 shown, answer Retry"},
       {"box closed counts as Cancel",
        std::string("3.9"),
        kLocation,
@@ -102,9 +157,26 @@ TEST(CheckInstalledProduct, DecisionTable) {
        {kIdCancel},
        false,
        {0x41},
-       false},
-      {"107 box failed (0)", std::string("3.9"), kLocation, kFree, {0}, false, {0x41}, false},
-      {"107 answered Yes (6)", std::string("3.9"), kLocation, kFree, {6}, false, {0x41}, false},
+       false,
+       "message 107 shown, answer Cancel"},
+      {"107 box failed (0)",
+       std::string("3.9"),
+       kLocation,
+       kFree,
+       {0},
+       false,
+       {0x41},
+       false,
+       "message 107 shown, answer another button"},
+      {"107 answered Yes (6)",
+       std::string("3.9"),
+       kLocation,
+       kFree,
+       {6},
+       false,
+       {0x41},
+       false,
+       "message 107 shown, answer another button"},
       {"108 box failed (0) stops",
        std::string("3.9"),
        kLocation,
@@ -112,7 +184,8 @@ TEST(CheckInstalledProduct, DecisionTable) {
        {kIdOk, 0, kIdCancel},
        false,
        {0x41, 0x15},
-       false},
+       false,
+       "message 108 shown, answer another button"},
   };
   for (const auto& c : cases) {
     FakeSystem system = Machine("3.10", c.displayVersion, c.location);
@@ -136,6 +209,7 @@ TEST(CheckInstalledProduct, DecisionTable) {
     if (removed) {
       EXPECT_EQ(system.started[0], kRemoval) << c.name;
     }
+    EXPECT_NE(system.Traced(c.traced), "") << c.name;
   }
 }
 
@@ -144,6 +218,7 @@ TEST(CheckInstalledProduct, NoKeyMeansNothingToDo) {
   system.registry.clear();
   EXPECT_TRUE(CheckInstalledProduct(system));
   EXPECT_TRUE(system.boxes.empty());
+  EXPECT_EQ(system.trace.back(), "uninstall key \"" + kKey + "\" not found: nothing installed");
 }
 
 TEST(CheckInstalledProduct, UnreadablePackageFileStopsBeforeTheRegistry) {
@@ -166,11 +241,17 @@ TEST(CheckInstalledProduct, QuestionShowsTheVersionAsTheRegistryHoldsIt) {
   const struct {
     std::string stored;
     std::string shown;
+    std::string traced;
   } cases[] = {
-      {"3.9", "installed: 3.9?"},
-      {std::string("3.9\0garbage", 11), "installed: 3.9?"},  // REG_BINARY with a NUL inside
-      {"3.9%s%d%n", "installed: 3.9%s%d%n?"},                // never read as a format
-      {std::string(255, '1'), "installed: " + std::string(255, '1') + "?"},
+      {"3.9", "installed: 3.9?", "DisplayVersion \"3.9\", InstallLocation"},
+      // REG_BINARY with a NUL inside
+      {std::string("3.9\0garbage", 11), "installed: 3.9?", "DisplayVersion \"3.9\","},
+      // never read as a format
+      {"3.9%s%d%n", "installed: 3.9%s%d%n?", "installed \"3.9%s%d%n\": asking"},
+      {std::string(255, '1'), "installed: " + std::string(255, '1') + "?",
+       "DisplayVersion \"" + std::string(255, '1') + "\""},
+      // a line feed or a tab would make a viewer's line lie about where the value ends
+      {"3.9\n\t\x7f", "installed: 3.9\n\t\x7f?", "DisplayVersion \"3.9\\x0a\\x09\\x7f\""},
   };
   for (const auto& c : cases) {
     FakeSystem system = Machine("3.10", c.stored);
@@ -178,6 +259,7 @@ TEST(CheckInstalledProduct, QuestionShowsTheVersionAsTheRegistryHoldsIt) {
     EXPECT_FALSE(CheckInstalledProduct(system));
     ASSERT_EQ(system.boxes.size(), 1u);
     EXPECT_EQ(system.boxes[0].text, c.shown);
+    EXPECT_NE(system.Traced(c.traced), "") << c.traced;
   }
 }
 
@@ -198,17 +280,22 @@ TEST(UninstallProduct, WhenNothingIsRemoved) {
     bool startable;
     bool result;
     bool removed;
+    const char* traced;
   } cases[] = {
-      {"empty package version", kCode, "", true, true, true, false},
-      {"empty product code, version set", "", "3.10", true, true, true, true},
-      {"no system directory", kCode, "3.10", false, true, true, false},
-      {"msiexec cannot start", kCode, "3.10", true, false, false, false},
-      {"removal ran", kCode, "3.10", true, true, true, true},
+      {"empty package version", kCode, "", true, true, true, false,
+       "package version empty: nothing removed"},
+      {"empty product code, version set", "", "3.10", true, true, true, true,
+       "ended with exit code 0"},
+      {"no system directory", kCode, "3.10", false, true, true, false,
+       "system folder not found: nothing removed"},
+      {"msiexec cannot start", kCode, "3.10", true, false, false, false, "could not be started"},
+      {"removal ran", kCode, "3.10", true, true, true, true, "ended with exit code 1603"},
   };
   for (const auto& c : cases) {
     FakeSystem system;
     if (!c.systemDirectory) system.systemDirectory.reset();
     if (!c.startable) system.unstartable.insert(kRemoval);
+    system.exitCodes[kRemoval] = 1603;
     ProductInfo info{c.productCode, c.packageVersion, "3.9"};
     EXPECT_EQ(UninstallProduct(system, info), c.result) << c.name;
     EXPECT_TRUE(system.boxes.empty()) << c.name;
@@ -218,6 +305,8 @@ TEST(UninstallProduct, WhenNothingIsRemoved) {
                 BuildUninstallCommandLine("C:\\Windows\\system32", c.productCode))
           << c.name;
     }
+    ASSERT_FALSE(system.trace.empty()) << c.name;
+    EXPECT_NE(system.trace.back().find(c.traced), std::string::npos) << c.name;
   }
 }
 

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "fake_system.h"
+#include "launcher/installed_product.h"
 
 namespace tessaro {
 namespace {
@@ -162,14 +164,40 @@ TEST(RunLauncher, SharedVisibleConsoleIsShownAgainOnEveryExitAfterHiding) {
     bool withInfo;
     int exitCode;
     bool shownAgain;
+    const char* traced;
   } cases[] = {
-      {"shared, installer ran", {true, true, true}, true, 0, true},
-      {"shared, check stopped", {true, true, true}, false, 4, true},
-      {"own console, installer ran", {true, false, true}, true, 0, false},
-      {"own console, check stopped", {true, false, true}, false, 4, false},
-      {"shared but hidden by its owner", {true, true, false}, true, 0, false},
-      {"shared, hidden by its owner, stopped", {true, true, false}, false, 4, false},
-      {"no window found", {false, true, false}, true, 0, false},
+      {"shared, installer ran",
+       {true, true, true},
+       true,
+       0,
+       true,
+       "console window found, shared, was visible: shown again at the end"},
+      {"shared, check stopped", {true, true, true}, false, 4, true, "shown again at the end"},
+      {"own console, installer ran",
+       {true, false, true},
+       true,
+       0,
+       false,
+       "console window found, not shared, was visible: not shown again"},
+      {"own console, check stopped", {true, false, true}, false, 4, false, "not shown again"},
+      {"shared but hidden by its owner",
+       {true, true, false},
+       true,
+       0,
+       false,
+       "console window found, shared, was not visible: not shown again"},
+      {"shared, hidden by its owner, stopped",
+       {true, true, false},
+       false,
+       4,
+       false,
+       "not shown again"},
+      {"no window found",
+       {false, true, false},
+       true,
+       0,
+       false,
+       "console window not found, shared, was not visible: not shown again"},
   };
   for (const auto& c : cases) {
     FakeSystem system = Medium();
@@ -178,9 +206,99 @@ TEST(RunLauncher, SharedVisibleConsoleIsShownAgainOnEveryExitAfterHiding) {
     EXPECT_EQ(RunLauncher(system), c.exitCode) << c.name;
     EXPECT_TRUE(system.consoleHidden) << c.name;
     EXPECT_EQ(system.consoleShownAgain, c.shownAgain) << c.name;
+    EXPECT_NE(system.Traced(c.traced), "") << c.name;
     if (c.shownAgain) {
       EXPECT_EQ(system.calls.back(), "ShowConsoleWindowAgain") << c.name;
     }
+  }
+}
+
+// Support reads a run from its trace alone: every end, the silent ones above all, names itself,
+// and the exit line comes last.
+TEST(RunLauncher, EveryEndLeavesATraceLineNamingIt) {
+  static const std::string kSetup = "\"D:\\Install\\Setup.exe\" \"/v LAUNCH=Enable\"";
+  static const std::string kCode = "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}";
+  static const std::string kRemoval =
+      "\"C:\\Windows\\system32\\msiexec.exe\" /x " + kCode + " /qb! ID_STATE=Remove";
+  const auto installed = [](FakeSystem& system, std::optional<std::string> displayVersion) {
+    UninstallValues values;
+    values.keyOpened = true;
+    values.displayVersion = displayVersion;
+    system.registry[std::string(kUninstallKeyPrefix) + kCode] = values;
+  };
+  const struct {
+    const char* name;
+    std::function<void(FakeSystem&)> arrange;
+    int exitCode;
+    std::vector<std::string> traced;  // each in some line; the last one in the last line
+  } cases[] = {
+      {"installer ended",
+       [](FakeSystem& s) { s.exitCodes[kSetup] = 3221225477u; },
+       0,
+       {"module path \"D:\\Install\\Launch.exe\"",
+        "TS_INF read: product code \"" + kCode + "\", package version \"3.10\"",
+        "uninstall key \"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + kCode +
+            "\" not found: nothing installed",
+        "starting " + kSetup, "ended with exit code 3221225477", "exit 0: installer ended"}},
+      {"installer not started",
+       [](FakeSystem& s) { s.unstartable.insert(kSetup); },
+       0,
+       {"could not be started", "message 104 shown, answer OK",
+        "exit 0: installer not started, message 104 shown"}},
+      {"own path not obtained",
+       [](FakeSystem& s) { s.modulePathResult = 0; },
+       1,
+       {"module path not obtained", "exit 1: framework start failed"}},
+      {"own path cut",
+       [](FakeSystem& s) { s.modulePathResult = 260; },
+       1,
+       {"module path cut at 260 characters", "exit 1: framework start failed"}},
+      {"TS_INF missing",
+       [](FakeSystem& s) { s.files.clear(); },
+       4,
+       {"TS_INF not read: \"D:\\Install\\TS_INF\" cannot be opened", "message 106 shown, answer OK",
+        "exit 4: the installed product check said stop"}},
+      {"TS_INF empty",
+       [](FakeSystem& s) { s.files["D:\\Install\\TS_INF"] = ""; },
+       4,
+       {"TS_INF not read: \"D:\\Install\\TS_INF\" is empty", "exit 4"}},
+      {"folder not found for TS_INF",
+       [](FakeSystem& s) { s.modulePathQueriesThatWork = 1; },
+       4,
+       {"TS_INF not read: launcher folder not found", "exit 4"}},
+      {"folder not found for the installer",
+       [](FakeSystem& s) { s.modulePathQueriesThatWork = 2; },
+       5,
+       {"TS_INF read", "exit 5: launcher folder not found"}},
+      {"Windows Installer not started",
+       [&](FakeSystem& s) {
+         installed(s, "3.9");
+         s.unstartable.insert(kRemoval);
+       },
+       4,
+       {"versions differ: package \"3.10\", installed \"3.9\"", "message 107 shown, answer OK",
+        "starting " + kRemoval, "could not be started", "exit 4"}},
+      {"system folder not found",
+       [&](FakeSystem& s) {
+         installed(s, "3.9");
+         s.systemDirectory.reset();
+       },
+       0,
+       {"system folder not found: nothing removed", "exit 0: installer ended"}},
+      {"no DisplayVersion",
+       [&](FakeSystem& s) { installed(s, std::nullopt); },
+       0,
+       {"DisplayVersion not read", "no DisplayVersion: nothing asked", "exit 0"}},
+  };
+  for (const auto& c : cases) {
+    FakeSystem system = Medium();
+    c.arrange(system);
+    EXPECT_EQ(RunLauncher(system), c.exitCode) << c.name;
+    for (const auto& fragment : c.traced) {
+      EXPECT_NE(system.Traced(fragment), "") << c.name << ": no line with " << fragment;
+    }
+    ASSERT_FALSE(system.trace.empty()) << c.name;
+    EXPECT_NE(system.trace.back().find(c.traced.back()), std::string::npos) << c.name;
   }
 }
 

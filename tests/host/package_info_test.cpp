@@ -72,6 +72,13 @@ TEST(ReadPackageInfo, FirstLineByteRules) {
     EXPECT_EQ(got.productCode, c.expected.productCode) << c.name;
     EXPECT_EQ(got.packageVersion, c.expected.packageVersion) << c.name;
   }
+  // The trace shows both fields as cut, with the bytes a viewer could not show escaped.
+  FakeSystem system;
+  system.files[kInfPath] = code + ",  3.1\t0 \r\n";
+  ProductInfo info;
+  ASSERT_TRUE(ReadPackageInfo(system, info));
+  EXPECT_EQ(system.trace.back(),
+            "TS_INF read: product code \"" + code + "\", package version \"  3.1\\x090\"");
 }
 
 TEST(ReadPackageInfo, CommaScanSkipsDoubleByteTrailBytes) {
@@ -92,21 +99,28 @@ TEST(FirstLineInTextMode, CrAtTheLimitStillBecomesTheLineEnd) {
 TEST(ReadPackageInfo, FailuresLeaveTheRecordAlone) {
   const struct {
     const char* name;
-    bool fileExists;
+    std::optional<std::string> file;
     std::optional<std::size_t> moduleResult;
     std::size_t boxes;
+    const char* traced;
   } cases[] = {
-      {"missing file shows 106", false, std::nullopt, 1},
-      {"no directory, no message", true, std::size_t{0}, 0},
+      {"missing file shows 106", std::nullopt, std::nullopt, 1,
+       "TS_INF not read: \"D:\\Install\\TS_INF\" cannot be opened"},
+      {"no directory, no message", std::string(kCode) + ",3.10\n", std::size_t{0}, 0,
+       "TS_INF not read: launcher folder not found"},
+      {"empty file, no message", std::string(), std::nullopt, 0,
+       "TS_INF not read: \"D:\\Install\\TS_INF\" is empty"},
+      {"Ctrl-Z first counts as empty", std::string("\x1a,3.10\n"), std::nullopt, 0, "is empty"},
   };
   for (const auto& c : cases) {
     FakeSystem system;
-    if (c.fileExists) system.files[kInfPath] = std::string(kCode) + ",3.10\n";
+    if (c.file) system.files[kInfPath] = *c.file;
     system.modulePathResult = c.moduleResult;
     ProductInfo info{"old code", "old version", "installed"};
     EXPECT_FALSE(ReadPackageInfo(system, info)) << c.name;
     EXPECT_EQ(info.productCode, "old code") << c.name;
     EXPECT_EQ(info.packageVersion, "old version") << c.name;
+    EXPECT_NE(system.Traced(c.traced), "") << c.name;
     ASSERT_EQ(system.boxes.size(), c.boxes) << c.name;
     if (c.boxes != 0) {
       EXPECT_EQ(system.boxes[0].text, "cannot open TS_INF");

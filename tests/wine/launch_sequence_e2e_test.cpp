@@ -1,7 +1,16 @@
 // The launch sequence on a real Windows (Wine): process creation, waiting, boxes, captions.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+#include <utility>
+#include <vector>
+
 #include "harness.h"
+#include "platform/win32_handle.h"
 
 namespace tessaro::e2e {
 namespace {
@@ -82,6 +91,108 @@ TEST(LaunchSequence, MessageLaunchFailedCaptionedWithTheLauncherName) {
     PressButton(box, IDOK);
     EXPECT_EQ(run.WaitForExit(), 0);
     EXPECT_TRUE(run.unexpectedBoxes.empty());
+  }
+}
+
+// A debug-output viewer as Windows documents the protocol: the viewer owns a 4096-byte shared
+// buffer (the sender's process id, then the text) and two events; a sender waits for
+// DBWIN_BUFFER_READY, fills the buffer and sets DBWIN_DATA_READY.
+class DebugOutputViewer {
+ public:
+  DebugOutputViewer()
+      : bufferReady_(CreateEventA(nullptr, FALSE, FALSE, "DBWIN_BUFFER_READY")),
+        dataReady_(CreateEventA(nullptr, FALSE, FALSE, "DBWIN_DATA_READY")),
+        mapping_(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kBytes,
+                                    "DBWIN_BUFFER")) {
+    view_ = mapping_.valid() ? MapViewOfFile(mapping_.get(), FILE_MAP_READ, 0, 0, kBytes) : nullptr;
+    EXPECT_TRUE(bufferReady_.valid() && dataReady_.valid() && view_ != nullptr);
+    if (view_ != nullptr) reader_ = std::thread([this] { Read(); });
+  }
+  ~DebugOutputViewer() {
+    stop_ = true;
+    if (reader_.joinable()) reader_.join();
+    if (view_ != nullptr) UnmapViewOfFile(view_);
+  }
+  DebugOutputViewer(const DebugOutputViewer&) = delete;
+  DebugOutputViewer& operator=(const DebugOutputViewer&) = delete;
+
+  // Every line the process sent, once the viewer has stopped reading.
+  std::vector<std::string> LinesOf(DWORD processId) {
+    stop_ = true;
+    if (reader_.joinable()) reader_.join();
+    std::vector<std::string> lines;
+    for (const auto& [sender, text] : received_) {
+      if (sender == processId) lines.push_back(text);
+    }
+    return lines;
+  }
+
+ private:
+  static constexpr DWORD kBytes = 4096;
+
+  void Read() {
+    SetEvent(bufferReady_.get());
+    while (!stop_) {
+      if (WaitForSingleObject(dataReady_.get(), 50) != WAIT_OBJECT_0) continue;
+      const auto* bytes = static_cast<const char*>(view_);
+      DWORD sender = 0;
+      std::memcpy(&sender, bytes, sizeof sender);
+      const char* text = bytes + sizeof sender;
+      received_.emplace_back(sender, std::string(text, strnlen(text, kBytes - sizeof sender)));
+      SetEvent(bufferReady_.get());
+    }
+  }
+
+  platform::UniqueHandle bufferReady_;
+  platform::UniqueHandle dataReady_;
+  platform::UniqueHandle mapping_;
+  void* view_ = nullptr;
+  std::atomic<bool> stop_{false};
+  std::vector<std::pair<DWORD, std::string>> received_;
+  std::thread reader_;
+};
+
+// What support sees of a run that stops without a word (an empty TS_INF) and of one that runs
+// the installer: the lines come from the launcher's own process, prefixed with its caption.
+TEST(LaunchSequence, TraceReachesADebugOutputViewer) {
+  const struct {
+    const char* name;
+    const char* info;
+    long exitCode;
+    std::vector<std::string> traced;  // each a whole line; the last one the run's last
+  } cases[] = {
+      {"installer ran",
+       kInfo,
+       0,
+       {"Launch: TS_INF read: product code \"{0B8C1D2E-3F40-4A5B-8C6D-7E8F9A0B1C2D}\", package "
+        "version \"3.10\"\n",
+        "Launch: ended with exit code 7\n", "Launch: exit 0: installer ended\n"}},
+      {"empty TS_INF",
+       "",
+       4,
+       {"Launch: TS_INF not read: \"C:\\tessaro-e2e\\trace\\TS_INF\" is empty (nothing before "
+        "the end, a Ctrl-Z or a read error)\n",
+        "Launch: exit 4: the installed product check said stop\n"}},
+  };
+  for (const auto& c : cases) {
+    Medium medium("trace");
+    medium.WriteInfo(c.info);
+    medium.AddStandIn("Setup.exe", "exit=7\n");
+    DebugOutputViewer viewer;
+    LauncherRun run(medium.launcherPath());
+    EXPECT_EQ(run.WaitForExit(), c.exitCode) << c.name;
+    const std::vector<std::string> lines = viewer.LinesOf(run.processId());
+    std::string all;
+    for (const auto& line : lines) all += line;
+    for (const auto& expected : c.traced) {
+      EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end())
+          << c.name << ": no line " << expected << "in\n"
+          << all;
+    }
+    ASSERT_FALSE(lines.empty()) << c.name;
+    EXPECT_EQ(lines.back(), c.traced.back()) << c.name;
+    // Kept for the README's example and for whoever reads a failed run.
+    std::printf("%s", all.c_str());
   }
 }
 
