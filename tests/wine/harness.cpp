@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -15,7 +16,19 @@ std::string TestProgramDirectory() {
   return text.substr(0, text.find_last_of('\\') + 1);
 }
 
-std::string BuiltLauncherPath() { return TestProgramDirectory() + "..\\..\\Launch.exe"; }
+std::string BuiltLauncherPath() {
+  const char* build = std::getenv("TESSARO_E2E_BUILD");
+  if (build != nullptr && std::string(build) == "win32") {
+    return TestProgramDirectory() + "..\\..\\..\\win32\\Launch.exe";
+  }
+  return TestProgramDirectory() + "..\\..\\Launch.exe";
+}
+
+bool LauncherIs32Bit() {
+  DWORD type = 0;
+  return GetBinaryTypeA(BuiltLauncherPath().c_str(), &type) && type == SCS_32BIT_BINARY;
+}
+
 std::string StandInPath() { return TestProgramDirectory() + "stand_in.exe"; }
 
 void RemoveTree(const std::string& path) {
