@@ -190,17 +190,18 @@ session() {
   setup
   local status=0 prefix
   prefix=$(session_prefix)
-  xvfb_pid="" TESSARO_RIG32_SESSION="" TESSARO_RIG32_DISPLAY=""
+  xvfb_pid="" child="" TESSARO_RIG32_SESSION="" TESSARO_RIG32_DISPLAY=""
   # Held shared while mounted, so that a concurrent setup never rebuilds the rig under us.
   exec 8<"$rig.lock"
   flock -s 8
   cleanup() {
+    [ -z "$child" ] || kill "$child" 2>/dev/null || true
     [ -z "$TESSARO_RIG32_DISPLAY" ] || rig_run /usr/lib/wine/wineserver -k 2>/dev/null || true
     [ -z "$xvfb_pid" ] || { kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; } || true
     # Whatever this session started in the rig and still runs (escaped wineserver -k).
     local pid
     [ -n "$TESSARO_RIG32_SESSION" ] && for pid in $(ls /proc | grep -E '^[0-9]+$'); do
-      tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null |
+      tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" |
         grep -qx "TESSARO_RIG32_SESSION=$TESSARO_RIG32_SESSION" && kill -9 "$pid" 2>/dev/null
     done
     rm -f "$root/tmp/.tessaro-xauth-$$"
@@ -239,7 +240,12 @@ session() {
       touch "$prefix/.tessaro-ready"
     fi
   ) 7>"$prefix.lock"
-  "$@" || status=$?
+  # In the background and waited for, so that a signal reaches the trap at once; the explicit
+  # redirection keeps stdin, which a background command would otherwise lose.
+  "$@" <&0 &
+  child=$!
+  wait "$child" || status=$?
+  child=""
   exit "$status"
 }
 
