@@ -87,7 +87,10 @@ windows_path() { printf 'Z:%s' "$(realpath "$1" | tr / '\\')"; }
 product=$(head -c 38 "$medium/TS_INF")
 key="HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$product"
 # The view the launcher reads: the 32-bit one for the 32-bit program.
-installed() { wine reg query "$key" "/reg:$bits" 2>/dev/null | tr -d '\r' | awk '$1 == "DisplayVersion" { print $3 }'; }
+installed() {
+  { wine reg query "$key" "/reg:$bits" 2>/dev/null || true; } |
+    tr -d '\r' | awk '$1 == "DisplayVersion" { print $3 }'
+}
 
 # The machine as the medium should meet it: its product not installed, or installed by MSI.
 wine msiexec /x "$product" /qn >/dev/null 2>&1 || true
