@@ -93,7 +93,10 @@ build_stages() {
         wine wine64 wine32:i386 libwine:i386 xvfb xauth locales fonts-ipafont-gothic \
         >"$rig/apt.log" 2>&1 || grep -q 'Exec format error' "$rig/apt.log" ||
         die "apt-get install failed, see $rig/apt.log"
-      in_root test -x /usr/lib/wine/wine64 || die "wine64 missing after install, see $rig/apt.log"
+      local file
+      for file in /usr/lib/wine/wine64 /usr/lib/wine/wine /usr/bin/Xvfb /usr/sbin/locale-gen; do
+        in_root test -x "$file" || die "$file missing after the install, see $rig/apt.log"
+      done
       stage_mark wine
     fi
     if ! stage_done locale; then
@@ -129,6 +132,8 @@ EOF
 }
 
 setup() {
+  # A finished rig needs no lock: sessions that hold it shared must not wait for each other.
+  stage_done loader && return
   mkdir -p "$rig"
   (
     flock 9
@@ -166,22 +171,22 @@ rig_run() {
   chroot "$root" /usr/bin/env -i -C "$cwd" "${rig_env[@]}" "$@"
 }
 
-# Xvfb inside the rig, on a display number no other session of this rig holds.
+# Xvfb inside the rig. It picks a display number itself, one that neither the rig's nor the
+# host's X servers hold (their abstract sockets share one namespace).
 start_xvfb() {
-  local display lock
-  for display in $(seq 90 150); do
-    lock=$root/tmp/.X$display-lock
-    [ -e "$lock" ] && kill -0 "$(tr -dc 0-9 <"$lock")" 2>/dev/null || break
-  done
+  local number_file=$root/tmp/.tessaro-xvfb-$$ display=""
   mkdir -p "$root/tmp/.X11-unix" && chmod 1777 "$root/tmp" "$root/tmp/.X11-unix"
-  chroot "$root" /usr/bin/env -i PATH=/usr/bin:/bin Xvfb ":$display" -screen 0 1280x1024x24 \
-    -nolisten tcp >/dev/null 2>&1 &
+  : >"$number_file"
+  chroot "$root" /usr/bin/env -i PATH=/usr/bin:/bin Xvfb -displayfd 3 -screen 0 1280x1024x24 \
+    -nolisten tcp 3>"$number_file" >/dev/null 2>&1 &
   xvfb_pid=$!
-  for _ in $(seq 50); do
-    [ -e "$root/tmp/.X11-unix/X$display" ] && break
+  for _ in $(seq 100); do
+    display=$(tr -dc 0-9 <"$number_file")
+    [ -z "$display" ] || break
     sleep 0.1
   done
-  [ -e "$root/tmp/.X11-unix/X$display" ] || die "Xvfb did not start in the rig"
+  rm -f "$number_file"
+  [ -n "$display" ] || die "Xvfb did not start in the rig"
   export TESSARO_RIG32_DISPLAY=":$display" TESSARO_RIG32_SESSION="$$-$display"
 }
 
