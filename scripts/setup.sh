@@ -9,7 +9,7 @@ packages=(
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine64 xvfb xauth imagemagick fonts-ipafont-gothic
   wixl msitools
-  clang libclang-rt-14-dev clang-format cppcheck python3
+  clang libclang-rt-14-dev clang-format cppcheck python3 locales
 )
 
 missing=()
@@ -22,4 +22,13 @@ if [ "${#missing[@]}" -ne 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The Japanese runs need the locale itself: without it Wine falls back to ASCII for Unix file
+# names and cannot make a folder with a Japanese name.
+if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
+  echo "setup: generating the ja_JP.UTF-8 locale"
+  sed -i -E 's/^# *(ja_JP.UTF-8 UTF-8)/\1/' /etc/locale.gen
+  grep -qx 'ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >>/etc/locale.gen
+  locale-gen >/dev/null
 fi
