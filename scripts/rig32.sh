@@ -12,7 +12,7 @@
 #   rig32.sh wine PROGRAM [ARG...] inside a session: run a Windows program with the rig's Wine
 #                                  (the emulator of the 32-bit end-to-end tests)
 #   rig32.sh wineserver [ARG...]   inside a session: the rig's wineserver
-#   rig32.sh teardown              undo any mount a killed session left behind
+#   rig32.sh teardown              end what a session killed outright left behind
 #
 # TESSARO_RIG32 (default /var/lib/tessaro-rig32) is where the rig lives; TESSARO_RIG32_PREFIX
 # (default build/wine-prefix-rig32) the Wine prefix, win64 with WoW64; it and every file a
@@ -254,6 +254,17 @@ session() {
   exit "$status"
 }
 
+# For a session that was killed outright (SIGKILL skips its clean-up): ends every process still
+# running in the rig, which also ends that session's mount namespace, and undoes any mount left
+# on the host. Run it only when no session of this rig is meant to be running.
+teardown() {
+  local pid
+  for pid in $(ls /proc | grep -E '^[0-9]+$'); do
+    [ "$(readlink "/proc/$pid/root" 2>/dev/null)" != "$root" ] || kill -9 "$pid" 2>/dev/null || true
+  done
+  unmount_all
+}
+
 command=${1:-}
 shift || true
 # A mount namespace of its own: a setup or session that is killed outright still cannot leave
@@ -267,6 +278,6 @@ case $command in
   session) session "$@" ;;
   wine) rig_run /usr/lib/wine/wine64 "$@" ;;
   wineserver) rig_run /usr/lib/wine/wineserver "$@" ;;
-  teardown) unmount_all ;;
+  teardown) teardown ;;
   *) die "usage: rig32.sh setup | session CMD... | wine PROGRAM... | wineserver ARG... | teardown" ;;
 esac
