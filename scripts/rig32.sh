@@ -199,15 +199,16 @@ session() {
   # Held shared while mounted, so that a concurrent setup never rebuilds the rig under us.
   exec 8<"$rig.lock"
   flock -s 8
+  # shellcheck disable=SC2317 # called by the trap
   cleanup() {
     [ -z "$child" ] || kill "$child" 2>/dev/null || true
     [ -z "$TESSARO_RIG32_DISPLAY" ] || rig_run /usr/lib/wine/wineserver -k 2>/dev/null || true
     [ -z "$xvfb_pid" ] || { kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; } || true
     # Whatever this session started in the rig and still runs (escaped wineserver -k).
     local pid
-    [ -n "$TESSARO_RIG32_SESSION" ] && for pid in $(ls /proc | grep -E '^[0-9]+$'); do
-      tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" |
-        grep -qx "TESSARO_RIG32_SESSION=$TESSARO_RIG32_SESSION" && kill -9 "$pid" 2>/dev/null
+    [ -n "$TESSARO_RIG32_SESSION" ] && for pid in /proc/[0-9]*; do
+      tr '\0' '\n' 2>/dev/null <"$pid/environ" |
+        grep -qx "TESSARO_RIG32_SESSION=$TESSARO_RIG32_SESSION" && kill -9 "${pid#/proc/}" 2>/dev/null
     done
     rm -f "$root/tmp/.tessaro-xauth-$$"
     unmount_all
@@ -259,8 +260,8 @@ session() {
 # on the host. Run it only when no session of this rig is meant to be running.
 teardown() {
   local pid
-  for pid in $(ls /proc | grep -E '^[0-9]+$'); do
-    [ "$(readlink "/proc/$pid/root" 2>/dev/null)" != "$root" ] || kill -9 "$pid" 2>/dev/null || true
+  for pid in /proc/[0-9]*; do
+    [ "$(readlink "$pid/root" 2>/dev/null)" != "$root" ] || kill -9 "${pid#/proc/}" 2>/dev/null || true
   done
   unmount_all
 }
