@@ -1,21 +1,29 @@
 #!/bin/sh
 # Build a Tessaro test MSI with wixl.
-#   build_msi.sh OUT.msi TESSARO_EXE VERSION PRODUCTCODE
+#   build_msi.sh OUT.msi TESSARO_EXE VERSION PRODUCTCODE [x64|x86]
+# x86 is what a 32-bit product ships: it installs into Program Files (x86) and registers in the
+# 32-bit registry view, where the shipped 32-bit launcher looks. x64 is the default.
 # Example:
 #   build_msi.sh out/Tessaro-3.9.0.msi build/Tessaro.exe 3.9.0 \
 #       '{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}'
 set -eu
 
 usage() {
-    echo "usage: $0 OUT.msi TESSARO_EXE VERSION PRODUCTCODE" >&2
+    echo "usage: $0 OUT.msi TESSARO_EXE VERSION PRODUCTCODE [x64|x86]" >&2
     exit 2
 }
 
-[ $# -eq 4 ] || usage
+[ $# -eq 4 ] || [ $# -eq 5 ] || usage
 out=$1
 exe=$2
 version=$3
 product_code=$4
+arch=${5:-x64}
+case $arch in
+    x64) program_files=ProgramFiles64Folder win64=yes ;;
+    x86) program_files=ProgramFilesFolder win64=no ;;
+    *) usage ;;
+esac
 
 here=$(cd "$(dirname "$0")" && pwd)
 template=$here/tessaro.wxs.in
@@ -54,8 +62,10 @@ rm -f "$out_abs"
 
 (
     cd "$work"
-    "$wixl" --arch x64 \
+    "$wixl" --arch "$arch" \
         -D "Version=$version" \
+        -D "ProgramFiles=$program_files" \
+        -D "Win64=$win64" \
         -D "ProductCode=$product_code" \
         -D "TessaroExe=Tessaro.exe" \
         -o "$out_abs" tessaro.wxs

@@ -1,28 +1,28 @@
 #!/usr/bin/env bash
-# The main job: builds Launch.exe and runs it under Wine on the bundled sample medium, on a
-# machine where the sample Tessaro 3.9.0 is installed and the medium carries 3.10.0.
+# The main job: builds Launch.exe, lays out the shipped medium (the 32-bit Launch.exe with the
+# x86 package of the sample Tessaro 3.10.0) and runs it, in the 32-bit rig, on a machine where
+# the x86 sample Tessaro 3.9.0 is installed: message 107, the removal, the sample installer.
 #
 # With a DISPLAY, the boxes appear there and you answer them. Without one, the run happens on
 # a virtual display, every box is answered (OK, else Cancel) and saved as a screenshot under
-# build/sample-run/.
+# build/sample-run/; the job then fails unless the run removed 3.9.0 and ended with 0.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 bash scripts/setup.sh
 bash scripts/build.sh win32 win64
 
-# The shipped medium, with the 32-bit Launch.exe.
-rm -rf build/medium build/sample-medium build/sample-run
-bash scripts/make-medium.sh build/win64/sample/Setup.exe build/win64/sample/Tessaro-3.10.0.msi \
+rm -rf build/medium build/sample-run
+# The 32-bit launcher reads the 32-bit registry view, where only an x86 package registers.
+bash scripts/make-medium.sh build/win64/sample/Setup.exe build/win64/sample/Tessaro-3.10.0-x86.msi \
   build/medium build/win32/Launch.exe
-# This machine runs no 32-bit code, so Wine runs the same medium with the 64-bit build.
-bash scripts/make-medium.sh build/win64/sample/Setup.exe build/win64/sample/Tessaro-3.10.0.msi \
-  build/sample-medium build/win64/Launch.exe
-mkdir -p build/sample-run
 
 # A prefix of its own, so that the sample installation never meets the tests' packages.
-export TESSARO_WINEPREFIX="$PWD/build/wine-prefix-sample"
-if [ -n "${DISPLAY:-}" ]; then
-  bash scripts/run-sample.sh interactive
-else
-  xvfb-run -a -s "-screen 0 1280x1024x24" bash scripts/run-sample.sh unattended
+export TESSARO_TRY_PREFIX="$PWD/build/wine-prefix-sample32" TESSARO_TRY_OUT=build/sample-run
+bash scripts/try-medium.sh build/medium build/win64/sample/Tessaro-3.9.0-x86.msi
+echo "Shipped medium: build/medium (32-bit Launch.exe, $(stat -c %s build/medium/Launch.exe) bytes)"
+if [ -z "${DISPLAY:-}" ]; then
+  grep -qx 'exit_code=0' build/sample-run/result && grep -qx 'after=' build/sample-run/result || {
+    echo "main-job: the unattended run did not remove Tessaro 3.9.0 and end with 0" >&2
+    exit 1
+  }
 fi

@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine 64 in the project's own prefix (made on first use). Without
 # a DISPLAY it gets a private virtual one, so that message boxes always have a screen.
+#
+# With TESSARO_E2E_BUILD=win32 (the end-to-end tests of the shipped 32-bit build) the program
+# runs in the 32-bit rig instead, which only it can start 32-bit programs in (scripts/rig32.sh).
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+if [ "${TESSARO_E2E_BUILD:-}" = win32 ]; then
+  exec bash "$here/rig32.sh" wine "$@"
+fi
 # shellcheck source=scripts/wine-env.sh
 source "$here/wine-env.sh"
 tessaro_wine_prefix

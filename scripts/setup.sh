@@ -11,7 +11,7 @@ packages=(
   wixl msitools
   # Signing a medium: bookworm's osslsigncode 2.5 has all that make-medium.sh asks of it.
   osslsigncode openssl
-  clang libclang-rt-14-dev clang-format cppcheck python3
+  clang libclang-rt-14-dev clang-format cppcheck python3 locales
 )
 
 missing=()
@@ -24,4 +24,13 @@ if [ "${#missing[@]}" -ne 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The Japanese runs need the locale itself: without it Wine falls back to ASCII for Unix file
+# names and cannot make a folder with a Japanese name.
+if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
+  echo "setup: generating the ja_JP.UTF-8 locale"
+  sed -i -E 's/^# *(ja_JP.UTF-8 UTF-8)/\1/' /etc/locale.gen
+  grep -qx 'ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >>/etc/locale.gen
+  locale-gen >/dev/null
 fi

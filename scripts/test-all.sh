@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Every test of the project: host unit tests and fuzzers, static analysis, checks on the built
-# artifacts, the medium assembly, and the Windows end-to-end tests under Wine. Builds first.
+# artifacts, the medium assembly, and the Windows end-to-end tests under Wine against both
+# builds of Launch.exe. Builds first.
 # Ends with one line "test-all: N passed, M failed"; exits non-zero when anything failed.
 set -uo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -51,9 +52,12 @@ stage "artifact build/win64/Launch.exe" \
   bash tests/artifact/check_artifact.sh --arch x86-64 build/win64/Launch.exe
 stage "reproducible Launch.exe" bash scripts/reproducible-build_test.sh win32 win64
 stage "medium assembly" bash scripts/make-medium_test.sh
-stage "Wine end-to-end tests" \
+stage "Wine end-to-end tests, build/win64/Launch.exe on this machine's Wine" \
   xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset win64
 bash -c 'source scripts/wine-env.sh; "$TESSARO_WINESERVER" -k' 2>/dev/null
+# The same tests against the shipped program; the rig is built on first use.
+stage "Wine end-to-end tests, build/win32/Launch.exe in the 32-bit rig" \
+  bash scripts/rig32.sh session ctest --preset win32
 
 echo "test-all: $passed passed, $failed failed"
 [ "$failed" -eq 0 ] && [ "$stage_failed" -eq 0 ]

@@ -15,8 +15,11 @@ namespace tessaro::e2e {
 
 // Folder of the running test program, with a closing backslash.
 std::string TestProgramDirectory();
-// The launcher and the stand-in built beside the tests.
+// The launcher under test: the 64-bit twin built beside the tests, or the shipped 32-bit build
+// when TESSARO_E2E_BUILD=win32 (the run in the 32-bit rig). The stand-in is built beside them.
 std::string BuiltLauncherPath();
+// A 32-bit launcher reads the 32-bit registry view and is matched by the x86 package.
+bool LauncherIs32Bit();
 std::string StandInPath();
 
 void RemoveTree(const std::string& path);

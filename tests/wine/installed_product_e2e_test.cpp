@@ -16,15 +16,28 @@ constexpr char kProductCode[] = "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}";
 // Never installed by any package: a key of its own for values no installer would write.
 constexpr char kFakeProductCode[] = "{0D1E2F30-4152-4637-8899-AABBCCDDEEFF}";
 constexpr char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-constexpr char kInstallFolder[] = "C:\\Program Files\\Tessaro";
 constexpr DWORD kProcessTimeoutMs = 60000;
 constexpr DWORD kAppEndTimeoutMs = 10000;
 
-std::string ProductExecutable() { return std::string(kInstallFolder) + "\\Tessaro.exe"; }
-std::string StopFile() { return std::string(kInstallFolder) + "\\Tessaro.stop"; }
+// The 32-bit launcher reads the 32-bit registry view, where the x86 package registers; the
+// 64-bit twin reads the 64-bit view, where the x64 package does.
+REGSAM ViewOf(bool x86Package) { return x86Package ? KEY_WOW64_32KEY : KEY_WOW64_64KEY; }
+REGSAM LauncherView() { return ViewOf(LauncherIs32Bit()); }
+REGSAM OtherView() { return ViewOf(!LauncherIs32Bit()); }
 
+// The x86 package installs into the 32-bit Program Files.
+std::string InstallFolder() {
+  return LauncherIs32Bit() ? "C:\\Program Files (x86)\\Tessaro" : "C:\\Program Files\\Tessaro";
+}
+std::string ProductExecutable() { return InstallFolder() + "\\Tessaro.exe"; }
+std::string StopFile() { return InstallFolder() + "\\Tessaro.stop"; }
+
+// The stand-in is a 64-bit program: it sees the 32-bit view under WOW6432Node.
 std::string SetupConfigRecordingTheProductKey() {
-  return std::string("registry_key=") + kUninstallKey + kProductCode + "\n";
+  const std::string uninstallKey =
+      LauncherIs32Bit() ? "SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+                        : kUninstallKey;
+  return "registry_key=" + uninstallKey + kProductCode + "\n";
 }
 
 std::string Info(const char* productCode, const std::string& version) {
@@ -75,30 +88,29 @@ std::string Msiexec() {
   return "\"" + std::string(directory) + "\\msiexec.exe\"";
 }
 
-std::string SamplePackage(const std::string& version) {
-  const std::string relative =
-      TestProgramDirectory() + "..\\..\\sample\\Tessaro-" + version + ".msi";
+std::string SamplePackage(const std::string& version, bool x86Package) {
+  const std::string relative = TestProgramDirectory() + "..\\..\\sample\\Tessaro-" + version +
+                               (x86Package ? "-x86" : "") + ".msi";
   char full[MAX_PATH] = {};
   GetFullPathNameA(relative.c_str(), MAX_PATH, full, nullptr);
   return full;
 }
 
-bool ProductKeyExists(const char* productCode = kProductCode) {
+bool ProductKeyExists(const char* productCode = kProductCode, REGSAM view = LauncherView()) {
   HKEY key = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, (std::string(kUninstallKey) + productCode).c_str(), 0,
-                    KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) {
+                    KEY_READ | view, &key) != ERROR_SUCCESS) {
     return false;
   }
   RegCloseKey(key);
   return true;
 }
 
-// 64-bit view: that is where the x64 package writes and what the 64-bit launcher reads.
 bool SetProductValue(const char* productCode, const char* name, DWORD type,
                      const std::string& bytes) {
   HKEY key = nullptr;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, (std::string(kUninstallKey) + productCode).c_str(), 0,
-                      nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key,
+                      nullptr, 0, KEY_SET_VALUE | LauncherView(), nullptr, &key,
                       nullptr) != ERROR_SUCCESS) {
     return false;
   }
@@ -111,7 +123,7 @@ bool SetProductValue(const char* productCode, const char* name, DWORD type,
 bool DeleteProductValue(const char* productCode, const char* name) {
   HKEY key = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, (std::string(kUninstallKey) + productCode).c_str(), 0,
-                    KEY_SET_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) {
+                    KEY_SET_VALUE | LauncherView(), &key) != ERROR_SUCCESS) {
     return false;
   }
   const LONG deleted = RegDeleteValueA(key, name);
@@ -170,10 +182,13 @@ class TessaroOnTheMachine {
   TessaroOnTheMachine(const TessaroOnTheMachine&) = delete;
   TessaroOnTheMachine& operator=(const TessaroOnTheMachine&) = delete;
 
-  bool Install(const std::string& version = "3.9.0") {
-    const long code = RunToEnd(Msiexec() + " /i \"" + SamplePackage(version) + "\" /qn");
-    EXPECT_EQ(code, 0) << "msiexec /i " << SamplePackage(version);
-    return code == 0 && ProductKeyExists() && FileExists(ProductExecutable());
+  // By default the package whose product the launcher under test is meant to see.
+  bool Install(const std::string& version = "3.9.0", bool x86Package = LauncherIs32Bit()) {
+    const std::string package = SamplePackage(version, x86Package);
+    const long code = RunToEnd(Msiexec() + " /i \"" + package + "\" /qn");
+    EXPECT_EQ(code, 0) << "msiexec /i " << package;
+    return code == 0 && ProductKeyExists(kProductCode, ViewOf(x86Package)) &&
+           (x86Package != LauncherIs32Bit() || FileExists(ProductExecutable()));
   }
 
   // Returns once the running program keeps its file from being opened for writing.
@@ -215,12 +230,13 @@ class TessaroOnTheMachine {
       WaitUntil([] { return CanOpenForWriting(ProductExecutable()); }, kAppEndTimeoutMs);
     }
     DeleteFileA(StopFile().c_str());
-    if (ProductKeyExists()) {
+    if (ProductKeyExists() || ProductKeyExists(kProductCode, OtherView())) {
       EXPECT_EQ(RunToEnd(Msiexec() + " /x " + kProductCode + " /qn"), 0) << "msiexec /x";
     }
-    EXPECT_FALSE(ProductKeyExists()) << "Tessaro could not be removed";
+    EXPECT_FALSE(ProductKeyExists() || ProductKeyExists(kProductCode, OtherView()))
+        << "Tessaro could not be removed";
     // A removal while Tessaro.exe ran leaves the file behind, and a later install would keep it.
-    RemoveTree(kInstallFolder);
+    RemoveTree(InstallFolder());
   }
 
   HANDLE app_ = nullptr;
@@ -383,6 +399,19 @@ TEST(InstalledProduct, CancelWhileTessaroRunsKeepsTheProduct) {
   EXPECT_EQ(StampOf(ProductExecutable()), installed);
 }
 
+// A Tessaro of the other package architecture lies in the other registry view, where the
+// launcher under test never looks: nothing is asked and the installer starts.
+TEST(InstalledProduct, ProductOfTheOtherArchitecturesPackageIsNotSeen) {
+  TessaroOnTheMachine tessaro;
+  ASSERT_TRUE(tessaro.Install("3.9.0", !LauncherIs32Bit()));
+  Medium medium = MediumWithSetup("installed-other-view", Info(kProductCode, "3.10.0"));
+  LauncherRun run(medium.launcherPath());
+  EXPECT_EQ(run.WaitForExit(), 0);
+  EXPECT_TRUE(run.unexpectedBoxes.empty()) << run.unexpectedBoxes.front();
+  EXPECT_TRUE(SetupStarted(medium));
+  EXPECT_TRUE(ProductKeyExists(kProductCode, OtherView()));
+}
+
 // Not a running program at all: any holder that refuses writers makes Tessaro count as in use.
 TEST(InstalledProduct, ExecutableHeldWithoutWriteSharingIsInUseOnEveryRetry) {
   TessaroOnTheMachine tessaro;
@@ -427,7 +456,7 @@ TEST(InstalledProduct, InstallLocationNamingNoExecutableSkipsTheInUseCheck) {
     const char* what;
     std::optional<std::string> location;  // none: the value is deleted
   } cases[] = {
-      {"no closing backslash", std::string(kInstallFolder)},
+      {"no closing backslash", InstallFolder()},
       {"empty", std::string()},
       {"missing", std::nullopt},
   };
@@ -463,7 +492,7 @@ TEST(InstalledProduct, OddDisplayVersionValues) {
     ~FakeKey() { Remove(); }
     static void Remove() {
       RegDeleteKeyExA(HKEY_LOCAL_MACHINE, (std::string(kUninstallKey) + kFakeProductCode).c_str(),
-                      KEY_WOW64_64KEY, 0);
+                      LauncherView(), 0);
     }
   };
   const std::string nines255(255, '9');

@@ -196,6 +196,21 @@ TEST(LaunchSequence, TraceReachesADebugOutputViewer) {
   }
 }
 
+// In code page 932 the folder name 0x95 0x5C is one character whose trail byte is a backslash:
+// split there, the launcher would look for TS_INF and Setup.exe in a folder that is not its own.
+// Only a Japanese system can name such a folder, so it runs in the Japanese run alone.
+TEST(LaunchSequence, CodePage932FolderWithABackslashTrailByteHoldsTheWholeMedium) {
+  if (!JapaneseLocale()) GTEST_SKIP() << "needs code page 932";
+  Medium medium("dbcs\\\x95\x5c");
+  medium.WriteInfo(kInfo);
+  medium.AddStandIn("Setup.exe", "");
+  LauncherRun run(medium.launcherPath());
+  EXPECT_EQ(run.WaitForExit(), 0);
+  EXPECT_TRUE(run.unexpectedBoxes.empty()) << run.unexpectedBoxes.front();
+  EXPECT_EQ(medium.Record("Setup.exe")["command_line"],
+            "\"" + medium.directory() + "Setup.exe\" \"/v LAUNCH=Enable\"");
+}
+
 }  // namespace
 }  // namespace tessaro::e2e
 

@@ -1,0 +1,284 @@
+#!/usr/bin/env bash
+# The 32-bit rig: where the shipped 32-bit Launch.exe runs on this machine.
+#
+# This kernel runs no 32-bit code at all, so neither Debian 12's wine32 nor Wine's WoW64 mode
+# can start a 32-bit Windows process here. What does work: a Debian trixie chroot with Wine 10
+# (64-bit Wine runs natively) whose i386 loader is wrapped to run under the user-mode emulator
+# qemu-i386. The rig is built once per machine, outside the work tree, and kept.
+#
+#   rig32.sh setup                 build what is missing (safe to re-run after an interruption)
+#   rig32.sh session CMD [ARG...]  run CMD on the host with the rig mounted and a display up in
+#                                  it; everything is undone when CMD ends, however it ends
+#   rig32.sh wine PROGRAM [ARG...] inside a session: run a Windows program with the rig's Wine
+#                                  (the emulator of the 32-bit end-to-end tests)
+#   rig32.sh wineserver [ARG...]   inside a session: the rig's wineserver
+#   rig32.sh teardown              end what a session killed outright left behind
+#
+# TESSARO_RIG32 (default /var/lib/tessaro-rig32) is where the rig lives; TESSARO_RIG32_PREFIX
+# (default build/wine-prefix-rig32) the Wine prefix, win64 with WoW64; it and every file a
+# Windows program is given must lie in the work tree, the one host folder the rig sees.
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+project_root="$(cd "$here/.." && pwd)"
+rig=${TESSARO_RIG32:-/var/lib/tessaro-rig32}
+root=$rig/root
+suite=trixie
+
+die() {
+  echo "rig32: $*" >&2
+  exit 1
+}
+
+# The mirror this machine's apt already uses: the only one that is reachable.
+debian_mirror() {
+  local uri
+  uri=$(grep -rhoE '(URIs:|^deb)[[:space:]]+https?://[^[:space:]]+/debian/?([[:space:]]|$)' \
+    /etc/apt/sources.list /etc/apt/sources.list.d/ 2>/dev/null | head -1 | awk '{print $2}')
+  echo "${TESSARO_RIG32_MIRROR:-${uri:-http://deb.debian.org/debian}}"
+}
+
+mounted_below() { findmnt -rn -o TARGET | grep -E "^$root(/|\$)" | sort -r || true; }
+
+unmount_all() {
+  local target
+  for target in $(mounted_below); do
+    umount -R "$target" 2>/dev/null || umount -l "$target" 2>/dev/null || true
+  done
+  [ -z "$(mounted_below)" ] || die "could not unmount: $(mounted_below | tr '\n' ' ')"
+}
+
+mount_all() {
+  mount -t proc proc "$root/proc"
+  mount --rbind /dev "$root/dev"
+  mount --make-rslave "$root/dev"
+  mount --rbind /sys "$root/sys"
+  mount --make-rslave "$root/sys"
+}
+
+in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root "$@"; }
+
+stage_done() { [ -f "$rig/.stage-$1" ]; }
+stage_mark() { touch "$rig/.stage-$1"; }
+
+build_stages() {
+  mkdir -p "$rig"
+  if ! stage_done base; then
+    command -v debootstrap >/dev/null || {
+      echo "rig32: installing debootstrap"
+      DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends debootstrap \
+        >/dev/null || { apt-get update -qq && DEBIAN_FRONTEND=noninteractive \
+        apt-get install -y -qq --no-install-recommends debootstrap >/dev/null; }
+    }
+    # A half-done debootstrap cannot be resumed: start over. Nothing may be mounted inside, or
+    # rm would reach through a bind mount into the host.
+    unmount_all
+    rm -rf --one-file-system "$root" "$rig"/.stage-*
+    echo "rig32: debootstrap $suite from $(debian_mirror) into $root (about a minute)"
+    debootstrap --variant=minbase "$suite" "$root" "$(debian_mirror)" >"$rig/debootstrap.log" 2>&1 ||
+      die "debootstrap failed, see $rig/debootstrap.log"
+    stage_mark base
+  fi
+  # Every later stage runs apt or dpkg inside, so the kernel file systems are needed.
+  (
+    trap unmount_all EXIT
+    mount_all
+    if ! stage_done wine; then
+      echo "rig32: installing Wine 10 with its 32-bit half (about two minutes)"
+      in_root dpkg --add-architecture i386
+      in_root apt-get update -qq
+      # The i386 post-install scripts cannot run here ("Exec format error"); they only register
+      # triggers that Wine does not need.
+      in_root DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+        wine wine64 wine32:i386 libwine:i386 xvfb xauth locales fonts-ipafont-gothic \
+        >"$rig/apt.log" 2>&1 || grep -q 'Exec format error' "$rig/apt.log" ||
+        die "apt-get install failed, see $rig/apt.log"
+      local file
+      for file in /usr/lib/wine/wine64 /usr/lib/wine/wine /usr/bin/Xvfb /usr/sbin/locale-gen; do
+        in_root test -x "$file" || die "$file missing after the install, see $rig/apt.log"
+      done
+      stage_mark wine
+    fi
+    if ! stage_done locale; then
+      # Wine takes the Japanese code page from LC_ALL, which needs the locale generated.
+      sed -i -E 's/^# *(ja_JP.UTF-8 UTF-8|en_US.UTF-8 UTF-8)/\1/' "$root/etc/locale.gen"
+      in_root locale-gen >/dev/null
+      stage_mark locale
+    fi
+    if ! stage_done qemu; then
+      # Unpacked, not installed: its binfmt registration would reach the host's kernel.
+      rm -rf "$root/var/tmp/qemu-deb" && mkdir -p "$root/var/tmp/qemu-deb"
+      in_root sh -c 'cd /var/tmp/qemu-deb && apt-get download -qq qemu-user' ||
+        die "cannot download qemu-user"
+      in_root sh -c 'dpkg -x /var/tmp/qemu-deb/qemu-user_*.deb /'
+      rm -rf "$root/var/tmp/qemu-deb"
+      in_root /usr/bin/qemu-i386 -version >/dev/null || die "qemu-i386 does not run in the rig"
+      stage_mark qemu
+    fi
+    if ! stage_done loader; then
+      # Every 32-bit Windows process starts through this loader. -0 keeps argv[0], by which
+      # Wine finds wine64 for 64-bit children; the loader must not re-exec itself natively.
+      local loader=$root/usr/lib/wine/wine
+      [ -f "$loader.i386" ] || mv "$loader" "$loader.i386"
+      cat >"$loader.tmp" <<'EOF'
+#!/bin/sh
+# Runs Wine's i386 loader under user-mode emulation (made by the project's scripts/rig32.sh).
+WINELOADERNOEXEC=1 exec /usr/bin/qemu-i386 -0 /usr/lib/wine/wine /usr/lib/wine/wine.i386 "$@"
+EOF
+      chmod 755 "$loader.tmp" && mv "$loader.tmp" "$loader"
+      stage_mark loader
+    fi
+  )
+}
+
+setup() {
+  # A finished rig needs no lock: sessions that hold it shared must not wait for each other.
+  stage_done loader && return
+  mkdir -p "$rig"
+  (
+    flock 9
+    build_stages
+  ) 9>"$rig.lock"
+}
+
+session_prefix() {
+  local prefix=${TESSARO_RIG32_PREFIX:-$project_root/build/wine-prefix-rig32}
+  [[ $prefix == "$project_root"/* ]] || die "the prefix must lie in $project_root: $prefix"
+  echo "$prefix"
+}
+
+# The environment of every Windows program run in the rig.
+rig_wine_env() {
+  local prefix
+  prefix=$(session_prefix)
+  rig_env=(PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root USER=root
+    DISPLAY="$TESSARO_RIG32_DISPLAY" WINEPREFIX="$prefix" WINEARCH=win64
+    WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+    TESSARO_RIG32_SESSION="$TESSARO_RIG32_SESSION")
+  [ -z "${TESSARO_RIG32_XAUTHORITY:-}" ] || rig_env+=(XAUTHORITY="$TESSARO_RIG32_XAUTHORITY")
+  [ -z "${LC_ALL:-}" ] || rig_env+=(LC_ALL="$LC_ALL")
+  [ -z "${LANG:-}" ] || rig_env+=(LANG="$LANG")
+  # The tests learn from these which launcher to run.
+  local name
+  for name in $(compgen -e | grep -E '^TESSARO_E2E_' || true); do rig_env+=("$name=${!name}"); done
+}
+
+rig_run() {
+  [ -n "${TESSARO_RIG32_DISPLAY:-}" ] || die "'$1' runs only inside 'rig32.sh session'"
+  local cwd=$PWD
+  [[ $cwd == "$project_root"* ]] || cwd=/
+  rig_wine_env
+  chroot "$root" /usr/bin/env -i -C "$cwd" "${rig_env[@]}" "$@"
+}
+
+# Xvfb inside the rig. It picks a display number itself, one that neither the rig's nor the
+# host's X servers hold (their abstract sockets share one namespace).
+start_xvfb() {
+  local number_file=$root/tmp/.tessaro-xvfb-$$ display=""
+  mkdir -p "$root/tmp/.X11-unix" && chmod 1777 "$root/tmp" "$root/tmp/.X11-unix"
+  : >"$number_file"
+  chroot "$root" /usr/bin/env -i PATH=/usr/bin:/bin Xvfb -displayfd 3 -screen 0 1280x1024x24 \
+    -nolisten tcp 3>"$number_file" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 100); do
+    display=$(tr -dc 0-9 <"$number_file")
+    [ -z "$display" ] || break
+    sleep 0.1
+  done
+  rm -f "$number_file"
+  [ -n "$display" ] || die "Xvfb did not start in the rig"
+  export TESSARO_RIG32_DISPLAY=":$display" TESSARO_RIG32_SESSION="$$-$display"
+}
+
+session() {
+  [ $# -gt 0 ] || die "usage: rig32.sh session CMD [ARG...]"
+  setup
+  local status=0 prefix
+  prefix=$(session_prefix)
+  xvfb_pid="" child="" TESSARO_RIG32_SESSION="" TESSARO_RIG32_DISPLAY=""
+  # Held shared while mounted, so that a concurrent setup never rebuilds the rig under us.
+  exec 8<"$rig.lock"
+  flock -s 8
+  # shellcheck disable=SC2317 # called by the trap
+  cleanup() {
+    [ -z "$child" ] || kill "$child" 2>/dev/null || true
+    [ -z "$TESSARO_RIG32_DISPLAY" ] || rig_run /usr/lib/wine/wineserver -k 2>/dev/null || true
+    [ -z "$xvfb_pid" ] || { kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; } || true
+    # Whatever this session started in the rig and still runs (escaped wineserver -k).
+    local pid
+    [ -n "$TESSARO_RIG32_SESSION" ] && for pid in /proc/[0-9]*; do
+      tr '\0' '\n' 2>/dev/null <"$pid/environ" |
+        grep -qx "TESSARO_RIG32_SESSION=$TESSARO_RIG32_SESSION" && kill -9 "${pid#/proc/}" 2>/dev/null
+    done
+    rm -f "$root/tmp/.tessaro-xauth-$$"
+    unmount_all
+  }
+  trap 'cleanup' EXIT
+  trap 'exit 130' INT TERM HUP
+  mount_all
+  mount --bind "$project_root" "$root$project_root" 2>/dev/null || {
+    mkdir -p "$root$project_root"
+    mount --bind "$project_root" "$root$project_root"
+  }
+  if [ -n "${TESSARO_RIG32_USE_DISPLAY:-}" ] && [ -n "${DISPLAY:-}" ]; then
+    # Your own display: its socket folder and its cookie are lent to the rig.
+    mkdir -p "$root/tmp/.X11-unix"
+    [ ! -d /tmp/.X11-unix ] || mount --bind /tmp/.X11-unix "$root/tmp/.X11-unix"
+    local cookie=${XAUTHORITY:-$HOME/.Xauthority}
+    if [ -f "$cookie" ]; then
+      install -m 600 "$cookie" "$root/tmp/.tessaro-xauth-$$"
+      export TESSARO_RIG32_XAUTHORITY=/tmp/.tessaro-xauth-$$
+    fi
+    export TESSARO_RIG32_DISPLAY=$DISPLAY TESSARO_RIG32_SESSION="$$-own-display"
+  else
+    start_xvfb
+  fi
+  # The prefix is made once and marked ready; half-made ones are made anew.
+  mkdir -p "$(dirname "$prefix")"
+  (
+    flock 7
+    if [ ! -f "$prefix/.tessaro-ready" ]; then
+      echo "rig32: making the Wine prefix $prefix"
+      rm -rf "$prefix"
+      rig_run /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
+      rig_run /usr/lib/wine/wineserver -w
+      [ -d "$prefix/drive_c/windows/syswow64" ] || die "the prefix has no syswow64: $prefix"
+      touch "$prefix/.tessaro-ready"
+    fi
+  ) 7>"$prefix.lock"
+  # In the background and waited for, so that a signal reaches the trap at once; the explicit
+  # redirection keeps stdin, which a background command would otherwise lose.
+  "$@" <&0 &
+  child=$!
+  wait "$child" || status=$?
+  child=""
+  exit "$status"
+}
+
+# For a session that was killed outright (SIGKILL skips its clean-up): ends every process still
+# running in the rig, which also ends that session's mount namespace, and undoes any mount left
+# on the host. Run it only when no session of this rig is meant to be running.
+teardown() {
+  local pid
+  for pid in /proc/[0-9]*; do
+    [ "$(readlink "$pid/root" 2>/dev/null)" != "$root" ] || kill -9 "${pid#/proc/}" 2>/dev/null || true
+  done
+  unmount_all
+}
+
+command=${1:-}
+shift || true
+# A mount namespace of its own: a setup or session that is killed outright still cannot leave
+# its mounts on the host, and parallel sessions do not unmount each other's.
+if [[ $command == setup || $command == session ]] && [ -z "${TESSARO_RIG32_IN_NS:-}" ]; then
+  exec env TESSARO_RIG32_IN_NS=1 unshare --mount --propagation private -- \
+    bash "${BASH_SOURCE[0]}" "$command" "$@"
+fi
+case $command in
+  setup) setup ;;
+  session) session "$@" ;;
+  wine) rig_run /usr/lib/wine/wine64 "$@" ;;
+  wineserver) rig_run /usr/lib/wine/wineserver "$@" ;;
+  teardown) teardown ;;
+  *) die "usage: rig32.sh setup | session CMD... | wine PROGRAM... | wineserver ARG... | teardown" ;;
+esac
