@@ -13,7 +13,7 @@ build() {
   clang++ "${flags[@]}" -o "$out/$1" "tests/fuzz/$1.cpp" "${@:2}"
 }
 build package_line_fuzzer launcher/package_info.cpp launcher/launch_sequence.cpp \
-  launcher/installed_product.cpp launcher/version.cpp
+  launcher/installed_product.cpp launcher/trace.cpp launcher/version.cpp
 build versions_fuzzer launcher/version.cpp
 
 passed=0
