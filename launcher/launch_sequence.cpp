@@ -107,8 +107,7 @@ int RunLauncher(SystemInterface& system) {
   }
 
   if (!RunAndWaitTraced(system, BuildInstallerCommandLine(directory))) {
-    ShowTracedMessageBox(system, IDS_LAUNCH_FAILED, system.LoadMessageText(IDS_LAUNCH_FAILED),
-                         kMbOk | kMbIconError);
+    ShowMessageBox(system, IDS_LAUNCH_FAILED, kMbOk | kMbIconError);
     return ExitWith(system, kExitCompleted, "installer not started, message 104 shown");
   }
   return ExitWith(system, kExitCompleted, "installer ended");

@@ -1,11 +1,10 @@
 #include "launcher/launch_sequence.h"
 
-#include "launcher/installed_product.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
+#include <utility>
 
 #include "fake_system.h"
 #include "launcher/installed_product.h"
@@ -15,7 +14,11 @@ namespace {
 
 using testing::FakeSystem;
 
-constexpr char kLine[] = "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.10\r\n";
+const std::string kCode = "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}";
+const std::string kLine = kCode + ",3.10\r\n";
+const std::string kSetup = "\"D:\\Install\\Setup.exe\" \"/v LAUNCH=Enable\"";
+const std::string kRemoval =
+    "\"C:\\Windows\\system32\\msiexec.exe\" /x " + kCode + " /qb! ID_STATE=Remove";
 
 // A medium with TS_INF beside the launcher and no installed product.
 FakeSystem Medium(const std::string& launcher = "D:\\Install\\Launch.exe") {
@@ -23,6 +26,14 @@ FakeSystem Medium(const std::string& launcher = "D:\\Install\\Launch.exe") {
   system.modulePath = launcher;
   system.files[ModuleDirectoryFromPath(launcher, {}) + "TS_INF"] = kLine;
   return system;
+}
+
+// The product of TS_INF installed, with this DisplayVersion.
+void Installed(FakeSystem& system, std::optional<std::string> displayVersion) {
+  UninstallValues values;
+  values.keyOpened = true;
+  values.displayVersion = std::move(displayVersion);
+  system.registry[std::string(kUninstallKeyPrefix) + kCode] = values;
 }
 
 TEST(ModuleDirectoryFromPath, SplitsLikeTheRuntime) {
@@ -104,7 +115,7 @@ TEST(RunLauncher, PathOf259CharactersStillRuns) {
 
 TEST(RunLauncher, InstallerThatCannotStartShows104AndExitsZero) {
   FakeSystem system = Medium();
-  system.unstartable.insert("\"D:\\Install\\Setup.exe\" \"/v LAUNCH=Enable\"");
+  system.unstartable.insert(kSetup);
   EXPECT_EQ(RunLauncher(system), 0);
   ASSERT_EQ(system.boxes.size(), 1u);
   EXPECT_EQ(system.boxes[0].text, "launch failed");
@@ -114,7 +125,7 @@ TEST(RunLauncher, InstallerThatCannotStartShows104AndExitsZero) {
 TEST(RunLauncher, Missing104StillShowsABox) {
   FakeSystem system = Medium();
   system.messages.erase(104);
-  system.unstartable.insert("\"D:\\Install\\Setup.exe\" \"/v LAUNCH=Enable\"");
+  system.unstartable.insert(kSetup);
   EXPECT_EQ(RunLauncher(system), 0);
   ASSERT_EQ(system.boxes.size(), 1u);
   EXPECT_EQ(system.boxes[0].text, "");
@@ -122,9 +133,6 @@ TEST(RunLauncher, Missing104StillShowsABox) {
 
 // The check's stop is final: no installer, and no message beyond the check's own.
 TEST(RunLauncher, StopWithoutInstallerWhenTheCheckSaysSo) {
-  const std::string removal =
-      "\"C:\\Windows\\system32\\msiexec.exe\" /x "
-      "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8} /qb! ID_STATE=Remove";
   const struct {
     const char* name;
     bool withInfo;
@@ -138,12 +146,8 @@ TEST(RunLauncher, StopWithoutInstallerWhenTheCheckSaysSo) {
     FakeSystem system = Medium();
     if (!c.withInfo) system.files.clear();
     if (c.olderInstalled) {
-      UninstallValues values;
-      values.keyOpened = true;
-      values.displayVersion = "3.9";
-      system.registry[std::string(kUninstallKeyPrefix) + "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}"] =
-          values;
-      system.unstartable.insert(removal);
+      Installed(system, "3.9");
+      system.unstartable.insert(kRemoval);
     }
     EXPECT_EQ(RunLauncher(system), 4) << c.name;
     EXPECT_TRUE(system.started.empty()) << c.name;
@@ -216,16 +220,6 @@ TEST(RunLauncher, SharedVisibleConsoleIsShownAgainOnEveryExitAfterHiding) {
 // Support reads a run from its trace alone: every end, the silent ones above all, names itself,
 // and the exit line comes last.
 TEST(RunLauncher, EveryEndLeavesATraceLineNamingIt) {
-  static const std::string kSetup = "\"D:\\Install\\Setup.exe\" \"/v LAUNCH=Enable\"";
-  static const std::string kCode = "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}";
-  static const std::string kRemoval =
-      "\"C:\\Windows\\system32\\msiexec.exe\" /x " + kCode + " /qb! ID_STATE=Remove";
-  const auto installed = [](FakeSystem& system, std::optional<std::string> displayVersion) {
-    UninstallValues values;
-    values.keyOpened = true;
-    values.displayVersion = displayVersion;
-    system.registry[std::string(kUninstallKeyPrefix) + kCode] = values;
-  };
   const struct {
     const char* name;
     std::function<void(FakeSystem&)> arrange;
@@ -272,7 +266,7 @@ TEST(RunLauncher, EveryEndLeavesATraceLineNamingIt) {
        {"TS_INF read", "exit 5: launcher folder not found"}},
       {"Windows Installer not started",
        [&](FakeSystem& s) {
-         installed(s, "3.9");
+         Installed(s, "3.9");
          s.unstartable.insert(kRemoval);
        },
        4,
@@ -280,13 +274,13 @@ TEST(RunLauncher, EveryEndLeavesATraceLineNamingIt) {
         "starting " + kRemoval, "could not be started", "exit 4"}},
       {"system folder not found",
        [&](FakeSystem& s) {
-         installed(s, "3.9");
+         Installed(s, "3.9");
          s.systemDirectory.reset();
        },
        0,
        {"system folder not found: nothing removed", "exit 0: installer ended"}},
       {"no DisplayVersion",
-       [&](FakeSystem& s) { installed(s, std::nullopt); },
+       [&](FakeSystem& s) { Installed(s, std::nullopt); },
        0,
        {"DisplayVersion not read", "no DisplayVersion: nothing asked", "exit 0"}},
   };
