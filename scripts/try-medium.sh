@@ -15,15 +15,15 @@
 # TESSARO_TRY_OUT names the output folder (default build/try-run), made anew on each run.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
-root=$PWD
-out=${TESSARO_TRY_OUT:-build/try-run}
-[[ $out != /* ]] || out=$(realpath -m --relative-to="$root" "$out")
-[[ $out != ..* ]] || die "the output folder must lie in $root: $out"
-
 die() {
   echo "try-medium: $*" >&2
   exit 1
 }
+
+root=$PWD
+out=${TESSARO_TRY_OUT:-build/try-run}
+[[ $out != /* ]] || out=$(realpath -m --relative-to="$root" "$out")
+[[ $out != ..* ]] || die "the output folder must lie in $root: $out"
 
 if [ "${1:-}" != --inside ]; then
   [ $# -ge 1 ] && [ $# -le 2 ] || die "usage: scripts/try-medium.sh MEDIUM_DIR [MSI_TO_INSTALL_FIRST]"
