@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Sourced by the project's scripts for what several of them share; defines, never runs.
+# shellcheck disable=SC2034  # the variables here are read by the scripts that source this
+
+# The repository this file lies in, whatever the caller's folder.
+tessaro_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+# The virtual screen every Xvfb of the project uses, sized for the boxes and their screenshots.
+tessaro_screen="1280x1024x24"
+
+# One line on standard error, prefixed with the script's name (or $tessaro_tool), then exit 1.
+die() {
+  echo "${tessaro_tool:-$(basename "$0" .sh)}: $*" >&2
+  exit 1
+}
