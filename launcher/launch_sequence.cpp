@@ -1,6 +1,7 @@
 #include "launcher/launch_sequence.h"
 
 #include "launcher/installed_product.h"
+#include "launcher/module_directory.h"
 #include "launcher/trace.h"
 #include "resources/resource_ids.h"
 
@@ -35,39 +36,12 @@ class ConsoleConcealment {
   bool showAgain_ = false;
 };
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
 int ExitWith(SystemInterface& system, int exitCode, const char* reason) {
   TraceLine(system, {"exit ", DecimalText(static_cast<unsigned>(exitCode)), ": ", reason});
   return exitCode;
 }
 
 }  // namespace
-
-int ShowMessageBox(SystemInterface& system, unsigned messageId, unsigned style) {
-  return ShowTracedMessageBox(system, messageId, system.LoadMessageText(messageId), style);
-}
-
-std::string ModuleDirectoryFromPath(std::string_view path, const LeadByteTable& leadBytes) {
-  const std::size_t driveLength = path.size() >= 2 && path[1] == ':' ? 2 : 0;
-  std::size_t directoryEnd = driveLength;
-  for (std::size_t i = driveLength; i < path.size();) {
-    if (leadBytes[static_cast<unsigned char>(path[i])] && i + 1 < path.size()) {
-      i += 2;
-      continue;
-    }
-    if (IsSeparator(path[i])) directoryEnd = i + 1;
-    ++i;
-  }
-  return std::string(path.substr(0, directoryEnd));
-}
-
-bool GetModuleDirectory(SystemInterface& system, std::string& directory) {
-  std::string path;
-  if (system.QueryModulePath(path) == 0) return false;
-  directory = ModuleDirectoryFromPath(path, system.AnsiLeadBytes());
-  return true;
-}
 
 std::string BuildInstallerCommandLine(std::string_view launcherDirectory) {
   std::string commandLine = "\"";

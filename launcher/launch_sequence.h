@@ -23,12 +23,6 @@ inline constexpr std::string_view kStartFailureText =
     "\x8f\x89\x8a\xfa\x89\xbb\x82\xaa\x82\xc5\x82\xab\x82\xdc\x82\xb9\x82\xf1\x82\xc5\x82\xb5\x82"
     "\xbd\x81\x42\n";
 
-// Drive and directory of a full path, ending in the separator that closed the directory.
-// Separators are looked for outside double-byte characters, as the C runtime's path split does.
-std::string ModuleDirectoryFromPath(std::string_view path, const LeadByteTable& leadBytes);
-
-bool GetModuleDirectory(SystemInterface& system, std::string& directory);
-
 // "<dir>Setup.exe" "/v LAUNCH=Enable" -- the path quoted so that a directory with spaces
 // cannot make the system start a program at a shorter prefix of it.
 std::string BuildInstallerCommandLine(std::string_view launcherDirectory);

@@ -1,6 +1,6 @@
 #include "launcher/package_info.h"
 
-#include "launcher/launch_sequence.h"
+#include "launcher/module_directory.h"
 #include "launcher/trace.h"
 #include "resources/resource_ids.h"
 

@@ -90,7 +90,4 @@ class SystemInterface {
   virtual void Trace(std::string_view line) = 0;
 };
 
-// Shows a message of the string table by its id.
-int ShowMessageBox(SystemInterface& system, unsigned messageId, unsigned style);
-
 }  // namespace tessaro

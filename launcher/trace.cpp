@@ -66,6 +66,10 @@ int ShowTracedMessageBox(SystemInterface& system, unsigned messageId, const std:
   return answer;
 }
 
+int ShowMessageBox(SystemInterface& system, unsigned messageId, unsigned style) {
+  return ShowTracedMessageBox(system, messageId, system.LoadMessageText(messageId), style);
+}
+
 bool RunAndWaitTraced(SystemInterface& system, const std::string& commandLine) {
   // Traced before the wait too: the wait may last as long as an installation, and a viewer
   // then already shows what the launcher waits for.

@@ -38,6 +38,9 @@ std::string DecimalText(unsigned value);
 int ShowTracedMessageBox(SystemInterface& system, unsigned messageId, const std::string& text,
                          unsigned style);
 
+// Shows a message of the string table by its id and traces the answer.
+int ShowMessageBox(SystemInterface& system, unsigned messageId, unsigned style);
+
 // Runs a command line through RunAndWait and traces its start and end; the result is
 // RunAndWait's, the exit code only goes into the trace.
 bool RunAndWaitTraced(SystemInterface& system, const std::string& commandLine);

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 
+#include "launcher/launch_sequence.h"
 #include "platform/console_window.h"
 #include "platform/message_catalog.h"
 #include "platform/process_runner.h"
@@ -16,6 +17,14 @@
 
 namespace tessaro::platform {
 namespace {
+
+// The portable side keeps its own copies of these Windows values; a slip in one would change a
+// box, an answer's meaning or the error mode without any test noticing.
+static_assert(kMaxPath == MAX_PATH);
+static_assert(kMbOk == MB_OK && kMbOkCancel == MB_OKCANCEL && kMbRetryCancel == MB_RETRYCANCEL);
+static_assert(kMbIconError == MB_ICONERROR && kMbIconInformation == MB_ICONINFORMATION);
+static_assert(kIdOk == IDOK && kIdCancel == IDCANCEL && kIdRetry == IDRETRY);
+static_assert(kStartErrorModeFlags == (SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX));
 
 constexpr DWORD kRegistryValueBytes = 256;
 

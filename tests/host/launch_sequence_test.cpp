@@ -8,6 +8,7 @@
 
 #include "fake_system.h"
 #include "launcher/installed_product.h"
+#include "launcher/module_directory.h"
 
 namespace tessaro {
 namespace {
