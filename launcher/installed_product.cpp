@@ -57,12 +57,16 @@ void TraceInstalledProduct(SystemInterface& system, const UninstallValues& value
 
 }  // namespace
 
-bool CheckInstalledProduct(SystemInterface& system) {
+bool CheckInstalledProduct(SystemInterface& system, std::string_view* stopReason) {
   ProductInfo info;
   std::string installLocation;
   bool proceed = true;
+  const auto stop = [stopReason](std::string_view reason) {
+    if (stopReason != nullptr) *stopReason = reason;
+    return false;
+  };
 
-  if (!ReadPackageInfo(system, info)) return false;
+  if (!ReadPackageInfo(system, info, stopReason)) return false;
 
   const std::string keyPath = std::string(kUninstallKeyPrefix) + info.productCode;
   const UninstallValues values = system.ReadUninstallValues(keyPath);
@@ -78,13 +82,14 @@ bool CheckInstalledProduct(SystemInterface& system) {
   }
   if (proceed) return true;
 
-  if (!ConfirmUninstall(system, info)) return false;
+  if (!ConfirmUninstall(system, info)) return stop("uninstall declined in message 107");
   if (installLocation.empty()) {
     system.Trace("InstallLocation empty: no lock test");
   } else if (IsProductInUse(system, installLocation)) {
-    return false;
+    return stop("Tessaro in use, Retry declined in message 108");
   }
-  return UninstallProduct(system, info);
+  if (!UninstallProduct(system, info)) return stop("Windows Installer could not be started");
+  return true;
 }
 
 bool ConfirmUninstall(SystemInterface& system, const ProductInfo& info) {

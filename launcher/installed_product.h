@@ -24,8 +24,9 @@ std::string FormatMessageArgument(std::string_view format, std::string_view argu
 std::string BuildUninstallCommandLine(std::string_view systemDirectory,
                                       std::string_view productCode);
 
-// Returns true to go on with the installer, false to stop the launcher.
-bool CheckInstalledProduct(SystemInterface& system);
+// Returns true to go on with the installer, false to stop the launcher. `stopReason`, when
+// given, receives why it stopped, for the trace's exit line.
+bool CheckInstalledProduct(SystemInterface& system, std::string_view* stopReason = nullptr);
 bool ConfirmUninstall(SystemInterface& system, const ProductInfo& info);
 bool IsProductInUse(SystemInterface& system, const std::string& installLocation);
 bool UninstallProduct(SystemInterface& system, const ProductInfo& info);

@@ -36,8 +36,9 @@ class ConsoleConcealment {
   bool showAgain_ = false;
 };
 
-int ExitWith(SystemInterface& system, int exitCode, const char* reason) {
-  TraceLine(system, {"exit ", DecimalText(static_cast<unsigned>(exitCode)), ": ", reason});
+int ExitWith(SystemInterface& system, int exitCode, std::string_view reason) {
+  TraceLine(system, {"exit ", DecimalText(static_cast<unsigned>(exitCode)), ": ",
+                     TracePart(reason, TracePart::kAsIs)});
   return exitCode;
 }
 
@@ -68,11 +69,17 @@ int RunLauncher(SystemInterface& system) {
   system.SetProcessErrorMode(errorMode | kStartErrorModeFlags);
   system.SetApplicationTitle(modulePath);
   TraceLine(system, {"module path ", Quoted(modulePath)});
+  if (system.ModulePathLosesCharacters()) {
+    system.Trace(
+        "module path holds characters the system code page cannot show: they read as the "
+        "default character, and files beside the launcher cannot be found by that path");
+  }
 
   const ConsoleConcealment concealment(system);
 
-  if (!CheckInstalledProduct(system)) {
-    return ExitWith(system, kExitCheckStopped, "the installed product check said stop");
+  std::string_view stopReason = "the installed product check said stop";
+  if (!CheckInstalledProduct(system, &stopReason)) {
+    return ExitWith(system, kExitCheckStopped, stopReason);
   }
 
   std::string directory;

@@ -48,25 +48,35 @@ void CutPackageLine(std::string_view line, const LeadByteTable& leadBytes, std::
   packageVersion.assign(last == std::string_view::npos ? "" : version.substr(0, last + 1));
 }
 
-bool ReadPackageInfo(SystemInterface& system, ProductInfo& info) {
+bool ReadPackageInfo(SystemInterface& system, ProductInfo& info, std::string_view* failure) {
+  const auto fail = [failure](std::string_view reason) {
+    if (failure != nullptr) *failure = reason;
+    return false;
+  };
   std::string directory;
   if (!GetModuleDirectory(system, directory)) {
     system.Trace("TS_INF not read: launcher folder not found");
-    return false;
+    return fail("launcher folder not found for TS_INF");
   }
 
   const std::string path = directory + kPackageInfoFileName;
   std::string raw;
   if (!system.ReadFileStart(path, kRawReadBytes, raw)) {
-    TraceLine(system, {"TS_INF not read: ", Quoted(path), " cannot be opened (missing or locked)"});
+    // A path with the default character in place of a name's characters names no real folder.
+    TraceLine(system,
+              {"TS_INF not read: ", Quoted(path),
+               system.ModulePathLosesCharacters()
+                   ? " cannot be opened: the module path holds characters the system code page "
+                     "cannot show"
+                   : " cannot be opened (missing or locked)"});
     ShowMessageBox(system, IDS_INFO_OPEN_FAILED, kMbOk | kMbIconError);
-    return false;
+    return fail("TS_INF cannot be opened, message 106 shown");
   }
   const std::optional<std::string> line = FirstLineInTextMode(raw);
   if (!line) {
     TraceLine(system, {"TS_INF not read: ", Quoted(path),
                        " is empty (nothing before the end, a Ctrl-Z or a read error)"});
-    return false;
+    return fail("TS_INF empty");
   }
 
   CutPackageLine(*line, system.AnsiLeadBytes(), info.productCode, info.packageVersion);

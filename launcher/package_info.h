@@ -29,7 +29,9 @@ void CutPackageLine(std::string_view line, const LeadByteTable& leadBytes, std::
                     std::string& packageVersion);
 
 // Reads TS_INF beside the launcher into `info`. Shows message 106 when the file cannot be
-// opened; writes the record only on success.
-bool ReadPackageInfo(SystemInterface& system, ProductInfo& info);
+// opened; writes the record only on success. `failure`, when given, receives why it failed,
+// for the trace's exit line.
+bool ReadPackageInfo(SystemInterface& system, ProductInfo& info,
+                     std::string_view* failure = nullptr);
 
 }  // namespace tessaro

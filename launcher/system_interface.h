@@ -35,6 +35,14 @@ struct ConsoleWindowState {
 
 // What the registry gave for the two values of an uninstall key. A value is the raw bytes the
 // registry returned; an empty optional means the value could not be read (missing, too long).
+// How a started process was seen to end; for the trace alone, no decision depends on it.
+struct ProcessEnd {
+  // The wait returned without seeing the end: the process may still run.
+  bool waitFailed = false;
+  // Read only after the wait saw the end; empty when the system would not say.
+  std::optional<unsigned> exitCode;
+};
+
 struct UninstallValues {
   bool keyOpened = false;
   std::optional<std::string> displayVersion;
@@ -52,6 +60,9 @@ class SystemInterface {
   // The raw result of asking for the own executable's path through a kMaxPath buffer:
   // 0 on failure, kMaxPath when the path was cut. `path` receives what the buffer held.
   virtual std::size_t QueryModulePath(std::string& path) = 0;
+  // True when the own executable's path holds characters that the ANSI code page cannot show:
+  // the path from QueryModulePath then has the system's default character in their place.
+  virtual bool ModulePathLosesCharacters() = 0;
   // Sets the process error mode and returns the previous one.
   virtual unsigned SetProcessErrorMode(unsigned mode) = 0;
   // Remembers the caption of every later message box, derived from the executable's path.
@@ -77,9 +88,8 @@ class SystemInterface {
   virtual bool SystemDirectory(std::string& directory) = 0;
 
   // Starts a command line and waits for its end; false only when it could not be started.
-  // `exitCode` receives what the process ended with, or stays empty when that cannot be read;
-  // it is there for the trace alone: no decision of the launcher depends on it.
-  virtual bool RunAndWait(const std::string& commandLine, std::optional<unsigned>& exitCode) = 0;
+  // `end` says how the wait ended, for the trace.
+  virtual bool RunAndWait(const std::string& commandLine, ProcessEnd& end) = 0;
   // The message in the user's language, or empty when the table lacks it.
   virtual std::string LoadMessageText(unsigned id) = 0;
   // Shows a modal box captioned with the application title; returns the button chosen.

@@ -5,15 +5,39 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 
-void AppendEscaped(std::string& to, std::string_view text) {
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7f) {
-      to += "\\x";
-      to += kHexDigits[byte >> 4];
-      to += kHexDigits[byte & 0xf];
+// Whether the byte at `i` cannot stand as itself: a control byte or DEL; in a quoted value the
+// quote that would seem to end it; a backslash that would seem to start an escape. Other
+// backslashes stay, so that paths read as paths.
+bool MustEscape(std::string_view text, std::size_t i, bool quoted) {
+  const auto byte = static_cast<unsigned char>(text[i]);
+  if (byte < 0x20 || byte == 0x7f) return true;
+  if (byte == '"') return quoted;
+  return byte == '\\' && i + 1 < text.size() && text[i + 1] == 'x';
+}
+
+void AppendHexEscape(std::string& to, char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  to += "\\x";
+  to += kHexDigits[byte >> 4];
+  to += kHexDigits[byte & 0xf];
+}
+
+void AppendEscaped(std::string& to, std::string_view text, bool quoted,
+                   const LeadByteTable& leadBytes) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (leadBytes[static_cast<unsigned char>(text[i])]) {
+      // A lead byte left bare before an escape (or before the closing quote) would join the
+      // escape's backslash, or the quote, into one character in a double-byte viewer.
+      if (i + 1 < text.size() && !MustEscape(text, i + 1, quoted)) {
+        to += text[i];
+        to += text[++i];
+      } else {
+        AppendHexEscape(to, text[i]);
+      }
+    } else if (MustEscape(text, i, quoted)) {
+      AppendHexEscape(to, text[i]);
     } else {
-      to += c;
+      to += text[i];
     }
   }
 }
@@ -35,14 +59,21 @@ const char* AnswerText(int answer) {
 
 void TraceLine(SystemInterface& system, std::initializer_list<TracePart> parts) {
   std::string line;
+  LeadByteTable leadBytes;
+  bool leadBytesKnown = false;
   for (const TracePart& part : parts) {
     if (part.form == TracePart::kAsIs) {
       line += part.text;
       continue;
     }
-    if (part.form == TracePart::kQuoted) line += '"';
-    AppendEscaped(line, part.text);
-    if (part.form == TracePart::kQuoted) line += '"';
+    if (!leadBytesKnown) {
+      leadBytes = system.AnsiLeadBytes();
+      leadBytesKnown = true;
+    }
+    const bool quoted = part.form == TracePart::kQuoted;
+    if (quoted) line += '"';
+    AppendEscaped(line, part.text, quoted, leadBytes);
+    if (quoted) line += '"';
   }
   system.Trace(line);
 }
@@ -74,12 +105,14 @@ bool RunAndWaitTraced(SystemInterface& system, const std::string& commandLine) {
   // Traced before the wait too: the wait may last as long as an installation, and a viewer
   // then already shows what the launcher waits for.
   TraceLine(system, {"starting ", Escaped(commandLine)});
-  std::optional<unsigned> exitCode;
-  const bool started = system.RunAndWait(commandLine, exitCode);
+  ProcessEnd end;
+  const bool started = system.RunAndWait(commandLine, end);
   if (!started) {
     system.Trace("could not be started");
-  } else if (exitCode) {
-    TraceLine(system, {"ended with exit code ", DecimalText(*exitCode)});
+  } else if (end.waitFailed) {
+    system.Trace("the wait for its end failed: it may still run, exit code unknown");
+  } else if (end.exitCode) {
+    TraceLine(system, {"ended with exit code ", DecimalText(*end.exitCode)});
   } else {
     system.Trace("ended, exit code not readable");
   }

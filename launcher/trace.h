@@ -12,7 +12,9 @@ namespace tessaro {
 
 // One piece of a trace line. Pieces that come from outside (a file, the registry, a path) are
 // escaped: control bytes and DEL become \xNN, so that a line feed in a registry value cannot
-// start a line of its own and every byte that decided something shows.
+// start a line of its own and every byte that decided something shows. So do a backslash
+// before an "x", a double quote inside a quoted value, and a double-byte lead byte that has no
+// plain byte after it: no value can read as an escape, as two values, or swallow its quote.
 struct TracePart {
   enum Form { kAsIs, kEscaped, kQuoted };
   // Implicit: a line reads as the list of its pieces.

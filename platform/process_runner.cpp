@@ -8,7 +8,7 @@
 
 namespace tessaro::platform {
 
-bool RunAndWait(const std::string& commandLine, std::optional<unsigned>& exitCode) {
+bool RunAndWait(const std::string& commandLine, ProcessEnd& end) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -26,12 +26,19 @@ bool RunAndWait(const std::string& commandLine, std::optional<unsigned>& exitCod
   const UniqueHandle threadHandle(process.hThread);
 
   // WM_QUIT is dispatched like any other message: only the process's end stops the wait.
-  while (WaitForSingleObject(processHandle.get(), 100) == WAIT_TIMEOUT) {
+  DWORD waited;
+  while ((waited = WaitForSingleObject(processHandle.get(), 100)) == WAIT_TIMEOUT) {
     MSG message;
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
   }
+  // After a failed wait the system answers STILL_ACTIVE (259) for a process that may well
+  // still run: that must not read as its exit code.
+  if (waited != WAIT_OBJECT_0) {
+    end.waitFailed = true;
+    return true;
+  }
   DWORD code = 0;
-  if (GetExitCodeProcess(processHandle.get(), &code)) exitCode = code;
+  if (GetExitCodeProcess(processHandle.get(), &code)) end.exitCode = code;
   return true;
 }
 

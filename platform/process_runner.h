@@ -1,13 +1,14 @@
 #pragma once
 
-#include <optional>
 #include <string>
+
+#include "launcher/system_interface.h"
 
 namespace tessaro::platform {
 
 // Starts a command line and blocks until the process has ended, dispatching the thread's
 // window messages every 100 ms meanwhile. True means only that the process was started.
-// `exitCode` receives the process's exit code when it can be read, for the trace only.
-bool RunAndWait(const std::string& commandLine, std::optional<unsigned>& exitCode);
+// `end` says how the wait ended and, once the process has ended, its exit code.
+bool RunAndWait(const std::string& commandLine, ProcessEnd& end);
 
 }  // namespace tessaro::platform

@@ -73,6 +73,21 @@ std::size_t WindowsSystem::QueryModulePath(std::string& path) {
   return length;
 }
 
+bool WindowsSystem::ModulePathLosesCharacters() {
+  // Asked of the UTF-16 path, which always holds the real name. No best fit: a character shown
+  // as a look-alike names another folder just as surely as a question mark does. A UTF-8 ANSI
+  // code page holds every character (and refuses the default-character question).
+  if (GetACP() == CP_UTF8) return false;
+  wchar_t path[kMaxPath] = {};
+  const DWORD length = GetModuleFileNameW(nullptr, path, kMaxPath);
+  if (length == 0) return false;
+  BOOL usedDefault = FALSE;
+  const int converted =
+      WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, path, static_cast<int>(length), nullptr, 0,
+                          nullptr, &usedDefault);
+  return converted != 0 && usedDefault != FALSE;
+}
+
 unsigned WindowsSystem::SetProcessErrorMode(unsigned mode) { return ::SetErrorMode(mode); }
 
 void WindowsSystem::SetApplicationTitle(const std::string& modulePath) {
@@ -175,8 +190,8 @@ bool WindowsSystem::SystemDirectory(std::string& directory) {
   return true;
 }
 
-bool WindowsSystem::RunAndWait(const std::string& commandLine, std::optional<unsigned>& exitCode) {
-  return platform::RunAndWait(commandLine, exitCode);
+bool WindowsSystem::RunAndWait(const std::string& commandLine, ProcessEnd& end) {
+  return platform::RunAndWait(commandLine, end);
 }
 
 std::string WindowsSystem::LoadMessageText(unsigned id) {

@@ -17,6 +17,7 @@ class WindowsSystem final : public SystemInterface {
 
   void HardenLibrarySearch() override;
   std::size_t QueryModulePath(std::string& path) override;
+  bool ModulePathLosesCharacters() override;
   unsigned SetProcessErrorMode(unsigned mode) override;
   void SetApplicationTitle(const std::string& modulePath) override;
   void WriteStandardOutput(std::string_view bytes) override;
@@ -28,7 +29,7 @@ class WindowsSystem final : public SystemInterface {
   bool CanOpenForWriting(const std::string& path) override;
   UninstallValues ReadUninstallValues(const std::string& keyPath) override;
   bool SystemDirectory(std::string& directory) override;
-  bool RunAndWait(const std::string& commandLine, std::optional<unsigned>& exitCode) override;
+  bool RunAndWait(const std::string& commandLine, ProcessEnd& end) override;
   std::string LoadMessageText(unsigned id) override;
   int ShowMessageBox(const std::string& text, unsigned style) override;
   void Trace(std::string_view line) override;

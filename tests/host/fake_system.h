@@ -25,6 +25,7 @@ class FakeSystem : public SystemInterface {
   std::optional<std::size_t> modulePathResult;
   // When set, only this many queries of the module path succeed; later ones return 0.
   std::optional<int> modulePathQueriesThatWork;
+  bool modulePathLosesCharacters = false;
   unsigned currentErrorMode = 0x4;
   ConsoleWindowState console = {true, false, true};
   LeadByteTable leadBytes;
@@ -32,8 +33,10 @@ class FakeSystem : public SystemInterface {
   std::set<std::string> lockedFiles;         // Exist, but cannot be opened for writing.
   std::map<std::string, UninstallValues> registry;
   std::optional<std::string> systemDirectory = std::string("C:\\Windows\\system32");
-  std::set<std::string> unstartable;          // Command lines that fail to start.
-  std::map<std::string, unsigned> exitCodes;  // What a started command line ends with (else 0).
+  std::set<std::string> unstartable;  // Command lines that fail to start.
+  // What a started command line ends with (else 0); empty when the exit code is not readable.
+  std::map<std::string, std::optional<unsigned>> exitCodes;
+  std::set<std::string> waitFails;  // Started, but the wait for their end fails.
   std::map<unsigned, std::string> messages = {{104, "launch failed"},
                                               {106, "cannot open TS_INF"},
                                               {107, "installed: %s?"},
@@ -74,6 +77,7 @@ class FakeSystem : public SystemInterface {
     path = modulePath;
     return modulePath.size();
   }
+  bool ModulePathLosesCharacters() override { return modulePathLosesCharacters; }
   unsigned SetProcessErrorMode(unsigned mode) override {
     calls.push_back("SetProcessErrorMode");
     errorModesSet.push_back(mode);
@@ -124,12 +128,13 @@ class FakeSystem : public SystemInterface {
     directory = *systemDirectory;
     return true;
   }
-  bool RunAndWait(const std::string& commandLine, std::optional<unsigned>& exitCode) override {
+  bool RunAndWait(const std::string& commandLine, ProcessEnd& end) override {
     calls.push_back("RunAndWait:" + commandLine);
     if (unstartable.count(commandLine) != 0) return false;
     started.push_back(commandLine);
+    end.waitFailed = waitFails.count(commandLine) != 0;
     const auto code = exitCodes.find(commandLine);
-    exitCode = code == exitCodes.end() ? 0u : code->second;
+    if (!end.waitFailed) end.exitCode = code == exitCodes.end() ? 0u : code->second;
     return true;
   }
   std::string LoadMessageText(unsigned id) override {

@@ -238,10 +238,13 @@ TEST(CheckInstalledProduct, UnreadablePackageFileStopsBeforeTheRegistry) {
 }
 
 TEST(CheckInstalledProduct, QuestionShowsTheVersionAsTheRegistryHoldsIt) {
+  const std::string kQuoteInPackage = "3.10\", installed \"3.10";
   const struct {
     std::string stored;
     std::string shown;
     std::string traced;
+    bool cp932 = false;
+    std::string package = "3.10";
   } cases[] = {
       {"3.9", "installed: 3.9?", "DisplayVersion \"3.9\", InstallLocation"},
       // REG_BINARY with a NUL inside
@@ -252,9 +255,22 @@ TEST(CheckInstalledProduct, QuestionShowsTheVersionAsTheRegistryHoldsIt) {
        "DisplayVersion \"" + std::string(255, '1') + "\""},
       // a line feed or a tab would make a viewer's line lie about where the value ends
       {"3.9\n\t\x7f", "installed: 3.9\n\t\x7f?", "DisplayVersion \"3.9\\x0a\\x09\\x7f\""},
+      // ... and so would a quote, or a backslash that reads like an escape
+      {"3.9", "installed: 3.9?",
+       "versions differ: package \"3.10\\x22, installed \\x223.10\", installed \"3.9\": asking",
+       false, kQuoteInPackage},
+      {"3.9\\x0a\\9", "installed: 3.9\\x0a\\9?", "DisplayVersion \"3.9\\x5cx0a\\9\""},
+      // a double-byte viewer must not join a lead byte with an escape's backslash or the quote
+      {"3.9\x95\\1", "installed: 3.9\x95\\1?", "DisplayVersion \"3.9\x95\\1\"", true},
+      {"3.9\x95\\x", "installed: 3.9\x95\\x?", "DisplayVersion \"3.9\\x95\\x5cx\"", true},
+      {"3.9\x82\n", "installed: 3.9\x82\n?", "DisplayVersion \"3.9\\x82\\x0a\"", true},
+      {"3.9\x82\"", "installed: 3.9\x82\"?", "DisplayVersion \"3.9\\x82\\x22\"", true},
+      {"3.9\x82", "installed: 3.9\x82?", "DisplayVersion \"3.9\\x82\"", true},
+      {"3.9\x82", "installed: 3.9\x82?", "DisplayVersion \"3.9\x82\"", false},
   };
   for (const auto& c : cases) {
-    FakeSystem system = Machine("3.10", c.stored);
+    FakeSystem system = Machine(c.package, c.stored);
+    if (c.cp932) system.leadBytes = testing::Cp932LeadBytes();
     system.answers = {kIdCancel};
     EXPECT_FALSE(CheckInstalledProduct(system));
     ASSERT_EQ(system.boxes.size(), 1u);
@@ -326,11 +342,9 @@ TEST(FormatMessageArgument, Table) {
     const char* argument;
     const char* text;
   } cases[] = {
-      {"Tessaro : %s", "3.9", "Tessaro : 3.9"},
-      {"100%% %s", "x", "100% x"},
-      {"%s", "%s", "%s"},
-      {"%d trailing %", "v", "%d trailing %"},
-      {"no directive", "v", "no directive"},
+      {"Tessaro : %s", "3.9", "Tessaro : 3.9"}, {"100%% %s", "x", "100% x"},
+      {"%s at 100%%", "x", "x at 100%"},        {"%s", "%s", "%s"},
+      {"%d trailing %", "v", "%d trailing %"},  {"no directive", "v", "no directive"},
   };
   for (const auto& c : cases) EXPECT_EQ(FormatMessageArgument(c.format, c.argument), c.text);
 }

@@ -48,18 +48,27 @@ TEST(ModuleDirectoryFromPath, SplitsLikeTheRuntime) {
       {"C:\\Users\\me\\Tessaro 3.10\\Launch.exe", "C:\\Users\\me\\Tessaro 3.10\\"},
       {"C:/mixed\\sep/Launch.exe", "C:/mixed\\sep/"},
       {"C:\\dir.v2\\Launch.setup.exe", "C:\\dir.v2\\"},
+      {"D:Launch.exe", "D:"},
+      {"Launch.exe", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(ModuleDirectoryFromPath(c.path, {}), c.directory);
 }
 
 TEST(ModuleDirectoryFromPath, TrailBytesThatLookLikeBackslashes) {
   // "\x95\x5c" is one Shift-JIS character (hyou) whose second byte is 0x5C.
-  const std::string path = "C:\\\x95\x5c\\Launch.exe";
-  EXPECT_EQ(ModuleDirectoryFromPath("C:\\\x95\x5c"
-                                    "a.exe",
-                                    testing::Cp932LeadBytes()),
-            "C:\\");
-  EXPECT_EQ(ModuleDirectoryFromPath(path, testing::Cp932LeadBytes()), "C:\\\x95\x5c\\");
+  const struct {
+    std::string path;
+    std::string directory;
+  } cases[] = {
+      {"C:\\\x95\x5c"
+       "a.exe",
+       "C:\\"},
+      {"C:\\\x95\x5c\\Launch.exe", "C:\\\x95\x5c\\"},
+      {"C:\\dir\\\x95\x5c", "C:\\dir\\"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ModuleDirectoryFromPath(c.path, testing::Cp932LeadBytes()), c.directory) << c.path;
+  }
 }
 
 TEST(BuildInstallerCommandLine, QuotesThePathAndTheArgument) {
@@ -252,15 +261,53 @@ TEST(RunLauncher, EveryEndLeavesATraceLineNamingIt) {
        [](FakeSystem& s) { s.files.clear(); },
        4,
        {"TS_INF not read: \"D:\\Install\\TS_INF\" cannot be opened", "message 106 shown, answer OK",
-        "exit 4: the installed product check said stop"}},
+        "exit 4: TS_INF cannot be opened, message 106 shown"}},
       {"TS_INF empty",
        [](FakeSystem& s) { s.files["D:\\Install\\TS_INF"] = ""; },
        4,
-       {"TS_INF not read: \"D:\\Install\\TS_INF\" is empty", "exit 4"}},
+       {"TS_INF not read: \"D:\\Install\\TS_INF\" is empty", "exit 4: TS_INF empty"}},
       {"folder not found for TS_INF",
        [](FakeSystem& s) { s.modulePathQueriesThatWork = 1; },
        4,
-       {"TS_INF not read: launcher folder not found", "exit 4"}},
+       {"TS_INF not read: launcher folder not found",
+        "exit 4: launcher folder not found for TS_INF"}},
+      {"own path with characters the code page lacks",
+       [](FakeSystem& s) {
+         s.modulePathLosesCharacters = true;
+         s.files.clear();
+       },
+       4,
+       {"module path holds characters the system code page cannot show",
+        "\"D:\\Install\\TS_INF\" cannot be opened: the module path holds characters",
+        "exit 4: TS_INF cannot be opened"}},
+      {"Cancel in message 107",
+       [&](FakeSystem& s) {
+         Installed(s, "3.9");
+         s.answers = {kIdCancel};
+       },
+       4,
+       {"message 107 shown, answer Cancel", "exit 4: uninstall declined in message 107"}},
+      {"Cancel in message 108",
+       [&](FakeSystem& s) {
+         Installed(s, "3.9");
+         auto& values = s.registry[std::string(kUninstallKeyPrefix) + kCode];
+         values.installLocation = "C:\\Tessaro\\";
+         s.files["C:\\Tessaro\\Tessaro.exe"] = "MZ";
+         s.lockedFiles.insert("C:\\Tessaro\\Tessaro.exe");
+         s.answers = {kIdOk, kIdCancel};
+       },
+       4,
+       {"message 108 shown, answer Cancel",
+        "exit 4: Tessaro in use, Retry declined in message 108"}},
+      {"installer's exit code not readable",
+       [](FakeSystem& s) { s.exitCodes[kSetup] = std::nullopt; },
+       0,
+       {"ended, exit code not readable", "exit 0: installer ended"}},
+      {"wait for the installer failed",
+       [](FakeSystem& s) { s.waitFails.insert(kSetup); },
+       0,
+       {"the wait for its end failed: it may still run, exit code unknown",
+        "exit 0: installer ended"}},
       {"folder not found for the installer",
        [](FakeSystem& s) { s.modulePathQueriesThatWork = 2; },
        5,
@@ -272,7 +319,8 @@ TEST(RunLauncher, EveryEndLeavesATraceLineNamingIt) {
        },
        4,
        {"versions differ: package \"3.10\", installed \"3.9\"", "message 107 shown, answer OK",
-        "starting " + kRemoval, "could not be started", "exit 4"}},
+        "starting " + kRemoval, "could not be started",
+        "exit 4: Windows Installer could not be started"}},
       {"system folder not found",
        [&](FakeSystem& s) {
          Installed(s, "3.9");

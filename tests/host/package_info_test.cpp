@@ -63,6 +63,8 @@ TEST(ReadPackageInfo, FirstLineByteRules) {
        {true, code, "3.1"}},
       {"lone CR kept until trimmed", code + ",3.10\r9\n", {true, code, "3.10\r9"}},
       {"CR CR LF", code + ",3.10\r\r\n", {true, code, "3.10"}},
+      {"lone CR as the last byte", code + ",3.10\r", {true, code, "3.10"}},
+      {"comma first: empty product code", ",3.10\n", {true, "", ""}},
       {"empty file", "", {false, "", ""}},
       {"Ctrl-Z at once", "\x1a" + code, {false, "", ""}},
   };
@@ -82,10 +84,21 @@ TEST(ReadPackageInfo, FirstLineByteRules) {
 }
 
 TEST(ReadPackageInfo, CommaScanSkipsDoubleByteTrailBytes) {
-  // 0x82 0x2c is one Shift-JIS character whose trail byte looks like a comma.
-  const std::string line = std::string("AB\x82,CD,3.1") + "\n";
-  EXPECT_EQ(ReadThroughFake(line, testing::Cp932LeadBytes()).productCode, "AB\x82,CD");
-  EXPECT_EQ(ReadThroughFake(line).productCode, "AB\x82");
+  const struct {
+    const char* name;
+    std::string line;
+    bool cp932;
+    std::string productCode;
+  } cases[] = {
+      // 0x82 0x2c is one Shift-JIS character whose trail byte looks like a comma.
+      {"trail byte like a comma", "AB\x82,CD,3.1\n", true, "AB\x82,CD"},
+      {"the same bytes on a single-byte page", "AB\x82,CD,3.1\n", false, "AB\x82"},
+      {"double-byte character just before the comma", "AB\x82\xa0,3.1\n", true, "AB\x82\xa0"},
+  };
+  for (const auto& c : cases) {
+    const LeadByteTable lead = c.cp932 ? testing::Cp932LeadBytes() : LeadByteTable{};
+    EXPECT_EQ(ReadThroughFake(c.line, lead).productCode, c.productCode) << c.name;
+  }
 }
 
 TEST(FirstLineInTextMode, CrAtTheLimitStillBecomesTheLineEnd) {

@@ -67,15 +67,18 @@ TEST(TakeVersionField, OutOfRangeFieldsClampToInt) {
     const char* text;
     int value;
   } cases[] = {
+      {"12", 12},
       {"2147483647", INT_MAX},
       {"2147483648", INT_MAX},
       {"99999999999999999999.1", INT_MAX},
+      {"-2147483647", -INT_MAX},
       {"-2147483648", INT_MIN},
       {"-2147483649", INT_MIN},
       {"-99999999999999999999", INT_MIN},
       {"00000000002147483647", INT_MAX},
   };
   for (const auto& c : cases) {
+    EXPECT_EQ(ReadDecimalField(c.text), c.value) << c.text;
     std::string text = c.text;
     EXPECT_EQ(TakeVersionField(text), c.value) << c.text;
   }
