@@ -57,7 +57,7 @@ void TraceInstalledProduct(SystemInterface& system, const UninstallValues& value
 
 }  // namespace
 
-bool CheckInstalledProduct(SystemInterface& system, std::string_view* stopReason) {
+bool CheckInstalledProduct(SystemInterface& system, std::string* stopReason) {
   ProductInfo info;
   std::string installLocation;
   bool proceed = true;
@@ -82,24 +82,28 @@ bool CheckInstalledProduct(SystemInterface& system, std::string_view* stopReason
   }
   if (proceed) return true;
 
-  if (!ConfirmUninstall(system, info)) return stop("uninstall declined in message 107");
+  if (!ConfirmUninstall(system, info, stopReason)) return false;
   if (installLocation.empty()) {
     system.Trace("InstallLocation empty: no lock test");
-  } else if (IsProductInUse(system, installLocation)) {
-    return stop("Tessaro in use, Retry declined in message 108");
+  } else if (IsProductInUse(system, installLocation, stopReason)) {
+    return false;
   }
   if (!UninstallProduct(system, info)) return stop("Windows Installer could not be started");
   return true;
 }
 
-bool ConfirmUninstall(SystemInterface& system, const ProductInfo& info) {
+bool ConfirmUninstall(SystemInterface& system, const ProductInfo& info, std::string* declined) {
   const std::string text =
       FormatMessageArgument(system.LoadMessageText(IDS_ALREADY_INSTALLED), info.installedVersion);
-  return ShowTracedMessageBox(system, IDS_ALREADY_INSTALLED, text,
-                              kMbOkCancel | kMbIconInformation) == kIdOk;
+  const int answer =
+      ShowTracedMessageBox(system, IDS_ALREADY_INSTALLED, text, kMbOkCancel | kMbIconInformation);
+  if (answer == kIdOk) return true;
+  if (declined != nullptr) *declined = std::string(AnswerText(answer)) + " in message 107";
+  return false;
 }
 
-bool IsProductInUse(SystemInterface& system, const std::string& installLocation) {
+bool IsProductInUse(SystemInterface& system, const std::string& installLocation,
+                    std::string* stopped) {
   // No separator is inserted: a location without its closing backslash names a file beside
   // the folder, which normally does not exist, and then there is nothing to test.
   const std::string executable = installLocation + kProductExecutable;
@@ -114,7 +118,9 @@ bool IsProductInUse(SystemInterface& system, const std::string& installLocation)
       return false;
     }
     TraceLine(system, {"lock test: ", Quoted(executable), " does not open for writing: in use"});
-    if (ShowMessageBox(system, IDS_PRODUCT_IN_USE, kMbRetryCancel | kMbIconError) != kIdRetry) {
+    const int answer = ShowMessageBox(system, IDS_PRODUCT_IN_USE, kMbRetryCancel | kMbIconError);
+    if (answer != kIdRetry) {
+      if (stopped != nullptr) *stopped = std::string(AnswerText(answer)) + " in message 108";
       return true;
     }
   }

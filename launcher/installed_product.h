@@ -26,9 +26,13 @@ std::string BuildUninstallCommandLine(std::string_view systemDirectory,
 
 // Returns true to go on with the installer, false to stop the launcher. `stopReason`, when
 // given, receives why it stopped, for the trace's exit line.
-bool CheckInstalledProduct(SystemInterface& system, std::string_view* stopReason = nullptr);
-bool ConfirmUninstall(SystemInterface& system, const ProductInfo& info);
-bool IsProductInUse(SystemInterface& system, const std::string& installLocation);
+bool CheckInstalledProduct(SystemInterface& system, std::string* stopReason = nullptr);
+// `declined`, when given, receives the answer that was not OK, for the trace's exit line.
+bool ConfirmUninstall(SystemInterface& system, const ProductInfo& info,
+                      std::string* declined = nullptr);
+// `stopped`, when given, receives the answer that ended the Retry loop, for the exit line.
+bool IsProductInUse(SystemInterface& system, const std::string& installLocation,
+                    std::string* stopped = nullptr);
 bool UninstallProduct(SystemInterface& system, const ProductInfo& info);
 
 }  // namespace tessaro

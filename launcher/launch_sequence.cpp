@@ -77,7 +77,7 @@ int RunLauncher(SystemInterface& system) {
 
   const ConsoleConcealment concealment(system);
 
-  std::string_view stopReason = "the installed product check said stop";
+  std::string stopReason = "the installed product check said stop";
   if (!CheckInstalledProduct(system, &stopReason)) {
     return ExitWith(system, kExitCheckStopped, stopReason);
   }

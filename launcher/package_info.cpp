@@ -48,7 +48,7 @@ void CutPackageLine(std::string_view line, const LeadByteTable& leadBytes, std::
   packageVersion.assign(last == std::string_view::npos ? "" : version.substr(0, last + 1));
 }
 
-bool ReadPackageInfo(SystemInterface& system, ProductInfo& info, std::string_view* failure) {
+bool ReadPackageInfo(SystemInterface& system, ProductInfo& info, std::string* failure) {
   const auto fail = [failure](std::string_view reason) {
     if (failure != nullptr) *failure = reason;
     return false;

@@ -31,7 +31,6 @@ void CutPackageLine(std::string_view line, const LeadByteTable& leadBytes, std::
 // Reads TS_INF beside the launcher into `info`. Shows message 106 when the file cannot be
 // opened; writes the record only on success. `failure`, when given, receives why it failed,
 // for the trace's exit line.
-bool ReadPackageInfo(SystemInterface& system, ProductInfo& info,
-                     std::string_view* failure = nullptr);
+bool ReadPackageInfo(SystemInterface& system, ProductInfo& info, std::string* failure = nullptr);
 
 }  // namespace tessaro

@@ -42,6 +42,8 @@ void AppendEscaped(std::string& to, std::string_view text, bool quoted,
   }
 }
 
+}  // namespace
+
 const char* AnswerText(int answer) {
   switch (answer) {
     case kIdOk:
@@ -54,8 +56,6 @@ const char* AnswerText(int answer) {
       return "another button";
   }
 }
-
-}  // namespace
 
 void TraceLine(SystemInterface& system, std::initializer_list<TracePart> parts) {
   std::string line;

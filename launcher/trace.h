@@ -36,6 +36,9 @@ void TraceLine(SystemInterface& system, std::initializer_list<TracePart> parts);
 // `value` in decimal digits.
 std::string DecimalText(unsigned value);
 
+// A box's answer as the trace names it: "OK", "Cancel", "Retry" or "another button".
+const char* AnswerText(int answer);
+
 // Shows a box with a message already loaded and traces the answer.
 int ShowTracedMessageBox(SystemInterface& system, unsigned messageId, const std::string& text,
                          unsigned style);

@@ -286,7 +286,14 @@ TEST(RunLauncher, EveryEndLeavesATraceLineNamingIt) {
          s.answers = {kIdCancel};
        },
        4,
-       {"message 107 shown, answer Cancel", "exit 4: uninstall declined in message 107"}},
+       {"message 107 shown, answer Cancel", "exit 4: Cancel in message 107"}},
+      {"message 107 box failed",
+       [&](FakeSystem& s) {
+         Installed(s, "3.9");
+         s.answers = {0};
+       },
+       4,
+       {"message 107 shown, answer another button", "exit 4: another button in message 107"}},
       {"Cancel in message 108",
        [&](FakeSystem& s) {
          Installed(s, "3.9");
@@ -297,8 +304,7 @@ TEST(RunLauncher, EveryEndLeavesATraceLineNamingIt) {
          s.answers = {kIdOk, kIdCancel};
        },
        4,
-       {"message 108 shown, answer Cancel",
-        "exit 4: Tessaro in use, Retry declined in message 108"}},
+       {"message 108 shown, answer Cancel", "exit 4: Cancel in message 108"}},
       {"installer's exit code not readable",
        [](FakeSystem& s) { s.exitCodes[kSetup] = std::nullopt; },
        0,
