@@ -186,6 +186,9 @@ read_log() {
   perl -CO -MEncode -e '
     my ($what, $cp, $log) = @ARGV;
     my %control = (n => "\n", r => "\r", t => "\t");
+    # What Wine itself starts from a program, a console or the first window of a session.
+    my $wine_helper = qr/\\(conhost|winemenubuilder|services|plugplay|explorer|rpcss|svchost
+      |winedevice|wineboot)\.exe/ix;
     sub bytes_text { $cp ? decode($cp, $_[0]) : $_[0] =~ s{([\x80-\xff])}{sprintf "\\x%02x", ord $1}ger }
     sub wide_text {
       my $units = $_[0] =~ s{\\([0-9a-f]{4}|.)}{length $1 > 1 ? chr hex $1 : $control{$1} // $1}ger;
@@ -207,7 +210,7 @@ read_log() {
         my $line = $2 eq "(null)" ? $1 : $2;
         next unless $line =~ /^L"(.*)"/;
         my $started = wide_text($1);
-        print "  $started$cut\n" unless $started =~ /\\(conhost|winemenubuilder)\.exe/i;
+        print "  $started$cut\n" unless $started =~ $wine_helper;
       } elsif ($what eq "trace" && /:debugstr:\w+ "(.*)"/) {
         print "  ", ansi_text($1) =~ s/\n$//r, "$cut\n";
       }
