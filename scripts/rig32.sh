@@ -16,7 +16,9 @@
 #
 # TESSARO_RIG32 (default /var/lib/tessaro-rig32) is where the rig lives; TESSARO_RIG32_PREFIX
 # (default build/wine-prefix-rig32) the Wine prefix, win64 with WoW64; it and every file a
-# Windows program is given must lie in the work tree, the one host folder the rig sees.
+# Windows program is given must lie in the work tree, the one host folder the rig sees, or in a
+# folder TESSARO_RIG32_LEND names (absolute paths, one a line), which a session mounts in the
+# rig at the same path.
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -38,11 +40,16 @@ debian_mirror() {
   echo "${TESSARO_RIG32_MIRROR:-${uri:-http://deb.debian.org/debian}}"
 }
 
-mounted_below() { findmnt -rn -o TARGET | grep -E "^$root(/|\$)" | sort -r || true; }
+# One a line; findmnt writes a blank or a non-ASCII byte of a lent folder's path as \xNN.
+mounted_below() {
+  findmnt -rn -o TARGET | while IFS= read -r target; do printf '%b\n' "$target"; done |
+    grep -E "^$root(/|\$)" | sort -r || true
+}
 
 unmount_all() {
-  local target
-  for target in $(mounted_below); do
+  local target targets
+  mapfile -t targets < <(mounted_below)
+  for target in "${targets[@]}"; do
     umount -R "$target" 2>/dev/null || umount -l "$target" 2>/dev/null || true
   done
   [ -z "$(mounted_below)" ] || die "could not unmount: $(mounted_below | tr '\n' ' ')"
@@ -220,6 +227,16 @@ session() {
     mkdir -p "$root$project_root"
     mount --bind "$project_root" "$root$project_root"
   }
+  # At the same path, so that a Windows program names a lent file as the host does. A folder of
+  # the rig's own (/tmp, /usr) is refused: mounted over, it would take the rig's files away.
+  local lent
+  while IFS= read -r lent; do
+    [[ -n $lent && $lent != "$project_root" && $lent != "$project_root"/* ]] || continue
+    [[ $lent == /* && -d $lent ]] || die "TESSARO_RIG32_LEND: not an absolute folder: $lent"
+    [[ -z "$(ls -A "$root$lent" 2>/dev/null)" ]] ||
+      die "cannot lend $lent to the rig: the rig has a $lent of its own"
+    mkdir -p "$root$lent" && mount --bind "$lent" "$root$lent"
+  done <<<"${TESSARO_RIG32_LEND:-}"
   if [ -n "${TESSARO_RIG32_USE_DISPLAY:-}" ] && [ -n "${DISPLAY:-}" ]; then
     # Your own display: its socket folder and its cookie are lent to the rig.
     mkdir -p "$root/tmp/.X11-unix"

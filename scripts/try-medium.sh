@@ -7,69 +7,115 @@
 # A 32-bit Launch.exe (what ships) runs in the 32-bit rig (scripts/rig32.sh, built on first
 # use), a 64-bit one on this machine's Wine. With a DISPLAY you answer the boxes there; without
 # one every box is answered (OK, else Cancel) and saved as a screenshot in the output folder.
-# Prints the launcher's exit code and every program it started; the output folder also keeps
-# them in "result" (exit_code=, before=, after=: the installed version, empty for none).
+# Prints the launcher's exit code, every program it started and its trace lines; the output
+# folder also keeps them in "result" (exit_code=, before=, after=: the installed version, empty
+# for none) and Wine's whole log in "wine.log".
 #
+# Relative paths, here and in the variables, are taken from the caller's folder.
 # TESSARO_TRY_PREFIX names the Wine prefix (default build/wine-prefix-try32 or -try64); the
 # prefix is kept, but the medium's product is removed from it before each run.
-# TESSARO_TRY_OUT names the output folder (default build/try-run), made anew on each run.
+# TESSARO_TRY_OUT names the output folder (default build/try-run), made anew on each run; both
+# lie in the work tree, where the rig can see them.
 set -euo pipefail
-cd "$(dirname "${BASH_SOURCE[0]}")/.."
-die() {
-  echo "try-medium: $*" >&2
-  exit 1
+tessaro_tool=try-medium
+# shellcheck source=scripts/lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
+# Wine's ANSI code page for a locale, as the name perl's Encode knows it: Japanese has 932, C and
+# the Western European languages 1252; other languages are not known here (empty).
+code_page() {
+  case ${1%%[_.@]*} in
+    ja) echo cp932 ;;
+    C | POSIX | en | de | fr | es | it | nl | pt | da | sv | nb | nn | no | fi | is | ca) echo cp1252 ;;
+    *) ;;
+  esac
 }
 
-root=$PWD
-out=${TESSARO_TRY_OUT:-build/try-run}
-[[ $out != /* ]] || out=$(realpath -m --relative-to="$root" "$out")
-[[ $out != ..* ]] || die "the output folder must lie in $root: $out"
-
-if [ "${1:-}" != --inside ]; then
-  [ $# -ge 1 ] && [ $# -le 2 ] || die "usage: scripts/try-medium.sh MEDIUM_DIR [MSI_TO_INSTALL_FIRST]"
-  medium=$(realpath -e -- "$1") || die "no such medium: $1"
+if [[ ${1:-} != --inside ]]; then
+  [[ $# -ge 1 && $# -le 2 ]] || die "usage: scripts/try-medium.sh MEDIUM_DIR [MSI_TO_INSTALL_FIRST]"
+  [[ -d $1 ]] || die "no such medium folder: $1"
+  medium=$(realpath -- "$1")
   msi=""
-  [ $# -lt 2 ] || msi=$(realpath -e -- "$2") || die "no such MSI: $2"
-  for file in Launch.exe TS_INF; do
-    [ -f "$medium/$file" ] || die "the medium has no $file: $medium"
+  if [[ $# -eq 2 ]]; then
+    [[ -f $2 ]] || die "no such MSI: $2"
+    msi=$(realpath -- "$2")
+  fi
+  out=$(realpath -m -- "${TESSARO_TRY_OUT:-$tessaro_root/build/try-run}")
+  prefix=""
+  [[ -z ${TESSARO_TRY_PREFIX:-} ]] || prefix=$(realpath -m -- "$TESSARO_TRY_PREFIX")
+  for folder in "$out" "$prefix"; do
+    [[ -z $folder || $folder == "$tessaro_root"/* ]] ||
+      die "the output folder and the prefix must lie in $tessaro_root: $folder"
   done
-  bash scripts/setup.sh
-  [ -x build/win64/tests/wine/box_answer.exe ] || bash scripts/build.sh win64 >/dev/null
-
-  # The machine field of the PE header says which Wine can run the launcher.
-  pe_offset=$(od -An -tu4 -j60 -N4 "$medium/Launch.exe" | tr -d ' ')
-  machine=$(od -An -tx2 -j$((pe_offset + 4)) -N2 "$medium/Launch.exe" | tr -d ' ')
+  cd "$tessaro_root"
+  [[ -f $medium/Launch.exe ]] || die "the medium has no Launch.exe: $medium"
+  machine=$(/usr/bin/python3 scripts/pe.py machine "$medium/Launch.exe") || exit 1
   case $machine in
-    014c) bits=32 ;;
-    8664) bits=64 ;;
+    i386) bits=32 ;;
+    x86-64) bits=64 ;;
     *) die "Launch.exe is neither a 32-bit nor a 64-bit x86 program (machine $machine)" ;;
   esac
 
-  rm -rf "$out" && mkdir -p "$out"
-  # The rig sees nothing of the host but this work tree: a medium from elsewhere is copied in.
-  if [ $bits = 32 ] && [[ $medium != "$root"/* ]]; then
-    cp -r -- "$medium" "$out/medium" && medium=$root/$out/medium
+  # Before the locale is chosen: on a new machine it generates the Japanese one.
+  bash scripts/setup.sh
+  # Wine hands the path to the launcher, an ANSI program, in the locale's code page, and reads
+  # Unix file names in the locale's charset: a path that one cannot spell is not found at all.
+  # A Japanese path is rehearsed as on a Japanese Windows, the only one where it works.
+  caller_locale=${LC_ALL:-${LC_CTYPE:-${LANG:-C}}}
+  spells() { perl -MEncode -e 'my $cp = shift;
+    for (@ARGV) { my $text = decode("UTF-8", $_); encode($cp, $text, Encode::FB_CROAK) }' "$@"; }
+  utf8_locale() { [[ $(LC_ALL=$1 locale charmap 2>/dev/null) == UTF-8 ]]; }
+  run_locale="" missing=""
+  if LC_ALL=C grep -q '^[[:print:]]*$' <<<"$medium$out"; then
+    run_locale=$caller_locale
+  else
+    for candidate in "$caller_locale" C.UTF-8 ja_JP.UTF-8; do
+      cp=$(code_page "$candidate")
+      [[ -n $cp ]] || continue
+      spells "$cp" "$medium" "$out" 2>/dev/null || continue
+      if utf8_locale "$candidate"; then
+        run_locale=$candidate
+        break
+      fi
+      missing=${missing:-$candidate}
+    done
+    [[ -n $run_locale || -z $missing ]] ||
+      die "the path needs the locale $missing, which this machine lacks: generate it (locale-gen) and run with LC_ALL=$missing"
+    [[ -n $run_locale ]] ||
+      die "neither code page 1252 nor 932 can spell $medium: run with LC_ALL set to a UTF-8 locale whose Windows code page can"
   fi
-  if [ $bits = 32 ] && [ -n "$msi" ] && [[ $msi != "$root"/* ]]; then
-    cp -- "$msi" "$out/" && msi=$root/$out/$(basename -- "$msi")
+  if [[ $run_locale != "$caller_locale" ]]; then
+    echo "try-medium: running under LC_ALL=$run_locale, whose code page ${cp#cp} spells the medium's path (under $caller_locale Wine could not name it)"
+  fi
+  export LC_ALL=$run_locale
+
+  [[ -x build/win64/tests/wine/box_answer.exe ]] || bash scripts/build.sh win64 >/dev/null
+  rm -rf "$out" && mkdir -p "$out"
+  # The rig sees the work tree and the medium's folder, lent to it where it lies; an MSI from
+  # elsewhere is only installed, so it is copied in rather than lent.
+  if [[ $bits == 32 && -n $msi && $msi != "$tessaro_root"/* ]]; then
+    cp -- "$msi" "$out/" && msi=$out/$(basename -- "$msi")
+    echo "try-medium: the MSI is installed from a copy in $out (the rig sees only the work tree and the medium)"
   fi
   echo "try-medium: $bits-bit Launch.exe, medium $medium${msi:+, installing $msi first}"
-  if [ $bits = 32 ]; then
-    export TESSARO_RIG32_PREFIX=${TESSARO_TRY_PREFIX:-$root/build/wine-prefix-try32}
+  if [[ $bits == 32 ]]; then
+    export TESSARO_RIG32_PREFIX=${prefix:-$tessaro_root/build/wine-prefix-try32}
+    export TESSARO_RIG32_LEND=$medium
     # With a display of your own the rig shows its windows there instead of on its own Xvfb.
-    [ -z "${DISPLAY:-}" ] || export TESSARO_RIG32_USE_DISPLAY=1
-    exec bash scripts/rig32.sh session bash scripts/try-medium.sh --inside 32 "$medium" "$msi"
+    [[ -z ${DISPLAY:-} ]] || export TESSARO_RIG32_USE_DISPLAY=1
+    exec bash scripts/rig32.sh session bash scripts/try-medium.sh --inside 32 "$medium" "$msi" "$out"
   fi
-  export TESSARO_WINEPREFIX=${TESSARO_TRY_PREFIX:-$root/build/wine-prefix-try64}
-  if [ -n "${DISPLAY:-}" ]; then
-    TESSARO_TRY_INTERACTIVE=1 exec bash scripts/try-medium.sh --inside 64 "$medium" "$msi"
+  export TESSARO_WINEPREFIX=${prefix:-$tessaro_root/build/wine-prefix-try64}
+  if [[ -n ${DISPLAY:-} ]]; then
+    TESSARO_TRY_INTERACTIVE=1 exec bash scripts/try-medium.sh --inside 64 "$medium" "$msi" "$out"
   fi
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" bash scripts/try-medium.sh --inside 64 "$medium" "$msi"
+  exec xvfb-run -a -s "-screen 0 $tessaro_screen" \
+    bash scripts/try-medium.sh --inside 64 "$medium" "$msi" "$out"
 fi
 
 # --- inside: Wine, its prefix and a display are ready.
-bits=$2 medium=$3 msi=$4
-if [ "$bits" = 32 ]; then
+bits=$2 medium=$3 msi=$4 out=$5
+if [[ $bits == 32 ]]; then
   wine() { bash scripts/rig32.sh wine "$@"; }
   wineserver() { bash scripts/rig32.sh wineserver "$@"; }
   interactive=${TESSARO_RIG32_USE_DISPLAY:-}
@@ -83,59 +129,120 @@ else
   interactive=${TESSARO_TRY_INTERACTIVE:-}
 fi
 
-windows_path() { printf 'Z:%s' "$(realpath "$1" | tr / '\\')"; }
-product=$(head -c 38 "$medium/TS_INF")
+windows_path() {
+  local path
+  path=$(realpath -- "$1")
+  printf 'Z:%s' "${path//\//\\}"
+}
+product="" version=""
+if [[ -f $medium/TS_INF ]]; then
+  IFS=, read -r product version <"$medium/TS_INF" || true
+  version=${version%$'\r'}
+fi
 key="HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$product"
 # The view the launcher reads: the 32-bit one for the 32-bit program.
 installed() {
+  [[ -n $product ]] || return 0
   { wine reg query "$key" "/reg:$bits" 2>/dev/null || true; } |
     tr -d '\r' | awk '$1 == "DisplayVersion" { print $3 }'
 }
 
 # The machine as the medium should meet it: its product not installed, or installed by MSI.
-wine msiexec /x "$product" /qn >/dev/null 2>&1 || true
-if [ -n "$msi" ]; then
+[[ -z $product ]] || wine msiexec /x "$product" /qn >/dev/null 2>&1 || true
+if [[ -n $msi ]]; then
   wine msiexec /i "$(windows_path "$msi")" /qn || die "msiexec /i $msi failed"
 fi
 before=$(installed)
-if [ -n "$before" ]; then
+if [[ -z $product ]]; then
+  echo "Before: the medium has no TS_INF, so no product to look for (the launcher shows message 106)"
+elif [[ -n $before ]]; then
   echo "Before: Tessaro $before installed (product $product)"
 else
   echo "Before: product $product not installed (in the registry view of the launcher)"
 fi
 
 launcher=$(windows_path "$medium/Launch.exe")
-# Wine reports every process start on its "process" channel; that is the record of what ran.
-trace=$root/$out/process-trace.log
+# Wine reports every process start on its "process" channel and OutputDebugString on
+# "debugstr"; with "pid" each line names its process, which tells the launcher's lines apart.
+log=$out/wine.log
 set +e
-if [ -n "$interactive" ]; then
+if [[ -n $interactive ]]; then
   echo "Starting $launcher on $DISPLAY: answer its boxes there."
-  WINEDEBUG=+process wine "$launcher" 2>"$trace"
+  WINEDEBUG=+pid,+process,+debugstr wine "$launcher" 2>"$log"
 else
-  WINEDEBUG=+process wine build/win64/tests/wine/box_answer.exe \
-    "$(windows_path "$out")" "$launcher" 2>"$trace"
+  WINEDEBUG=+pid,+process,+debugstr wine build/win64/tests/wine/box_answer.exe \
+    "$(windows_path "$out")" "$launcher" 2>"$log"
 fi
 exit_code=$?
 set -e
 wineserver -w
 
+# Reads Wine's log: Wine escapes strings (\\ \" \n \r \t, \xNN for a byte of an ANSI string,
+# \NNNN for a UTF-16 unit) and cuts long ones ("..." after the closing quote). The launcher is
+# the process whose debug strings start with its caption, "Launch: ".
+#   started: its command lines, but for Wine's own helpers; trace: its debug strings;
+#   failure: what box_answer.exe said when it could not start it.
+read_log() {
+  perl -CO -MEncode -e '
+    my ($what, $cp, $log) = @ARGV;
+    my %control = (n => "\n", r => "\r", t => "\t");
+    # What Wine itself starts from a program, a console or the first window of a session.
+    my $wine_helper = qr/\\(conhost|winemenubuilder|services|plugplay|explorer|rpcss|svchost
+      |winedevice|wineboot)\.exe/ix;
+    sub bytes_text { $cp ? decode($cp, $_[0]) : $_[0] =~ s{([\x80-\xff])}{sprintf "\\x%02x", ord $1}ger }
+    sub wide_text {
+      my $units = $_[0] =~ s{\\([0-9a-f]{4}|.)}{length $1 > 1 ? chr hex $1 : $control{$1} // $1}ger;
+      return $units =~ s{([\x{d800}-\x{dbff}])([\x{dc00}-\x{dfff}])}
+        {chr(0x10000 + (ord($1) - 0xd800) * 0x400 + ord($2) - 0xdc00)}ger;
+    }
+    sub ansi_text {
+      bytes_text($_[0] =~ s{\\(x[0-9a-f]{2}|.)}{length $1 > 1 ? chr hex substr $1, 1 : $control{$1} // $1}ger);
+    }
+    open my $in, "<", $log or die "$log: $!";
+    my @lines = <$in>;
+    chomp @lines;
+    my ($launcher) = map { /^([0-9a-f]+):[0-9a-f]+:\w+:debugstr:\w+ "Launch: / ? $1 : () } @lines;
+    for (@lines) {
+      if ($what eq "failure") { print bytes_text($_), "\n" if /^cannot start /; next }
+      next unless defined $launcher && /^\Q$launcher\E:/;
+      my $cut = /"\.\.\.$/ ? " [cut short by Wine]" : "";
+      if ($what eq "started" && /:process:CreateProcessInternalW app (.*) cmdline (.*)$/) {
+        my $line = $2 eq "(null)" ? $1 : $2;
+        next unless $line =~ /^L"(.*)"/;
+        my $started = wide_text($1);
+        print "  $started$cut\n" unless $started =~ $wine_helper;
+      } elsif ($what eq "trace" && /:debugstr:\w+ "(.*)"/) {
+        print "  ", ansi_text($1) =~ s/\n$//r, "$cut\n";
+      }
+    }' "$1" "$(code_page "${LC_ALL:-C}")" "$log"
+}
+
+if [[ $exit_code -eq 98 && -n $(read_log failure) ]]; then
+  die "box_answer.exe, which answers the boxes, could not start Launch.exe, so the launcher never ran: $(read_log failure)"
+fi
 for bmp in "$out"/*.bmp; do
-  [ -e "$bmp" ] || continue
+  [[ -e $bmp ]] || continue
   convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
 done
 after=$(installed)
+started=$(read_log started)
 echo
 echo "Launch.exe exit code: $exit_code"
 echo "Started by it:"
-# Every start after the launcher's own, but for Wine's own helpers.
-perl -ne 'next unless /:CreateProcessInternalW app (.*) cmdline (.*)$/;
-    my $line = $2 eq "(null)" ? $1 : $2;
-    $line =~ s/^L"//; $line =~ s/"$//; $line =~ s/\\(.)/$1/g; print "$line\n"' "$trace" |
-  awk '
-    seen && !/\\(conhost|winemenubuilder|services|plugplay|explorer|rpcss|svchost|winedevice|wineboot)\.exe/ {
-      print "  " $0; any = 1 }
-    /Launch\.exe/ { seen = 1 }
-    END { if (!any) print "  (nothing)" }'
-if [ -n "$after" ]; then echo "After: Tessaro $after installed"; else echo "After: not installed"; fi
-ls "$out"/*.png >/dev/null 2>&1 && echo "Screenshots: $(ls "$out"/*.png | tr '\n' ' ')"
+echo "${started:-  (nothing)}"
+echo "Its trace (OutputDebugStringA, from Wine's debugstr channel):"
+traced=$(read_log trace)
+echo "${traced:-  (nothing)}"
+if [[ -n $after ]]; then
+  echo "After: Tessaro $after installed"
+elif [[ -n $product ]]; then
+  echo "After: not installed"
+fi
+# Only versions that count as equal end well with no box and no removal.
+if [[ -n $before && $before == "$after" && $exit_code -eq 0 && $started != *'msiexec.exe" /x'* ]]; then
+  echo "Nothing asked: the installed $before counted as equal to the medium's $version (compared field by field as numbers, as far as the installed version goes): it stays, and Setup.exe ran over it, which Windows Installer takes as the product already installed (see \"Versions\" in README.md)"
+fi
+if compgen -G "$out/*.png" >/dev/null; then
+  echo "Screenshots: $(printf '%s ' "$out"/*.png)"
+fi
 printf 'exit_code=%s\nbefore=%s\nafter=%s\n' "$exit_code" "$before" "$after" >"$out/result"
