@@ -1,4 +1,4 @@
-#!/bin/bash
+#!/usr/bin/env bash
 # Runs make-medium.sh against small MSIs built with wixl and patched with msibuild, and signs
 # media with a certificate made here. Needs wixl, msibuild and msiinfo (msitools), openssl,
 # osslsigncode, the built Launch.exe of both presets, and Wine for one signed medium.
@@ -6,11 +6,11 @@ set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 for tool in wixl msibuild msiinfo openssl osslsigncode; do
-    command -v "$tool" >/dev/null || { echo "$0: $tool not found (scripts/setup.sh)" >&2; exit 2; }
+  command -v "$tool" >/dev/null || { echo "$0: $tool not found (scripts/setup.sh)" >&2; exit 2; }
 done
 build=$here/../build
 for file in win32/Launch.exe win64/Launch.exe win64/tests/wine/stand_in.exe; do
-    [[ -f $build/$file ]] || { echo "$0: build/$file not found: build first" >&2; exit 2; }
+  [[ -f $build/$file ]] || { echo "$0: build/$file not found: build first" >&2; exit 2; }
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/make-medium-test.XXXXXX")
@@ -22,16 +22,22 @@ readonly good_code='{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}'
 # one the test controls and not whatever the last build left.
 repo=$work/repo
 mkdir -p "$repo/scripts" "$repo/build/win32"
-cp "$here/make-medium.sh" "$repo/scripts/"
+cp "$here/make-medium.sh" "$here/make-medium.py" "$here/pe.py" "$repo/scripts/"
 # The smallest file that passes for a Windows executable: "MZ", the offset of the PE header at
-# 0x3c, "PE\0\0" there and a machine (i386 4c01, x86-64 6486), then a marker of its own.
+# 0x3c, "PE\0\0" there, a file header with a machine (i386 4c01, x86-64 6486) and no sections,
+# an optional header of zeros but its magic (PE32 0b01, PE32+ 0b02), then a marker of its own.
 fake_pe() {
-    { printf 'MZ%58s\x40\0\0\0PE\0\0' ''; printf '%b%24s%s' "\\x${1:0:2}\\x${1:2:2}" '' "$3"; } >"$2"
+  {
+    printf 'MZ%58s\x40\0\0\0PE\0\0' ''
+    printf %b "\\x${1:0:2}\\x${1:2:2}" && head -c 14 /dev/zero
+    printf %b "\\xf0\\0\\x02\\0\\x${2:0:2}\\x${2:2:2}" && head -c 238 /dev/zero
+    printf '%s' "$4"
+  } >"$3"
 }
-fake_pe 4c01 "$repo/build/win32/Launch.exe" 'default launcher'
-fake_pe 4c01 "$work/Launch.exe" 'explicit launcher'
-fake_pe 6486 "$work/Launch64.exe" '64-bit launcher'
-fake_pe 4c01 "$work/Setup.exe" setup
+fake_pe 4c01 0b01 "$repo/build/win32/Launch.exe" 'default launcher'
+fake_pe 4c01 0b01 "$work/Launch.exe" 'explicit launcher'
+fake_pe 6486 0b02 "$work/Launch64.exe" '64-bit launcher'
+fake_pe 4c01 0b01 "$work/Setup.exe" setup
 printf 'MZ but no PE header after it, as in a DOS program%100s' '' >"$work/mz.exe"
 printf 'not an executable\r\n' >"$work/text.txt"
 # The real launcher, to sign; the build's own copy must stay as it is.
@@ -41,12 +47,12 @@ cp "$build/win32/Launch.exe" "$work/Launch32-real.exe"
 printf 'test password\n' >"$work/password"
 printf 'wrong password\n' >"$work/wrong-password"
 for kind in good noeku; do
-    eku=codeSigning
-    [[ $kind == good ]] || eku=serverAuth
-    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Tessaro Test $kind" \
-        -addext "extendedKeyUsage=$eku" -keyout "$work/$kind.key" -out "$work/$kind.crt" 2>/dev/null
-    openssl pkcs12 -export -inkey "$work/$kind.key" -in "$work/$kind.crt" \
-        -passout "file:$work/password" -out "$work/$kind.pfx"
+  eku=codeSigning
+  [[ $kind == good ]] || eku=serverAuth
+  openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Tessaro Test $kind" \
+    -addext "extendedKeyUsage=$eku" -keyout "$work/$kind.key" -out "$work/$kind.crt" 2>/dev/null
+  openssl pkcs12 -export -inkey "$work/$kind.key" -in "$work/$kind.crt" \
+    -passout "file:$work/password" -out "$work/$kind.pfx"
 done
 
 cat >"$work/product.wxs" <<EOF
@@ -64,35 +70,31 @@ wixl -a x64 -o "$work/x64.msi" "$work/product.wxs"
 # Turns an MSI column of the table below into a file: "good" (x86), "x64", "arm64", "none" (no
 # such file), "text", "del:PROPERTY" or "set:PROPERTY=VALUE" (VALUE with printf escapes).
 make_msi() {
-    local kind=$1 out=$2
-    case $kind in
-        good) cp "$work/good.msi" "$out" ;;
-        x64) cp "$work/x64.msi" "$out" ;;
-        arm64)
-            cp "$work/good.msi" "$out"
-            msibuild "$out" -s "Installation Database" "Tessaro Test" "Arm64;1033"
-            ;;
-        none) ;;
-        text) cp "$work/text.txt" "$out" ;;
-        del:*)
-            cp "$work/good.msi" "$out"
-            msibuild "$out" -q "DELETE FROM Property WHERE Property='${kind#del:}'"
-            ;;
-        set:*)
-            local assignment=${kind#set:} value
-            value=$(printf '%b' "${assignment#*=}")
-            cp "$work/good.msi" "$out"
-            msibuild "$out" -q "UPDATE Property SET Value='$value' WHERE Property='${assignment%%=*}'"
-            ;;
-        *) echo "bad msi kind: $kind" >&2; exit 2 ;;
-    esac
+  local kind=$1 out=$2
+  case $kind in
+    good) cp "$work/good.msi" "$out" ;;
+    x64) cp "$work/x64.msi" "$out" ;;
+    arm64) cp "$work/good.msi" "$out" &&
+      msibuild "$out" -s "Installation Database" "Tessaro Test" "Arm64;1033" ;;
+    none) ;;
+    text) cp "$work/text.txt" "$out" ;;
+    del:*) cp "$work/good.msi" "$out" &&
+      msibuild "$out" -q "DELETE FROM Property WHERE Property='${kind#del:}'" ;;
+    set:*)
+      local assignment=${kind#set:} value
+      value=$(printf '%b' "${assignment#*=}")
+      cp "$work/good.msi" "$out"
+      msibuild "$out" -q "UPDATE Property SET Value='$value' WHERE Property='${assignment%%=*}'"
+      ;;
+    *) echo "bad msi kind: $kind" >&2; exit 2 ;;
+  esac
 }
 
 passed=0
 failed=0
 fail() {
-    echo "FAIL $name: $*"
-    failed=$((failed + 1))
+  echo "FAIL $name: $*"
+  failed=$((failed + 1))
 }
 
 listing() { (cd "$1" && find . -mindepth 1 -printf '%p %s\n' | sort); }
@@ -165,138 +167,128 @@ EOF
 # More than the launcher's line buffer of 260 bytes holds.
 cases=${cases//LONG_VERSION/$(printf '1.%.0s' {1..108})1234}
 
-trim() {
-    local s=$1
-    s=${s#"${s%%[! ]*}"}
-    printf '%s' "${s%"${s##*[! ]}"}"
-}
-
 case_number=0
 signed_medium=
-while IFS='|' read -r name msi_spec setup launch out status expected options; do
-    name=$(trim "$name")
-    msi_spec=$(trim "$msi_spec")
-    setup=$(trim "$setup")
-    launch=$(trim "$launch")
-    out=$(trim "$out")
-    status=$(trim "$status")
-    expected=$(trim "$expected")
-    options=$(trim "$options")
-    case_number=$((case_number + 1))
-    dir=$work/case$case_number
-    mkdir -p "$dir/in" "$dir/parent"
+shopt -s extglob
+while IFS='|' read -r -a row; do
+  # The columns without the blanks that line them up.
+  row=("${row[@]##+( )}") && row=("${row[@]%%+( )}")
+  name=${row[0]} msi_spec=${row[1]} setup=${row[2]} launch=${row[3]} out=${row[4]}
+  status=${row[5]} expected=${row[6]} options=${row[7]-}
+  case_number=$((case_number + 1))
+  dir=$work/case$case_number
+  mkdir -p "$dir/in" "$dir/parent"
 
-    make_msi "$msi_spec" "$dir/in/product.msi"
-    case $setup in
-        pe) cp "$work/Setup.exe" "$dir/in/Setup.exe" ;;
-        text) cp "$work/text.txt" "$dir/in/Setup.exe" ;;
-        mz) cp "$work/mz.exe" "$dir/in/Setup.exe" ;;
-        none) ;;
-    esac
-    args=()
-    case $options in
-        *sign:*)
-            pfx=$work/good.pfx password=$work/password
-            case ${options#*sign:} in
-                wrongpass) password=$work/wrong-password ;;
-                nopfx) pfx=$dir/in/none.pfx ;;
-                textpfx) pfx=$work/text.txt ;;
-                noeku) pfx=$work/noeku.pfx ;;
-                nopass) password=$dir/in/none.txt ;;
-                badtsa) args+=(--timestamp http://127.0.0.1:9/) ;;
-            esac
-            args+=(--sign "$pfx" --password-file "$password")
-            ;;
-    esac
-    args+=("$dir/in/Setup.exe" "$dir/in/product.msi")
-    out_dir=$dir/parent/medium
-    case $out in
-        new) ;;
-        spaced) out_dir="$dir/parent/my medium 1" ;;
-        slash) args+=("$out_dir/") ;;
-        empty) mkdir "$out_dir" ;;
-        full) mkdir "$out_dir" && echo keep >"$out_dir/old.txt" ;;
-        file) echo keep >"$out_dir" ;;
-        orphan) out_dir=$dir/parent/missing/medium ;;
-    esac
-    [[ $out == slash ]] || args+=("$out_dir")
-    launch_source=$work/Launch.exe
-    case $launch in
-        explicit) args+=("$work/Launch.exe") ;;
-        default) launch_source=$repo/build/win32/Launch.exe ;;
-        none) args+=("$dir/in/Launch.exe") ;;
-        text) args+=("$work/text.txt") ;;
-        x64) args+=("$work/Launch64.exe") launch_source=$work/Launch64.exe ;;
-        real) args+=("$work/Launch32-real.exe") launch_source=$work/Launch32-real.exe ;;
-    esac
+  make_msi "$msi_spec" "$dir/in/product.msi"
+  case $setup in
+    pe) cp "$work/Setup.exe" "$dir/in/Setup.exe" ;;
+    text) cp "$work/text.txt" "$dir/in/Setup.exe" ;;
+    mz) cp "$work/mz.exe" "$dir/in/Setup.exe" ;;
+    none) ;;
+  esac
+  args=()
+  case $options in
+    *sign:*)
+      pfx=$work/good.pfx password=$work/password
+      case ${options#*sign:} in
+        wrongpass) password=$work/wrong-password ;;
+        nopfx) pfx=$dir/in/none.pfx ;;
+        textpfx) pfx=$work/text.txt ;;
+        noeku) pfx=$work/noeku.pfx ;;
+        nopass) password=$dir/in/none.txt ;;
+        badtsa) args+=(--timestamp http://127.0.0.1:9/) ;;
+      esac
+      args+=(--sign "$pfx" --password-file "$password")
+      ;;
+  esac
+  args+=("$dir/in/Setup.exe" "$dir/in/product.msi")
+  out_dir=$dir/parent/medium
+  case $out in
+    new) ;;
+    spaced) out_dir="$dir/parent/my medium 1" ;;
+    slash) args+=("$out_dir/") ;;
+    empty) mkdir "$out_dir" ;;
+    full) mkdir "$out_dir" && echo keep >"$out_dir/old.txt" ;;
+    file) echo keep >"$out_dir" ;;
+    orphan) out_dir=$dir/parent/missing/medium ;;
+  esac
+  [[ $out == slash ]] || args+=("$out_dir")
+  launch_source=$work/Launch.exe
+  case $launch in
+    explicit) args+=("$work/Launch.exe") ;;
+    default) launch_source=$repo/build/win32/Launch.exe ;;
+    none) args+=("$dir/in/Launch.exe") ;;
+    text) args+=("$work/text.txt") ;;
+    x64) args+=("$work/Launch64.exe") launch_source=$work/Launch64.exe ;;
+    real) args+=("$work/Launch32-real.exe") launch_source=$work/Launch32-real.exe ;;
+  esac
 
-    before=$(listing "$dir/parent")
-    rc=0
-    (cd "$dir" && "$repo/scripts/make-medium.sh" "${args[@]}") >"$dir/stdout" 2>"$dir/stderr" || rc=$?
+  before=$(listing "$dir/parent")
+  rc=0
+  (cd "$dir" && "$repo/scripts/make-medium.sh" "${args[@]}") >"$dir/stdout" 2>"$dir/stderr" || rc=$?
 
-    failures_before=$failed
-    if [[ $status == ok ]]; then
-        if [[ $rc -ne 0 ]]; then
-            fail "exit status $rc: $(cat "$dir/stderr")"
-        elif [[ $(cd "$out_dir" && find . -mindepth 1 | sort | tr '\n' ' ') != "./Launch.exe ./Setup.exe ./TS_INF " ]]; then
-            fail "unexpected medium contents: $(cd "$out_dir" && find . -mindepth 1 | sort | tr '\n' ' ')"
-        elif ! cmp -s <(printf '%b' "$expected") "$out_dir/TS_INF"; then
-            fail "TS_INF is $(od -An -c "$out_dir/TS_INF" | tr -s ' \n' ' ')"
-        elif [[ $options != *sign:* ]] && ! cmp -s "$launch_source" "$out_dir/Launch.exe"; then
-            fail "Launch.exe differs from its source"
-        elif ! cmp -s "$dir/in/Setup.exe" "$out_dir/Setup.exe"; then
-            fail "Setup.exe differs from its source"
-        elif [[ $(find "$dir/parent" -mindepth 1 -maxdepth 1 | wc -l) -ne 1 ]]; then
-            fail "staging directory left behind: $(ls -A "$dir/parent")"
-        elif [[ $options == *warns* ]] && ! grep -q warning "$dir/stderr" ||
-            [[ $options != *warns* && -s $dir/stderr ]]; then
-            fail "stderr: $(cat "$dir/stderr")"
-        elif [[ $options == *sign:* ]] &&
-            ! "$repo/scripts/make-medium.sh" --check "$out_dir" "$dir/in/product.msi" >"$dir/check" 2>&1; then
-            fail "signed medium fails the check: $(cat "$dir/check")"
-        elif [[ $options == *sign:* ]] &&
-            ! grep -qF "$(sha256sum <"$build/win32/Launch.exe" | cut -d' ' -f1)" "$dir/check"; then
-            fail "the check does not give the build's SHA-256: $(cat "$dir/check")"
-        elif [[ $options == *sign:* ]] && ! cmp -s "$build/win32/Launch.exe" "$launch_source"; then
-            fail "signing changed the Launch.exe it was given"
-        fi
-        [[ $options == *sign:* ]] && signed_medium=$out_dir
-    else
-        if [[ $rc -eq 0 ]]; then
-            fail "succeeded, expected an error"
-        elif ! grep -qF -- "$expected" "$dir/stderr"; then
-            fail "stderr lacks '$expected': $(cat "$dir/stderr")"
-        elif [[ $(listing "$dir/parent") != "$before" ]]; then
-            fail "wrote something: $(listing "$dir/parent")"
-        fi
+  failures_before=$failed
+  if [[ $status == ok ]]; then
+    if [[ $rc -ne 0 ]]; then
+      fail "exit status $rc: $(cat "$dir/stderr")"
+    elif [[ $(cd "$out_dir" && find . -mindepth 1 | sort | tr '\n' ' ') != "./Launch.exe ./Setup.exe ./TS_INF " ]]; then
+      fail "unexpected medium contents: $(cd "$out_dir" && find . -mindepth 1 | sort | tr '\n' ' ')"
+    elif ! cmp -s <(printf '%b' "$expected") "$out_dir/TS_INF"; then
+      fail "TS_INF is $(od -An -c "$out_dir/TS_INF" | tr -s ' \n' ' ')"
+    elif [[ $options != *sign:* ]] && ! cmp -s "$launch_source" "$out_dir/Launch.exe"; then
+      fail "Launch.exe differs from its source"
+    elif ! cmp -s "$dir/in/Setup.exe" "$out_dir/Setup.exe"; then
+      fail "Setup.exe differs from its source"
+    elif [[ $(find "$dir/parent" -mindepth 1 -maxdepth 1 | wc -l) -ne 1 ]]; then
+      fail "staging directory left behind: $(ls -A "$dir/parent")"
+    elif [[ $options == *warns* ]] && ! grep -q warning "$dir/stderr" ||
+      [[ $options != *warns* && -s $dir/stderr ]]; then
+      fail "stderr: $(cat "$dir/stderr")"
+    elif [[ $options == *sign:* ]] &&
+      ! "$repo/scripts/make-medium.sh" --check "$out_dir" "$dir/in/product.msi" >"$dir/check" 2>&1; then
+      fail "signed medium fails the check: $(cat "$dir/check")"
+    elif [[ $options == *sign:* ]] &&
+      ! grep -qF "$(sha256sum <"$build/win32/Launch.exe" | cut -d' ' -f1)" "$dir/check"; then
+      fail "the check does not give the build's SHA-256: $(cat "$dir/check")"
+    elif [[ $options == *sign:* ]] && ! cmp -s "$build/win32/Launch.exe" "$launch_source"; then
+      fail "signing changed the Launch.exe it was given"
     fi
-    [[ $failed -eq $failures_before ]] && passed=$((passed + 1))
+    [[ $options == *sign:* ]] && signed_medium=$out_dir
+  else
+    if [[ $rc -eq 0 ]]; then
+      fail "succeeded, expected an error"
+    elif ! grep -qF -- "$expected" "$dir/stderr"; then
+      fail "stderr lacks '$expected': $(cat "$dir/stderr")"
+    elif [[ $(listing "$dir/parent") != "$before" ]]; then
+      fail "wrote something: $(listing "$dir/parent")"
+    fi
+  fi
+  [[ $failed -eq $failures_before ]] && passed=$((passed + 1))
 done <<<"$cases"
 
 # A wrong number of arguments is answered with the usage text and status 2, before anything is
 # looked at.
 for count in 0 1 2 5; do
-    name="usage with $count arguments"
-    args=()
-    for ((i = 0; i < count; i++)); do args+=("$work/arg$i"); done
-    rc=0
-    "$repo/scripts/make-medium.sh" "${args[@]}" >/dev/null 2>"$work/usage.err" || rc=$?
-    if [[ $rc -ne 2 ]] || ! grep -q '^usage:' "$work/usage.err"; then
-        fail "status $rc, stderr: $(cat "$work/usage.err")"
-    else
-        passed=$((passed + 1))
-    fi
+  name="usage with $count arguments"
+  mapfile -t args < <(seq -f "$work/arg%g" "$count")
+  rc=0
+  "$repo/scripts/make-medium.sh" "${args[@]}" >/dev/null 2>"$work/usage.err" || rc=$?
+  if [[ $rc -ne 2 ]] || ! grep -q '^usage:' "$work/usage.err"; then
+    fail "status $rc, stderr: $(cat "$work/usage.err")"
+  else
+    passed=$((passed + 1))
+  fi
 done
 
 # The signed medium from the table: its Launch.exe is still the program that ships (imports,
 # manifest, size), and one changed byte is found.
 name="signed Launch.exe passes the artifact checks"
 if [[ -z $signed_medium ]]; then
-    fail "no signed medium was made"
+  fail "no signed medium was made"
 elif ! bash "$here/../tests/artifact/check_artifact.sh" "$signed_medium/Launch.exe" >"$work/artifact" 2>&1; then
-    fail "$(grep -v ^PASS "$work/artifact")"
+  fail "$(grep -v ^PASS "$work/artifact")"
 else
-    passed=$((passed + 1))
+  passed=$((passed + 1))
 fi
 name="signed Launch.exe changed after signing"
 tampered=$work/tampered
@@ -304,14 +296,14 @@ cp -r "$signed_medium" "$tampered"
 # A byte of the code, well inside the signed part of the file.
 printf '\x90' | dd of="$tampered/Launch.exe" bs=1 seek=4200 conv=notrunc status=none
 if cmp -s "$signed_medium/Launch.exe" "$tampered/Launch.exe"; then
-    printf '\xcc' | dd of="$tampered/Launch.exe" bs=1 seek=4200 conv=notrunc status=none
+  printf '\xcc' | dd of="$tampered/Launch.exe" bs=1 seek=4200 conv=notrunc status=none
 fi
 rc=0
 "$repo/scripts/make-medium.sh" --check "$tampered" >"$work/tampered.out" 2>&1 || rc=$?
 if [[ $rc -eq 0 ]] || ! grep -q '^FAIL  Launch.exe: signed, but the signature does not verify' "$work/tampered.out"; then
-    fail "status $rc: $(cat "$work/tampered.out")"
+  fail "status $rc: $(cat "$work/tampered.out")"
 else
-    passed=$((passed + 1))
+  passed=$((passed + 1))
 fi
 
 # A signed 64-bit medium (the Wine here runs 64-bit programs only) starts its installer: a
@@ -320,24 +312,24 @@ name="signed medium starts the installer under Wine"
 wine_case=$work/wine
 mkdir -p "$wine_case/in"
 msibuild "$work/x64.msi" -q \
-    "UPDATE Property SET Value='{5D1E0C4B-7A2F-4E39-9B6C-1F0A2B3C4D5E}' WHERE Property='ProductCode'"
+  "UPDATE Property SET Value='{5D1E0C4B-7A2F-4E39-9B6C-1F0A2B3C4D5E}' WHERE Property='ProductCode'"
 cp "$build/win64/tests/wine/stand_in.exe" "$wine_case/in/Setup.exe"
 if ! "$repo/scripts/make-medium.sh" --sign "$work/good.pfx" --password-file "$work/password" \
-    "$wine_case/in/Setup.exe" "$work/x64.msi" "$wine_case/medium" "$build/win64/Launch.exe" \
-    >"$wine_case/make.out" 2>&1; then
-    fail "$(cat "$wine_case/make.out")"
+  "$wine_case/in/Setup.exe" "$work/x64.msi" "$wine_case/medium" "$build/win64/Launch.exe" \
+  >"$wine_case/make.out" 2>&1; then
+  fail "$(cat "$wine_case/make.out")"
 elif ! "$repo/scripts/make-medium.sh" --check "$wine_case/medium" "$work/x64.msi" >"$wine_case/check.out" 2>&1; then
-    fail "check: $(cat "$wine_case/check.out")"
+  fail "check: $(cat "$wine_case/check.out")"
 else
-    rc=0
-    timeout 120 bash "$here/run-in-wine.sh" "$wine_case/medium/Launch.exe" >"$wine_case/run.out" 2>&1 ||
-        rc=$?
-    if [[ $rc -ne 0 ]] || ! grep -qF 'command_line="Z:' "$wine_case/medium/Setup.record" ||
-        ! grep -qF 'Setup.exe" "/v LAUNCH=Enable"' "$wine_case/medium/Setup.record"; then
-        fail "exit $rc, record: $(cat "$wine_case/medium/Setup.record" 2>&1)"
-    else
-        passed=$((passed + 1))
-    fi
+  rc=0
+  timeout 120 bash "$here/run-in-wine.sh" "$wine_case/medium/Launch.exe" >"$wine_case/run.out" 2>&1 ||
+    rc=$?
+  if [[ $rc -ne 0 ]] || ! grep -qF 'command_line="Z:' "$wine_case/medium/Setup.record" ||
+    ! grep -qF 'Setup.exe" "/v LAUNCH=Enable"' "$wine_case/medium/Setup.record"; then
+    fail "exit $rc, record: $(cat "$wine_case/medium/Setup.record" 2>&1)"
+  else
+    passed=$((passed + 1))
+  fi
 fi
 
 echo "$passed passed, $failed failed"
