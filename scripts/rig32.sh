@@ -30,12 +30,15 @@ die() {
   exit 1
 }
 
-# The mirror this machine's apt already uses: the only one that is reachable.
+# TESSARO_RIG32_MIRROR, else the Debian mirror this machine's apt already uses: the one known to
+# be reachable from here.
 debian_mirror() {
   local uri
   uri=$(grep -rhoE '(URIs:|^deb)[[:space:]]+https?://[^[:space:]]+/debian/?([[:space:]]|$)' \
     /etc/apt/sources.list /etc/apt/sources.list.d/ 2>/dev/null | head -1 | awk '{print $2}')
-  echo "${TESSARO_RIG32_MIRROR:-${uri:-http://deb.debian.org/debian}}"
+  uri=${TESSARO_RIG32_MIRROR:-$uri}
+  [[ -n $uri ]] || die "no Debian mirror in this machine's apt sources: set TESSARO_RIG32_MIRROR"
+  echo "$uri"
 }
 
 mounted_below() { findmnt -rn -o TARGET | grep -E "^$root(/|\$)" | sort -r || true; }
@@ -64,6 +67,8 @@ stage_mark() { touch "$rig/.stage-$1"; }
 build_stages() {
   mkdir -p "$rig"
   if ! stage_done base; then
+    local mirror
+    mirror=$(debian_mirror)
     command -v debootstrap >/dev/null || {
       echo "rig32: installing debootstrap"
       DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends debootstrap \
@@ -74,8 +79,8 @@ build_stages() {
     # rm would reach through a bind mount into the host.
     unmount_all
     rm -rf --one-file-system "$root" "$rig"/.stage-*
-    echo "rig32: debootstrap $suite from $(debian_mirror) into $root (about a minute)"
-    debootstrap --variant=minbase "$suite" "$root" "$(debian_mirror)" >"$rig/debootstrap.log" 2>&1 ||
+    echo "rig32: debootstrap $suite from $mirror into $root (about a minute)"
+    debootstrap --variant=minbase "$suite" "$root" "$mirror" >"$rig/debootstrap.log" 2>&1 ||
       die "debootstrap failed, see $rig/debootstrap.log"
     stage_mark base
   fi
