@@ -6,7 +6,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/../.."
 seconds=${FUZZ_SECONDS:-10}
 out=build/fuzz
 mkdir -p "$out"
-flags=(-std=c++17 -g -O1 -I. -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
+flags=(-std=c++17 -g -O1 -I. "-fsanitize=fuzzer,address,undefined" -fno-sanitize-recover=all
   -Wall -Wextra -Werror)
 
 build() {
@@ -32,4 +32,4 @@ for fuzzer in package_line_fuzzer versions_fuzzer; do
   fi
 done
 echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+[[ $failed -eq 0 ]]
