@@ -129,20 +129,73 @@ def platform_problem(machine, platform):
     return (f"Launch.exe ({machine}) cannot see a package built for {platform}: the 32-bit"
             " launcher sees x86 (Intel) packages only, the 64-bit build x64 packages only")
 
+def long_name(value):
+    """The long name of a Directory's DefaultDir (its target part) or of a File's FileName."""
+    return value.split(":")[0].split("|")[-1]
+
+def install_location_problem(msi):
+    """Why the installed product would have no InstallLocation holding Tessaro.exe, or None.
+
+    The launcher tests whether the installed Tessaro.exe is in use only in the folder the
+    uninstall key's InstallLocation names, and Windows Installer writes that value only from
+    ARPINSTALLLOCATION; without it message 108 can never appear, and nothing else says so.
+    """
+    tables = {name: msi_table(msi, name) or [] for name in (
+        "Property", "CustomAction", "InstallExecuteSequence", "Directory", "Component", "File")}
+    fix = ("set it to [INSTALLDIR] by a type 51 custom action between CostFinalize and"
+           " RegisterProduct (README, Making a medium)")
+    sequence = {row["Action"]: int(row["Sequence"] or 0)
+                for row in tables["InstallExecuteSequence"]}
+    # Type 51 sets a property to formatted text; the bits above 63 only say how it runs.
+    setters = sorted((row for row in tables["CustomAction"] if row["Source"] == "ARPINSTALLLOCATION"
+                      and int(row["Type"] or 0) & 0x3F == 51),
+                     key=lambda row: row["Action"] not in sequence)
+    value = next((row["Value"] for row in tables["Property"]
+                  if row["Property"] == "ARPINSTALLLOCATION"), None)
+    if setters:
+        action, target = setters[0]["Action"], setters[0]["Target"]
+        # Folder properties hold a path only after CostFinalize; RegisterProduct writes the key.
+        if not (sequence.get("CostFinalize", 1000) < sequence.get(action, 0)
+                < sequence.get("RegisterProduct", 6100)):
+            return (f"the custom action {action} that sets ARPINSTALLLOCATION does not run between"
+                    " CostFinalize and RegisterProduct in InstallExecuteSequence, so Windows"
+                    f" Installer records no InstallLocation: {fix}")
+        folder = re.fullmatch(r"\[(\w+)\]\\?", target)
+        if not folder:
+            return (f"ARPINSTALLLOCATION is set to '{target}', not to one folder of the Directory"
+                    f" table, so the folder of Tessaro.exe cannot be told: {fix}")
+        folders = {folder.group(1)}
+    elif value is not None:
+        # A path written into the package: the folders of that name are the candidates.
+        name = value.rstrip("\\").rsplit("\\", 1)[-1].lower()
+        folders = {row["Directory"] for row in tables["Directory"]
+                   if long_name(row["DefaultDir"]).lower() == name}
+    else:
+        return ("the package sets no ARPINSTALLLOCATION, so Windows Installer records no"
+                " InstallLocation and the launcher never tests whether Tessaro is in use"
+                f" (message 108): {fix}")
+    components = {row["Component"] for row in tables["Component"] if row["Directory_"] in folders}
+    if not any(long_name(row["FileName"]).lower() == "tessaro.exe"
+               and row["Component_"] in components for row in tables["File"]):
+        return (f"ARPINSTALLLOCATION names a folder ({', '.join(sorted(folders)) or value}) that"
+                " holds no Tessaro.exe directly, the one file the launcher tests for being in"
+                " use: set it to the folder of Tessaro.exe")
+    return None
+
 verdicts = []
 
 def report(verdict, text):
     verdicts.append(verdict)
     print(f"{verdict:<5} {text}")
 
-def check_signature(exe, pe, work):
+def check_signature(exe, pe, work, unsigned):
     """"ok" when the signature verifies against the certificates it carries: the file is
     unchanged since it was signed. Whether Windows trusts the signer is its own decision."""
     der = pe_reader.signature(pe)
     if not der:
-        return report("note", f"Launch.exe: unsigned (SHA-256 {sha256(exe)})")
+        return report(*unsigned)
     if not shutil.which("osslsigncode"):
-        return report("FAIL", "Launch.exe: signed, but osslsigncode (Debian package) is not there"
+        return report("FAIL", f"{exe.name}: signed, but osslsigncode (Debian package) is not there"
                       " to verify it")
     (work / "signature.der").write_bytes(der)
     carried = run("openssl", "pkcs7", "-inform", "DER", "-in", work / "signature.der",
@@ -150,14 +203,14 @@ def check_signature(exe, pe, work):
     verify = carried.returncode == 0 and run("osslsigncode", "verify", "-CAfile",
                                              work / "carried.pem", "-in", exe)
     if not verify or verify.returncode != 0:
-        return report("FAIL", "Launch.exe: signed, but the signature does not verify (changed"
+        return report("FAIL", f"{exe.name}: signed, but the signature does not verify (changed"
                       " after signing?)")
     subject = re.search(r"^\s*Subject: (.*)$", verify.stdout, re.M)
     # Without its signature the file is again the build's, byte for byte: that hash is the one to
     # compare with a rebuild of the commit.
     run("osslsigncode", "remove-signature", "-in", exe, "-out", work / "unsigned.exe")
     digest = sha256(work / "unsigned.exe") if (work / "unsigned.exe").is_file() else ""
-    report("ok", f"Launch.exe: signature verifies (signer {subject.group(1) if subject else ''};"
+    report("ok", f"{exe.name}: signature verifies (signer {subject.group(1) if subject else ''};"
            f" SHA-256 without the signature {digest})")
 
 def check_launcher(exe, work):
@@ -179,7 +232,7 @@ def check_launcher(exe, work):
         report("FAIL", f"Launch.exe: not the console launcher ({machine}, magic"
                f" {pe.OPTIONAL_HEADER.Magic}, subsystem {pe.OPTIONAL_HEADER.Subsystem},"
                f" {'' if elevated else 'no '}manifest requireAdministrator)")
-    check_signature(exe, pe, work)
+    check_signature(exe, pe, work, ("note", f"Launch.exe: unsigned (SHA-256 {sha256(exe)})"))
     return machine
 
 def check_package_line(path, with_msi):
@@ -212,9 +265,15 @@ def check_medium(medium, msi, work):
     setup = windows_executable(medium / "Setup.exe")
     if setup:
         report("ok", f"Setup.exe: a Windows executable ({pe_reader.machine(setup)})")
+        # Not a failure: a rehearsal is made with unsigned builds.
+        check_signature(medium / "Setup.exe", setup, work, ("warn", "Setup.exe: unsigned, so"
+                        " nothing shows the customer whose installer the launcher starts"))
     else:
         report("FAIL", "Setup.exe: " + ("not a Windows executable"
                                         if (medium / "Setup.exe").is_file() else "missing"))
+    others = sorted(set(os.listdir(medium)) - {"Launch.exe", "Setup.exe", "TS_INF"})
+    if others:
+        report("note", f"also on the medium: {', '.join(others)}")
     line = check_package_line(medium / "TS_INF", msi)
     if not msi:
         return "FAIL" in verdicts
@@ -232,6 +291,12 @@ def check_medium(medium, msi, work):
         report("FAIL", problem)
     elif machine:
         report("ok", f"Launch.exe ({machine}) sees the MSI's {platform} package")
+    problem = install_location_problem(msi)
+    if problem:
+        report("FAIL", f"MSI: {problem}")
+    else:
+        report("ok", "MSI: ARPINSTALLLOCATION is the folder of Tessaro.exe, so the launcher can"
+               " test whether Tessaro is in use")
     return "FAIL" in verdicts
 
 def check_certificate(pfx, password_file, work):
@@ -242,8 +307,12 @@ def check_certificate(pfx, password_file, work):
         raise Refused(f"certificate file not found or not readable: {pfx}")
     if not readable(password_file):
         raise Refused(f"password file not found or not readable: {password_file}")
-    # The password goes from file to signer; it is never an argument that "ps" would show.
-    pkcs12 = ("openssl", "pkcs12", "-in", pfx, "-passin", f"file:{password_file}", "-nokeys")
+    # The first line without its line end, LF or CR LF (a file saved on Windows), into the
+    # private work folder. The password goes from file to signer, never as an argument that "ps"
+    # would show.
+    first, newline, _ = Path(password_file).read_bytes().partition(b"\n")
+    (work / "password").write_bytes(first.removesuffix(b"\r") if newline else first)
+    pkcs12 = ("openssl", "pkcs12", "-in", pfx, "-passin", f"file:{work / 'password'}", "-nokeys")
     opened = run(*pkcs12, "-out", work / "certificates.pem")
     if opened.returncode != 0 and "invalid password" in opened.stderr:
         raise Refused(f"wrong password for the certificate file: {pfx}")
@@ -261,9 +330,10 @@ def check_certificate(pfx, password_file, work):
     if run(*signer, "-checkend", "0").returncode != 0:
         raise Refused(f"the certificate has expired: {pfx}")
 
-def sign(source, target, pfx, password_file, timestamp, work):
-    signed = run("osslsigncode", "sign", "-pkcs12", pfx, "-readpass", password_file, "-h", "sha256",
-                 "-n", "Tessaro Setup Launcher", *(["-ts", timestamp] if timestamp else []),
+def sign(source, target, pfx, timestamp, work):
+    signed = run("osslsigncode", "sign", "-pkcs12", pfx, "-readpass", work / "password",
+                 "-h", "sha256", "-n", "Tessaro Setup Launcher",
+                 *(["-ts", timestamp] if timestamp else []),
                  "-in", source, "-out", target, merge=True)
     if signed.returncode != 0 and "timestamping failed" in signed.stdout:
         raise Refused(f"signing failed: no time stamp from {timestamp}")
@@ -280,11 +350,27 @@ def sign(source, target, pfx, password_file, timestamp, work):
         raise Refused("the signature just made does not verify: " + next(
             (line for line in verified.stdout.splitlines() if "error" in line.lower()), ""))
 
-def make_medium(setup_exe, msi, out_dir, launch_exe, pfx, password_file, timestamp, work,
+def added_names(paths):
+    """The name each --add PATH takes on the medium; refuses a clash, which Windows's case-blind
+    names would make of "setup.exe" as well."""
+    names = {}
+    for path in paths:
+        name = os.path.basename(os.path.normpath(path))
+        if not os.path.exists(path):
+            raise Refused(f"--add: not found: {path}")
+        if name.lower() in ("launch.exe", "setup.exe", "ts_inf"):
+            raise Refused(f"--add: {path} would take the place of the medium's own {name}")
+        if name.lower() in (known.lower() for known in names.values()):
+            raise Refused(f"--add: two of the paths given have the name {name}")
+        names[path] = name
+    return names
+
+def make_medium(setup_exe, msi, out_dir, launch_exe, adds, pfx, password_file, timestamp, work,
                 leftovers):
     require_pe_file("Setup.exe", setup_exe)
     machine = require_pe_file("Launch.exe", launch_exe)
     code, version, platform = read_msi(msi)
+    added = added_names(adds)
 
     # Leave the root alone, but "out/" and "out" are the same medium.
     out_dir = out_dir.rstrip("/") or out_dir[:1]
@@ -307,8 +393,9 @@ def make_medium(setup_exe, msi, out_dir, launch_exe, pfx, password_file, timesta
         raise Refused(problem)
     if pfx:
         check_certificate(pfx, password_file, work)
-    if version_warning(version):
-        print(f"make-medium: warning: {version_warning(version)}", file=sys.stderr)
+    for warning in (version_warning(version), install_location_problem(msi)):
+        if warning:
+            print(f"make-medium: warning: {warning}", file=sys.stderr)
 
     if missing_top:
         os.makedirs(parent)
@@ -316,11 +403,16 @@ def make_medium(setup_exe, msi, out_dir, launch_exe, pfx, password_file, timesta
     staging = Path(tempfile.mkdtemp(prefix=f".{os.path.basename(out_dir)}.", dir=parent))
     leftovers.append(staging)
     if pfx:
-        sign(launch_exe, staging / "Launch.exe", pfx, password_file, timestamp, work)
+        sign(launch_exe, staging / "Launch.exe", pfx, timestamp, work)
     else:
         shutil.copyfile(launch_exe, staging / "Launch.exe")
     shutil.copyfile(setup_exe, staging / "Setup.exe")
     (staging / "TS_INF").write_bytes(f"{code},{version}\r\n".encode("latin-1"))
+    for path, name in added.items():
+        if os.path.isdir(path):
+            shutil.copytree(path, staging / name, copy_function=shutil.copyfile)
+        else:
+            shutil.copyfile(path, staging / name)
     # mkdtemp makes the folder private; a medium is meant to be read by everyone the umask allows.
     for path in (staging, staging / "Launch.exe", staging / "Setup.exe"):
         os.chmod(path, 0o777 & ~UMASK)
@@ -334,10 +426,14 @@ def make_medium(setup_exe, msi, out_dir, launch_exe, pfx, password_file, timesta
     leftovers.clear()
     print(f"{out_dir}: TS_INF = {code},{version}" + (", Launch.exe signed" if pfx else ""))
 
+def usage_error(problem):
+    print(f"make-medium: {problem}", file=sys.stderr)
+    sys.exit(2)
+
 def parse(args):
     parser = argparse.ArgumentParser(prog="make-medium", description=__doc__, allow_abbrev=False,
                                      usage="""\
-make-medium.sh [--sign PFX --password-file FILE [--timestamp URL]]
+make-medium.sh [--sign PFX --password-file FILE [--timestamp URL]] [--add PATH]...
                       SETUP_EXE MSI OUT_DIR [LAUNCH_EXE]
        make-medium.sh --check MEDIUM [MSI]""")
     parser.add_argument("--sign", metavar="PFX", help="sign the medium's copy of Launch.exe"
@@ -345,16 +441,21 @@ make-medium.sh [--sign PFX --password-file FILE [--timestamp URL]]
     parser.add_argument("--password-file", metavar="FILE", help="its first line: PFX's password")
     parser.add_argument("--timestamp", metavar="URL", help="an RFC 3161 time-stamp server, so"
                         " that the signature outlives the certificate")
+    parser.add_argument("--add", metavar="PATH", action="append", default=[], help="a file or"
+                        " folder the medium also holds, such as the MSI that Setup.exe installs")
     parser.add_argument("--check", action="store_true", help="one line on each part of MEDIUM"
                         " (and whether it fits MSI); exit 0 only when all hold")
     parser.add_argument("files", nargs="*", help=argparse.SUPPRESS)
     options = parser.parse_args(args)
     if len(options.files) not in ((1, 2) if options.check else (3, 4)):
         parser.error("wrong number of arguments")
-    if options.check and (options.sign or options.password_file or options.timestamp):
-        parser.error("--check signs nothing")
-    if bool(options.sign) != bool(options.password_file) or options.timestamp and not options.sign:
-        parser.error("--sign PFX and --password-file FILE go together; --timestamp needs both")
+    if options.check and (options.sign or options.password_file or options.timestamp
+                          or options.add):
+        usage_error("--check takes no --sign, --password-file, --timestamp or --add")
+    if options.sign and not options.password_file:
+        usage_error("--sign PFX needs --password-file FILE, whose first line is PFX's password")
+    if not options.sign and (options.password_file or options.timestamp):
+        usage_error("--password-file and --timestamp go with --sign PFX")
     return options
 
 def main(args):
@@ -370,8 +471,8 @@ def main(args):
         if options.check:
             return int(check_medium(Path(files[0]), files[1] if len(files) > 1 else None, work))
         launch_exe = files[3] if len(files) > 3 else str(REPO_ROOT / "build/win32/Launch.exe")
-        make_medium(*files[:3], launch_exe, options.sign, options.password_file, options.timestamp,
-                    work, leftovers)
+        make_medium(*files[:3], launch_exe, options.add, options.sign, options.password_file,
+                    options.timestamp, work, leftovers)
         return 0
     except Refused as error:
         print(f"make-medium: {error}", file=sys.stderr)

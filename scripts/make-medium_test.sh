@@ -46,6 +46,10 @@ cp "$build/win32/Launch.exe" "$work/Launch32-real.exe"
 # Throwaway certificates as a release engineer would make them, one without the code-signing use.
 printf 'test password\n' >"$work/password"
 printf 'wrong password\n' >"$work/wrong-password"
+# As an editor on Windows saves it, without a line end, and with a CR that is part of it.
+printf 'test password\r\n' >"$work/password-crlf"
+printf 'test password' >"$work/password-nonl"
+printf 'test password\r' >"$work/password-cr"
 for kind in good noeku; do
   eku=codeSigning
   [[ $kind == good ]] || eku=serverAuth
@@ -55,20 +59,46 @@ for kind in good noeku; do
     -passout "file:$work/password" -out "$work/$kind.pfx"
 done
 
+# A package as the README asks for one: Tessaro.exe in INSTALLDIR, and ARPINSTALLLOCATION set to
+# that folder by a type 51 action between CostFinalize (1000) and RegisterProduct (6100).
+printf 'the product\r\n' >"$work/Tessaro.exe"
 cat >"$work/product.wxs" <<EOF
 <?xml version="1.0" encoding="utf-8"?>
 <Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
   <Product Id="$good_code" Name="Tessaro" Manufacturer="Tessaro Test" Version="3.9.0"
            UpgradeCode="{3E7D1C55-0B9A-4C2E-9F41-6A8B2D7E0C13}" Language="1033">
     <Package InstallerVersion="200" Compressed="yes"/>
+    <Media Id="1" Cabinet="product.cab" EmbedCab="yes"/>
+    <Directory Id="TARGETDIR" Name="SourceDir">
+      <Directory Id="ProgramFilesFolder">
+        <Directory Id="INSTALLDIR" Name="Tessaro">
+          <Component Id="Main" Guid="{2B8E4C1A-6D3F-4A70-9E15-7C0B3D9A1F42}">
+            <File Id="TessaroExe" Name="Tessaro.exe" Source="Tessaro.exe" KeyPath="yes"/>
+          </Component>
+        </Directory>
+      </Directory>
+    </Directory>
+    <Feature Id="Main" Level="1"><ComponentRef Id="Main"/></Feature>
+    <CustomAction Id="SetArpInstallLocation" Property="ARPINSTALLLOCATION" Value="[INSTALLDIR]"
+                  Impersonate="yes"/>
+    <InstallExecuteSequence><Custom Action="SetArpInstallLocation" Sequence="1001"/></InstallExecuteSequence>
   </Product>
 </Wix>
 EOF
 wixl -o "$work/good.msi" "$work/product.wxs"
 wixl -a x64 -o "$work/x64.msi" "$work/product.wxs"
+# What --add is given: a file, a folder, and names that clash with one of them or the medium's.
+mkdir -p "$work/extra/docs/sub" "$work/other/docs"
+cp "$work/good.msi" "$work/extra/Tessaro-3.9.0.msi"
+echo 'read me' >"$work/extra/docs/readme.txt" && echo 'deeper' >"$work/extra/docs/sub/a.txt"
+cp "$work/Setup.exe" "$work/extra/setup.exe"
+# A signed Setup.exe: the real launcher stands in for one.
+osslsigncode sign -pkcs12 "$work/good.pfx" -readpass "$work/password" -h sha256 \
+  -in "$build/win32/Launch.exe" -out "$work/Setup-signed.exe" >/dev/null
 
 # Turns an MSI column of the table below into a file: "good" (x86), "x64", "arm64", "none" (no
-# such file), "text", "del:PROPERTY" or "set:PROPERTY=VALUE" (VALUE with printf escapes).
+# such file), "text", "del:PROPERTY", "set:PROPERTY=VALUE" (VALUE with printf escapes) or
+# "sql:QUERY[;QUERY]..." run on "good".
 make_msi() {
   local kind=$1 out=$2
   case $kind in
@@ -86,6 +116,12 @@ make_msi() {
       cp "$work/good.msi" "$out"
       msibuild "$out" -q "UPDATE Property SET Value='$value' WHERE Property='${assignment%%=*}'"
       ;;
+    sql:*)
+      local queries query msibuild_args=()
+      IFS=';' read -r -a queries <<<"${kind#sql:}"
+      for query in "${queries[@]}"; do msibuild_args+=(-q "$(printf '%b' "$query")"); done
+      cp "$work/good.msi" "$out" && msibuild "$out" "${msibuild_args[@]}" >/dev/null
+      ;;
     *) echo "bad msi kind: $kind" >&2; exit 2 ;;
   esac
 }
@@ -99,14 +135,45 @@ fail() {
 
 listing() { (cd "$1" && find . -mindepth 1 -printf '%p %s\n' | sort); }
 
+# Whether --check on the medium just made reports what the row expects of the MSI's install
+# location (options "arp=TEXT": a failure saying TEXT, also warned about when it was made), of
+# Setup.exe's signature, and of the files added.
+checked() {
+  local name
+  "$repo/scripts/make-medium.sh" --check "$out_dir" "$dir/in/product.msi" >"$dir/check" 2>&1
+  if [[ $options == *arp=* ]]; then
+    grep -F "FAIL  MSI: " "$dir/check" | grep -qF "${options#*arp=}" &&
+      grep -qF "${options#*arp=}" "$dir/stderr" || return 1
+  else
+    grep -qF "ok    MSI: ARPINSTALLLOCATION is the folder of Tessaro.exe" "$dir/check" || return 1
+  fi
+  if [[ $setup == signed ]]; then
+    grep -q '^ok    Setup.exe: signature verifies' "$dir/check" || return 1
+  else
+    grep -q '^warn  Setup.exe: unsigned' "$dir/check" || return 1
+  fi
+  for name in "${names[@]}"; do
+    grep '^note  also on the medium: ' "$dir/check" | grep -qF "$name" || return 1
+  done
+}
+
+# Whether every path given to --add is on the medium as it was.
+added_intact() {
+  local add
+  for add in "${adds[@]}"; do diff -r -- "$add" "$out_dir/$(basename -- "$add")" >/dev/null || return 1; done
+}
+
 # name | msi | setup | launch | out | expected status | TS_INF bytes, or a part of stderr
 #   [| options]
-#   setup:  pe, none, text, mz (only starts with "MZ")
+#   setup:  pe, signed (a signed one), none, text, mz (only starts with "MZ")
 #   launch: explicit, default, none, text, x64 (a 64-bit one), real (build/win32/Launch.exe)
 #   out:    new, spaced (a name with spaces), empty (existing empty directory), full (holds a
 #           file), file (a regular file), orphan (parent missing), slash (given with a "/")
 #   options: warns (a warning on stderr), sign:KIND with KIND one of good, wrongpass, nopfx,
-#           textpfx, noeku, nopass, badtsa (an unreachable time-stamp server)
+#           textpfx, noeku, nopass, badtsa (an unreachable time-stamp server), crlf, nonl, cronly
+#           (password files), noopt (no --password-file); add:KIND with KIND one of file, folder,
+#           both, clash (named setup.exe), missing, twice (two folders named docs); and last
+#           arp=TEXT (the warning and --check's failure on the install location say TEXT)
 cases=$(cat <<'EOF'
 typical version           | good                               | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n
 default launcher          | good                               | pe   | default  | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n
@@ -161,6 +228,32 @@ version too long          | set:ProductVersion=LONG_VERSION    | pe   | explicit
 OUT_DIR not empty         | good                               | pe   | explicit | full   | fail | OUT_DIR exists and is not empty
 OUT_DIR a file            | good                               | pe   | explicit | file   | fail | OUT_DIR exists and is not a directory
 OUT_DIR parent missing    | good                               | pe   | explicit | orphan | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n
+no ARPINSTALLLOCATION     | sql:DELETE FROM CustomAction       | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | arp=sets no ARPINSTALLLOCATION
+ARPINSTALLLOCATION, type 35 | sql:UPDATE CustomAction SET Type=35 | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | arp=sets no ARPINSTALLLOCATION
+type 51 not impersonating | sql:UPDATE CustomAction SET Type=2099 | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n
+ARPINSTALLLOCATION too late | sql:UPDATE InstallExecuteSequence SET Sequence=6601 WHERE Action='SetArpInstallLocation' | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | arp=does not run between CostFinalize and RegisterProduct
+ARPINSTALLLOCATION too early | sql:UPDATE InstallExecuteSequence SET Sequence=950 WHERE Action='SetArpInstallLocation' | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | arp=does not run between CostFinalize and RegisterProduct
+ARPINSTALLLOCATION unscheduled | sql:DELETE FROM InstallExecuteSequence WHERE Action='SetArpInstallLocation' | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | arp=does not run between CostFinalize and RegisterProduct
+ARPINSTALLLOCATION elsewhere | sql:UPDATE CustomAction SET Target='[ProgramFilesFolder]' | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | arp=holds no Tessaro.exe directly
+ARPINSTALLLOCATION a path | sql:UPDATE CustomAction SET Target='[ProgramFilesFolder]Tessaro' | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | arp=cannot be told
+Tessaro.exe one folder up | sql:UPDATE Component SET Directory_='ProgramFilesFolder' | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | arp=holds no Tessaro.exe directly
+Tessaro.exe renamed       | sql:UPDATE File SET FileName='Tessaro64.exe' | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | arp=holds no Tessaro.exe directly
+Tessaro.exe, short name too | sql:UPDATE File SET FileName='TESSARO.EXE\x7cTessaro.exe' | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n
+ARPINSTALLLOCATION property | sql:DELETE FROM CustomAction;INSERT INTO Property (Property, Value) VALUES ('ARPINSTALLLOCATION', 'C:\\Program Files (x86)\\Tessaro\\') | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n
+property names elsewhere  | sql:DELETE FROM CustomAction;INSERT INTO Property (Property, Value) VALUES ('ARPINSTALLLOCATION', 'C:\\Program Files (x86)\\Other\\') | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | arp=holds no Tessaro.exe directly
+added file                | good                               | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | add:file
+added folder              | good                               | pe   | explicit | spaced | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | add:folder
+added file and folder     | good                               | pe   | default  | orphan | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | add:both
+added and signed          | good                               | pe   | real     | orphan | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | sign:good add:both
+added, no time stamp      | good                               | pe   | real     | orphan | fail | no time stamp from | sign:badtsa add:both
+added as setup.exe        | good                               | pe   | explicit | new    | fail | would take the place of the medium's own setup.exe | add:clash
+added path missing        | good                               | pe   | explicit | new    | fail | --add: not found | add:missing
+added name twice          | good                               | pe   | explicit | new    | fail | two of the paths given have the name docs | add:twice
+signed Setup.exe          | good                               | signed | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n
+password with CR LF       | good                               | pe   | real     | orphan | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | sign:crlf
+password without line end | good                               | pe   | real     | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | sign:nonl
+password with a CR of its own | good                               | pe   | real     | new    | fail | wrong password for the certificate file | sign:cronly
+--sign alone              | good                               | pe   | real     | new    | fail | --sign PFX needs --password-file FILE | sign:noopt
 EOF
 )
 
@@ -184,6 +277,7 @@ while IFS='|' read -r -a row; do
     pe) cp "$work/Setup.exe" "$dir/in/Setup.exe" ;;
     text) cp "$work/text.txt" "$dir/in/Setup.exe" ;;
     mz) cp "$work/mz.exe" "$dir/in/Setup.exe" ;;
+    signed) cp "$work/Setup-signed.exe" "$dir/in/Setup.exe" ;;
     none) ;;
   esac
   args=()
@@ -191,16 +285,34 @@ while IFS='|' read -r -a row; do
     *sign:*)
       pfx=$work/good.pfx password=$work/password
       case ${options#*sign:} in
-        wrongpass) password=$work/wrong-password ;;
-        nopfx) pfx=$dir/in/none.pfx ;;
-        textpfx) pfx=$work/text.txt ;;
-        noeku) pfx=$work/noeku.pfx ;;
-        nopass) password=$dir/in/none.txt ;;
-        badtsa) args+=(--timestamp http://127.0.0.1:9/) ;;
+        wrongpass*) password=$work/wrong-password ;;
+        nopfx*) pfx=$dir/in/none.pfx ;;
+        textpfx*) pfx=$work/text.txt ;;
+        noeku*) pfx=$work/noeku.pfx ;;
+        nopass*) password=$dir/in/none.txt ;;
+        badtsa*) args+=(--timestamp http://127.0.0.1:9/) ;;
+        crlf*) password=$work/password-crlf ;;
+        nonl*) password=$work/password-nonl ;;
+        cronly*) password=$work/password-cr ;;
+        noopt*) password= ;;
       esac
-      args+=(--sign "$pfx" --password-file "$password")
+      args+=(--sign "$pfx" ${password:+--password-file "$password"})
       ;;
   esac
+  case $options in
+    *add:file*) adds=("$work/extra/Tessaro-3.9.0.msi") ;;
+    *add:folder*) adds=("$work/extra/docs") ;;
+    *add:both*) adds=("$work/extra/Tessaro-3.9.0.msi" "$work/extra/docs/") ;;
+    *add:clash*) adds=("$work/extra/setup.exe") ;;
+    *add:missing*) adds=("$dir/in/none.msi") ;;
+    *add:twice*) adds=("$work/extra/docs" "$work/other/docs") ;;
+    *) adds=() ;;
+  esac
+  names=()
+  for add in "${adds[@]}"; do
+    args+=(--add "$add")
+    names+=("$(basename -- "$add")")
+  done
   args+=("$dir/in/Setup.exe" "$dir/in/product.msi")
   out_dir=$dir/parent/medium
   case $out in
@@ -231,8 +343,11 @@ while IFS='|' read -r -a row; do
   if [[ $status == ok ]]; then
     if [[ $rc -ne 0 ]]; then
       fail "exit status $rc: $(cat "$dir/stderr")"
-    elif [[ $(cd "$out_dir" && find . -mindepth 1 | sort | tr '\n' ' ') != "./Launch.exe ./Setup.exe ./TS_INF " ]]; then
-      fail "unexpected medium contents: $(cd "$out_dir" && find . -mindepth 1 | sort | tr '\n' ' ')"
+    elif [[ $(find "$out_dir" -mindepth 1 -maxdepth 1 -printf '%f\n' | sort | tr '\n' ' ') != \
+      "$(printf '%s\n' Launch.exe Setup.exe TS_INF "${names[@]}" | sort | tr '\n' ' ')" ]]; then
+      fail "unexpected medium contents: $(find "$out_dir" -mindepth 1 -maxdepth 1 -printf '%f ')"
+    elif ! added_intact; then
+      fail "an added path differs on the medium"
     elif ! cmp -s <(printf '%b' "$expected") "$out_dir/TS_INF"; then
       fail "TS_INF is $(od -An -c "$out_dir/TS_INF" | tr -s ' \n' ' ')"
     elif [[ $options != *sign:* ]] && ! cmp -s "$launch_source" "$out_dir/Launch.exe"; then
@@ -241,9 +356,11 @@ while IFS='|' read -r -a row; do
       fail "Setup.exe differs from its source"
     elif [[ $(find "$dir/parent" -mindepth 1 -maxdepth 1 | wc -l) -ne 1 ]]; then
       fail "staging directory left behind: $(ls -A "$dir/parent")"
-    elif [[ $options == *warns* ]] && ! grep -q warning "$dir/stderr" ||
-      [[ $options != *warns* && -s $dir/stderr ]]; then
+    elif [[ $options == *warns* || $options == *arp=* ]] && ! grep -q warning "$dir/stderr" ||
+      [[ $options != *warns* && $options != *arp=* && -s $dir/stderr ]]; then
       fail "stderr: $(cat "$dir/stderr")"
+    elif ! checked; then
+      fail "--check: $(cat "$dir/check")"
     elif [[ $options == *sign:* ]] &&
       ! "$repo/scripts/make-medium.sh" --check "$out_dir" "$dir/in/product.msi" >"$dir/check" 2>&1; then
       fail "signed medium fails the check: $(cat "$dir/check")"
@@ -259,6 +376,8 @@ while IFS='|' read -r -a row; do
       fail "succeeded, expected an error"
     elif ! grep -qF -- "$expected" "$dir/stderr"; then
       fail "stderr lacks '$expected': $(cat "$dir/stderr")"
+    elif [[ $(grep -vc '^make-medium: warning: ' "$dir/stderr") -ne 1 ]]; then
+      fail "more than one line on stderr: $(cat "$dir/stderr")"
     elif [[ $(listing "$dir/parent") != "$before" ]]; then
       fail "wrote something: $(listing "$dir/parent")"
     fi
