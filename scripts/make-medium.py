@@ -32,7 +32,6 @@ class Refused(Exception):
     """One line for standard error; the medium is not made."""
 
 def run(*command, merge=False, **options):
-    """A tool's result, its output kept for the one line an error message quotes."""
     return subprocess.run(command, stdout=subprocess.PIPE, text=True, errors="replace",
                           stderr=subprocess.STDOUT if merge else subprocess.PIPE, **options)
 
@@ -67,11 +66,8 @@ def msiinfo(command, msi, *rest):
     return run("msiinfo", command, "./" + msi if msi.startswith("-") else msi, *rest)
 
 def msi_table(msi, table):
-    """The rows of one table as dictionaries, or None when msiinfo cannot export it.
-
-    msiinfo export writes a text archive: a header of three lines (column names, column types,
-    table name and key), then one row per line, tab-separated, CR LF line ends.
-    """
+    # msiinfo export writes a text archive: a header of three lines (column names, column types,
+    # table name and key), then one row per line, tab-separated, CR LF line ends.
     result = msiinfo("export", msi, table)
     lines = result.stdout.replace("\r", "").split("\n")
     if result.returncode != 0 or len(lines) < 3:
@@ -80,7 +76,6 @@ def msi_table(msi, table):
     return [dict(zip(columns, line.split("\t", len(columns) - 1))) for line in lines[3:] if line]
 
 def read_msi(msi):
-    """ProductCode, ProductVersion and the platform of MSI."""
     if not os.path.isfile(msi):
         raise Refused(f"MSI not found: {msi}")
     rows = msi_table(msi, "Property")
@@ -214,7 +209,6 @@ def check_signature(exe, pe, work, unsigned):
            f" SHA-256 without the signature {digest})")
 
 def check_launcher(exe, work):
-    """The machine of the medium's launcher, or None when there is none to pair with an MSI."""
     pe = windows_executable(exe)
     if not pe:
         return report("FAIL", "Launch.exe: " + ("not a Windows executable" if exe.is_file() else
@@ -236,7 +230,6 @@ def check_launcher(exe, work):
     return machine
 
 def check_package_line(path, with_msi):
-    """The first line of TS_INF without its CR LF, or None when it is missing or unusable."""
     if not path.is_file():
         return report("FAIL", "TS_INF: missing")
     # Byte for byte, as the launcher reads it.
@@ -258,7 +251,6 @@ def check_package_line(path, with_msi):
     return line
 
 def check_medium(medium, msi, work):
-    """Whether any line of the report failed."""
     if not medium.is_dir():
         raise Refused(f"not a directory: {medium}")
     machine = check_launcher(medium / "Launch.exe", work)
@@ -300,7 +292,6 @@ def check_medium(medium, msi, work):
     return "FAIL" in verdicts
 
 def check_certificate(pfx, password_file, work):
-    """The certificates of PFX as PEM, once PFX is known to open and to sign code."""
     for name in ("osslsigncode", "openssl"):
         require_tool(name)
     if not readable(pfx):

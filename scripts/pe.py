@@ -33,7 +33,6 @@ def known_machine(pe):
     return pe.FILE_HEADER.Machine in MACHINES
 
 def magic(pe):
-    """PE32, PE32+, or the number itself."""
     return MAGICS.get(pe.OPTIONAL_HEADER.Magic, str(pe.OPTIONAL_HEADER.Magic))
 
 def is_console(pe):
@@ -80,7 +79,6 @@ def execution_levels(pe):
     return [e.get("level") for e in root.iter(ASM_V3 + "requestedExecutionLevel")]
 
 def imports(pe):
-    """The names of the DLLs the image imports, as written there."""
     directory = _parse(pe, "IMAGE_DIRECTORY_ENTRY_IMPORT", "DIRECTORY_ENTRY_IMPORT")
     return [entry.dll.decode("ascii", "replace") for entry in directory or []]
 
