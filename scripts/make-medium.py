@@ -349,6 +349,8 @@ def added_names(paths):
         name = os.path.basename(os.path.normpath(path))
         if not os.path.exists(path):
             raise Refused(f"--add: not found: {path}")
+        if name in ("", ".", ".."):
+            raise Refused(f"--add: {path} has no name of its own to take on the medium")
         if name.lower() in ("launch.exe", "setup.exe", "ts_inf"):
             raise Refused(f"--add: {path} would take the place of the medium's own {name}")
         if name.lower() in (known.lower() for known in names.values()):

@@ -172,7 +172,7 @@ added_intact() {
 #   options: warns (a warning on stderr), sign:KIND with KIND one of good, wrongpass, nopfx,
 #           textpfx, noeku, nopass, badtsa (an unreachable time-stamp server), crlf, nonl, cronly
 #           (password files), noopt (no --password-file); add:KIND with KIND one of file, folder,
-#           both, clash (named setup.exe), missing, twice (two folders named docs); and last
+#           both, clash (named setup.exe), missing, twice (two folders named docs), dot ("."); last
 #           arp=TEXT (the warning and --check's failure on the install location say TEXT)
 cases=$(cat <<'EOF'
 typical version           | good                               | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n
@@ -249,6 +249,7 @@ added, no time stamp      | good                               | pe   | real    
 added as setup.exe        | good                               | pe   | explicit | new    | fail | would take the place of the medium's own setup.exe | add:clash
 added path missing        | good                               | pe   | explicit | new    | fail | --add: not found | add:missing
 added name twice          | good                               | pe   | explicit | new    | fail | two of the paths given have the name docs | add:twice
+added path without a name | good                               | pe   | explicit | new    | fail | has no name of its own | add:dot
 signed Setup.exe          | good                               | signed | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n
 password with CR LF       | good                               | pe   | real     | orphan | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | sign:crlf
 password without line end | good                               | pe   | real     | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | sign:nonl
@@ -306,6 +307,7 @@ while IFS='|' read -r -a row; do
     *add:clash*) adds=("$work/extra/setup.exe") ;;
     *add:missing*) adds=("$dir/in/none.msi") ;;
     *add:twice*) adds=("$work/extra/docs" "$work/other/docs") ;;
+    *add:dot*) adds=(.) ;;
     *) adds=() ;;
   esac
   names=()
