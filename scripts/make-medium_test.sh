@@ -139,19 +139,14 @@ listing() { (cd "$1" && find . -mindepth 1 -printf '%p %s\n' | sort); }
 # location (options "arp=TEXT": a failure saying TEXT, also warned about when it was made), of
 # Setup.exe's signature, and of the files added.
 checked() {
-  local name
+  local name arp=${options#*arp=} setup_line='^warn  Setup.exe: unsigned'
+  [[ $setup != signed ]] || setup_line='^ok    Setup.exe: signature verifies'
   "$repo/scripts/make-medium.sh" --check "$out_dir" "$dir/in/product.msi" >"$dir/check" 2>&1
   if [[ $options == *arp=* ]]; then
-    grep -F "FAIL  MSI: " "$dir/check" | grep -qF "${options#*arp=}" &&
-      grep -qF "${options#*arp=}" "$dir/stderr" || return 1
+    grep '^FAIL  MSI: ' "$dir/check" | grep -qF "$arp" && grep -qF "$arp" "$dir/stderr"
   else
-    grep -qF "ok    MSI: ARPINSTALLLOCATION is the folder of Tessaro.exe" "$dir/check" || return 1
-  fi
-  if [[ $setup == signed ]]; then
-    grep -q '^ok    Setup.exe: signature verifies' "$dir/check" || return 1
-  else
-    grep -q '^warn  Setup.exe: unsigned' "$dir/check" || return 1
-  fi
+    grep -qF 'ok    MSI: ARPINSTALLLOCATION is the folder of Tessaro.exe' "$dir/check"
+  fi && grep -q "$setup_line" "$dir/check" || return 1
   for name in "${names[@]}"; do
     grep '^note  also on the medium: ' "$dir/check" | grep -qF "$name" || return 1
   done
