@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # Build a Tessaro test MSI with wixl.
 #   build_msi.sh OUT.msi TESSARO_EXE VERSION PRODUCTCODE [x64|x86]
 # x86 is what a 32-bit product ships: it installs into Program Files (x86) and registers in the
@@ -6,45 +6,43 @@
 # Example:
 #   build_msi.sh out/Tessaro-3.9.0.msi build/Tessaro.exe 3.9.0 \
 #       '{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}'
-set -eu
+set -euo pipefail
 
 usage() {
-    echo "usage: $0 OUT.msi TESSARO_EXE VERSION PRODUCTCODE [x64|x86]" >&2
-    exit 2
+  echo "usage: $0 OUT.msi TESSARO_EXE VERSION PRODUCTCODE [x64|x86]" >&2
+  exit 2
 }
 
-[ $# -eq 4 ] || [ $# -eq 5 ] || usage
+[[ $# -eq 4 || $# -eq 5 ]] || usage
 out=$1
 exe=$2
 version=$3
 product_code=$4
 arch=${5:-x64}
 case $arch in
-    x64) program_files=ProgramFiles64Folder win64=yes ;;
-    x86) program_files=ProgramFilesFolder win64=no ;;
-    *) usage ;;
+  x64) program_files=ProgramFiles64Folder win64=yes ;;
+  x86) program_files=ProgramFilesFolder win64=no ;;
+  *) usage ;;
 esac
 
 here=$(cd "$(dirname "$0")" && pwd)
 template=$here/tessaro.wxs.in
 wixl=${WIXL:-wixl}
 
-[ -f "$exe" ] || { echo "$0: no such file: $exe" >&2; exit 1; }
+[[ -f $exe ]] || { echo "$0: no such file: $exe" >&2; exit 1; }
 
 # The Windows Installer accepts only major.minor.build with numeric fields
 # (major, minor <= 255, build <= 65535); wixl does not check this.
-if ! printf '%s\n' "$version" |
-        grep -Eq '^[0-9]{1,3}\.[0-9]{1,3}(\.[0-9]{1,5}(\.[0-9]{1,5})?)?$'; then
-    echo "$0: bad version: $version" >&2
-    exit 1
+if ! [[ $version =~ ^[0-9]{1,3}\.[0-9]{1,3}(\.[0-9]{1,5}(\.[0-9]{1,5})?)?$ ]]; then
+  echo "$0: bad version: $version" >&2
+  exit 1
 fi
 
 # Upper case and braces matter: the product code becomes the name of the
 # uninstall registry key and is compared as a string by the tests.
-if ! printf '%s\n' "$product_code" |
-        grep -Eq '^\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}$'; then
-    echo "$0: product code must be a braced upper-case GUID: $product_code" >&2
-    exit 1
+if ! [[ $product_code =~ ^\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}$ ]]; then
+  echo "$0: product code must be a braced upper-case GUID: $product_code" >&2
+  exit 1
 fi
 
 # wixl rejects absolute File/@Source paths and looks files up relative to
@@ -55,30 +53,29 @@ cp "$exe" "$work/Tessaro.exe"
 cp "$template" "$work/tessaro.wxs"
 
 case $out in
-    /*) out_abs=$out ;;
-    *) out_abs=$(pwd)/$out ;;
+  /*) out_abs=$out ;;
+  *) out_abs=$(pwd)/$out ;;
 esac
 rm -f "$out_abs"
 
 (
-    cd "$work"
-    "$wixl" --arch "$arch" \
-        -D "Version=$version" \
-        -D "ProgramFiles=$program_files" \
-        -D "Win64=$win64" \
-        -D "ProductCode=$product_code" \
-        -D "TessaroExe=Tessaro.exe" \
-        -o "$out_abs" tessaro.wxs
+  cd "$work"
+  "$wixl" --arch "$arch" \
+    -D "Version=$version" \
+    -D "ProgramFiles=$program_files" \
+    -D "Win64=$win64" \
+    -D "ProductCode=$product_code" \
+    -D "TessaroExe=Tessaro.exe" \
+    -o "$out_abs" tessaro.wxs
 )
 
 # wixl only warns about attributes it does not know and carries on, so make
 # sure the result exists and carries the product code that was asked for.
-[ -s "$out_abs" ] || { echo "$0: wixl produced no $out" >&2; exit 1; }
+[[ -s $out_abs ]] || { echo "$0: wixl produced no $out" >&2; exit 1; }
 if command -v msiinfo >/dev/null 2>&1; then
-    # msiinfo export writes CRLF line ends.
-    msiinfo export "$out_abs" Property | tr -d '\r' |
-        grep -qx "ProductCode	$product_code" || {
-        echo "$0: $out has no ProductCode $product_code" >&2
-        exit 1
-    }
+  # msiinfo export writes CRLF line ends.
+  grep -qx "ProductCode	$product_code" <<<"$(msiinfo export "$out_abs" Property | tr -d '\r')" || {
+    echo "$0: $out has no ProductCode $product_code" >&2
+    exit 1
+  }
 fi

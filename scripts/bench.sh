@@ -3,7 +3,9 @@
 # the installer runs, and the size of both builds.
 #   scripts/bench.sh [RUNS (default 10)] [IDLE_MS (default 5000)]
 set -euo pipefail
-cd "$(dirname "${BASH_SOURCE[0]}")/.."
+# shellcheck source=scripts/lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+cd "$tessaro_root"
 runs=${1:-10}
 idle=${2:-5000}
 bash scripts/setup.sh
@@ -15,8 +17,9 @@ cp build/win64/tests/wine/stand_in.exe "$work/Setup.exe"
 # A product code nobody has installed: the launcher goes straight to the installer.
 printf '{0B8C1D2E-3F40-4A5B-8C6D-7E8F9A0B1C2D},3.10\r\n' >"$work/TS_INF"
 export TESSARO_WINEPREFIX="$PWD/build/wine-prefix-bench"
-windows_work="Z:$(realpath "$work" | tr / '\\')"
-xvfb-run -a -s "-screen 0 1280x1024x24" \
+windows_work="Z:$(realpath "$work")"
+windows_work=${windows_work//\//\\}
+xvfb-run -a -s "-screen 0 $tessaro_screen" \
   bash scripts/run-in-wine.sh build/win64/tests/wine/bench.exe "$windows_work" "$runs" "$idle"
 echo
 echo "Launch.exe size: win32 $(stat -c %s build/win32/Launch.exe) bytes, win64 $(stat -c %s build/win64/Launch.exe) bytes"

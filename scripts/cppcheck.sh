@@ -1,4 +1,4 @@
-#!/bin/bash
+#!/usr/bin/env bash
 # Static analysis of the launcher sources; exits non-zero on any finding.
 #
 #   scripts/cppcheck.sh [extra cppcheck options]
@@ -7,8 +7,9 @@
 # mingw headers with its own, incomplete idea of the target and report on them.
 set -euo pipefail
 
-repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-cd "$repo_root"
+# shellcheck source=scripts/lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+cd "$tessaro_root"
 command -v cppcheck >/dev/null || { echo "$0: cppcheck not found (Debian package cppcheck)" >&2; exit 2; }
 
 build_dir=$(mktemp -d "${TMPDIR:-/tmp}/cppcheck.XXXXXX")
@@ -17,19 +18,8 @@ trap 'rm -rf -- "$build_dir"' EXIT
 # googletest teaches cppcheck the TEST macros, which it otherwise reports as syntax errors;
 # windows gives it the Win32 API the platform layer calls. --cppcheck-build-dir only keeps
 # intermediate files out of the tree.
-cppcheck \
-    --enable=warning,performance,portability \
-    --error-exitcode=1 \
-    --inline-suppr \
-    --std=c++17 \
-    --language=c++ \
-    --suppress=missingIncludeSystem \
-    --library=googletest \
-    --library=windows \
-    --cppcheck-build-dir="$build_dir" \
-    --template='{file}:{line}: {severity}: {message} [{id}]' \
-    --quiet \
-    -I . \
-    "$@" \
-    launcher platform tests
+cppcheck --enable=warning,performance,portability --error-exitcode=1 --inline-suppr --std=c++17 \
+  --language=c++ --suppress=missingIncludeSystem --library=googletest --library=windows \
+  --cppcheck-build-dir="$build_dir" --template='{file}:{line}: {severity}: {message} [{id}]' \
+  --quiet -I . "$@" launcher platform tests
 echo "cppcheck: no findings"

@@ -13,3 +13,20 @@ die() {
   echo "${tessaro_tool:-$(basename "$0" .sh)}: $*" >&2
   exit 1
 }
+
+# Makes the Wine prefix PREFIX once, with the command given (which boots Wine in it). A lock
+# keeps parallel first uses from building it twice; a prefix without the ready mark is half-made
+# (a run was interrupted) and is made anew.
+tessaro_make_prefix() {
+  local prefix=$1
+  shift
+  mkdir -p "$(dirname "$prefix")"
+  (
+    flock 9
+    if [[ ! -f $prefix/.tessaro-ready ]]; then
+      rm -rf "$prefix"
+      "$@" || exit
+      touch "$prefix/.tessaro-ready"
+    fi
+  ) 9>"$prefix.lock"
+}

@@ -1,4 +1,4 @@
-#!/bin/bash
+#!/usr/bin/env bash
 # Runs make-medium.sh against small MSIs built with wixl and patched with msibuild, and signs
 # media with a certificate made here. Needs wixl, msibuild and msiinfo (msitools), openssl,
 # osslsigncode, the built Launch.exe of both presets, and Wine for one signed medium.
@@ -6,11 +6,11 @@ set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 for tool in wixl msibuild msiinfo openssl osslsigncode; do
-    command -v "$tool" >/dev/null || { echo "$0: $tool not found (scripts/setup.sh)" >&2; exit 2; }
+  command -v "$tool" >/dev/null || { echo "$0: $tool not found (scripts/setup.sh)" >&2; exit 2; }
 done
 build=$here/../build
 for file in win32/Launch.exe win64/Launch.exe win64/tests/wine/stand_in.exe; do
-    [[ -f $build/$file ]] || { echo "$0: build/$file not found: build first" >&2; exit 2; }
+  [[ -f $build/$file ]] || { echo "$0: build/$file not found: build first" >&2; exit 2; }
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/make-medium-test.XXXXXX")
@@ -22,16 +22,22 @@ readonly good_code='{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}'
 # one the test controls and not whatever the last build left.
 repo=$work/repo
 mkdir -p "$repo/scripts" "$repo/build/win32"
-cp "$here/make-medium.sh" "$repo/scripts/"
+cp "$here/make-medium.sh" "$here/make-medium.py" "$here/pe.py" "$repo/scripts/"
 # The smallest file that passes for a Windows executable: "MZ", the offset of the PE header at
-# 0x3c, "PE\0\0" there and a machine (i386 4c01, x86-64 6486), then a marker of its own.
+# 0x3c, "PE\0\0" there, a file header with a machine (i386 4c01, x86-64 6486) and no sections,
+# an optional header of zeros but its magic (PE32 0b01, PE32+ 0b02), then a marker of its own.
 fake_pe() {
-    { printf 'MZ%58s\x40\0\0\0PE\0\0' ''; printf '%b%24s%s' "\\x${1:0:2}\\x${1:2:2}" '' "$3"; } >"$2"
+  {
+    printf 'MZ%58s\x40\0\0\0PE\0\0' ''
+    printf %b "\\x${1:0:2}\\x${1:2:2}" && head -c 14 /dev/zero
+    printf %b "\\xf0\\0\\x02\\0\\x${2:0:2}\\x${2:2:2}" && head -c 238 /dev/zero
+    printf '%s' "$4"
+  } >"$3"
 }
-fake_pe 4c01 "$repo/build/win32/Launch.exe" 'default launcher'
-fake_pe 4c01 "$work/Launch.exe" 'explicit launcher'
-fake_pe 6486 "$work/Launch64.exe" '64-bit launcher'
-fake_pe 4c01 "$work/Setup.exe" setup
+fake_pe 4c01 0b01 "$repo/build/win32/Launch.exe" 'default launcher'
+fake_pe 4c01 0b01 "$work/Launch.exe" 'explicit launcher'
+fake_pe 6486 0b02 "$work/Launch64.exe" '64-bit launcher'
+fake_pe 4c01 0b01 "$work/Setup.exe" setup
 printf 'MZ but no PE header after it, as in a DOS program%100s' '' >"$work/mz.exe"
 printf 'not an executable\r\n' >"$work/text.txt"
 # The real launcher, to sign; the build's own copy must stay as it is.
@@ -40,71 +46,129 @@ cp "$build/win32/Launch.exe" "$work/Launch32-real.exe"
 # Throwaway certificates as a release engineer would make them, one without the code-signing use.
 printf 'test password\n' >"$work/password"
 printf 'wrong password\n' >"$work/wrong-password"
+# As an editor on Windows saves it, without a line end, and with a CR that is part of it.
+printf 'test password\r\n' >"$work/password-crlf"
+printf 'test password' >"$work/password-nonl"
+printf 'test password\r' >"$work/password-cr"
 for kind in good noeku; do
-    eku=codeSigning
-    [[ $kind == good ]] || eku=serverAuth
-    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Tessaro Test $kind" \
-        -addext "extendedKeyUsage=$eku" -keyout "$work/$kind.key" -out "$work/$kind.crt" 2>/dev/null
-    openssl pkcs12 -export -inkey "$work/$kind.key" -in "$work/$kind.crt" \
-        -passout "file:$work/password" -out "$work/$kind.pfx"
+  eku=codeSigning
+  [[ $kind == good ]] || eku=serverAuth
+  openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Tessaro Test $kind" \
+    -addext "extendedKeyUsage=$eku" -keyout "$work/$kind.key" -out "$work/$kind.crt" 2>/dev/null
+  openssl pkcs12 -export -inkey "$work/$kind.key" -in "$work/$kind.crt" \
+    -passout "file:$work/password" -out "$work/$kind.pfx"
 done
 
+# A package as the README asks for one: Tessaro.exe in INSTALLDIR, and ARPINSTALLLOCATION set to
+# that folder by a type 51 action between CostFinalize (1000) and RegisterProduct (6100).
+printf 'the product\r\n' >"$work/Tessaro.exe"
 cat >"$work/product.wxs" <<EOF
 <?xml version="1.0" encoding="utf-8"?>
 <Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
   <Product Id="$good_code" Name="Tessaro" Manufacturer="Tessaro Test" Version="3.9.0"
            UpgradeCode="{3E7D1C55-0B9A-4C2E-9F41-6A8B2D7E0C13}" Language="1033">
     <Package InstallerVersion="200" Compressed="yes"/>
+    <Media Id="1" Cabinet="product.cab" EmbedCab="yes"/>
+    <Directory Id="TARGETDIR" Name="SourceDir">
+      <Directory Id="ProgramFilesFolder">
+        <Directory Id="INSTALLDIR" Name="Tessaro">
+          <Component Id="Main" Guid="{2B8E4C1A-6D3F-4A70-9E15-7C0B3D9A1F42}">
+            <File Id="TessaroExe" Name="Tessaro.exe" Source="Tessaro.exe" KeyPath="yes"/>
+          </Component>
+        </Directory>
+      </Directory>
+    </Directory>
+    <Feature Id="Main" Level="1"><ComponentRef Id="Main"/></Feature>
+    <CustomAction Id="SetArpInstallLocation" Property="ARPINSTALLLOCATION" Value="[INSTALLDIR]"
+                  Impersonate="yes"/>
+    <InstallExecuteSequence><Custom Action="SetArpInstallLocation" Sequence="1001"/></InstallExecuteSequence>
   </Product>
 </Wix>
 EOF
 wixl -o "$work/good.msi" "$work/product.wxs"
 wixl -a x64 -o "$work/x64.msi" "$work/product.wxs"
+# What --add is given: a file, a folder, and names that clash with one of them or the medium's.
+mkdir -p "$work/extra/docs/sub" "$work/other/docs"
+cp "$work/good.msi" "$work/extra/Tessaro-3.9.0.msi"
+echo 'read me' >"$work/extra/docs/readme.txt" && echo 'deeper' >"$work/extra/docs/sub/a.txt"
+cp "$work/Setup.exe" "$work/extra/setup.exe"
+# A signed Setup.exe: the real launcher stands in for one.
+osslsigncode sign -pkcs12 "$work/good.pfx" -readpass "$work/password" -h sha256 \
+  -in "$build/win32/Launch.exe" -out "$work/Setup-signed.exe" >/dev/null
 
 # Turns an MSI column of the table below into a file: "good" (x86), "x64", "arm64", "none" (no
-# such file), "text", "del:PROPERTY" or "set:PROPERTY=VALUE" (VALUE with printf escapes).
+# such file), "text", "del:PROPERTY", "set:PROPERTY=VALUE" (VALUE with printf escapes) or
+# "sql:QUERY[;QUERY]..." run on "good".
 make_msi() {
-    local kind=$1 out=$2
-    case $kind in
-        good) cp "$work/good.msi" "$out" ;;
-        x64) cp "$work/x64.msi" "$out" ;;
-        arm64)
-            cp "$work/good.msi" "$out"
-            msibuild "$out" -s "Installation Database" "Tessaro Test" "Arm64;1033"
-            ;;
-        none) ;;
-        text) cp "$work/text.txt" "$out" ;;
-        del:*)
-            cp "$work/good.msi" "$out"
-            msibuild "$out" -q "DELETE FROM Property WHERE Property='${kind#del:}'"
-            ;;
-        set:*)
-            local assignment=${kind#set:} value
-            value=$(printf '%b' "${assignment#*=}")
-            cp "$work/good.msi" "$out"
-            msibuild "$out" -q "UPDATE Property SET Value='$value' WHERE Property='${assignment%%=*}'"
-            ;;
-        *) echo "bad msi kind: $kind" >&2; exit 2 ;;
-    esac
+  local kind=$1 out=$2
+  case $kind in
+    good) cp "$work/good.msi" "$out" ;;
+    x64) cp "$work/x64.msi" "$out" ;;
+    arm64) cp "$work/good.msi" "$out" &&
+      msibuild "$out" -s "Installation Database" "Tessaro Test" "Arm64;1033" ;;
+    none) ;;
+    text) cp "$work/text.txt" "$out" ;;
+    del:*) cp "$work/good.msi" "$out" &&
+      msibuild "$out" -q "DELETE FROM Property WHERE Property='${kind#del:}'" ;;
+    set:*)
+      local assignment=${kind#set:} value
+      value=$(printf '%b' "${assignment#*=}")
+      cp "$work/good.msi" "$out"
+      msibuild "$out" -q "UPDATE Property SET Value='$value' WHERE Property='${assignment%%=*}'"
+      ;;
+    sql:*)
+      local queries query msibuild_args=()
+      IFS=';' read -r -a queries <<<"${kind#sql:}"
+      for query in "${queries[@]}"; do msibuild_args+=(-q "$(printf '%b' "$query")"); done
+      cp "$work/good.msi" "$out" && msibuild "$out" "${msibuild_args[@]}" >/dev/null
+      ;;
+    *) echo "bad msi kind: $kind" >&2; exit 2 ;;
+  esac
 }
 
 passed=0
 failed=0
 fail() {
-    echo "FAIL $name: $*"
-    failed=$((failed + 1))
+  echo "FAIL $name: $*"
+  failed=$((failed + 1))
 }
 
 listing() { (cd "$1" && find . -mindepth 1 -printf '%p %s\n' | sort); }
 
+# Whether --check on the medium just made reports what the row expects of the MSI's install
+# location (options "arp=TEXT": a failure saying TEXT, also warned about when it was made), of
+# Setup.exe's signature, and of the files added.
+checked() {
+  local name arp=${options#*arp=} setup_line='^warn  Setup.exe: unsigned'
+  [[ $setup != signed ]] || setup_line='^ok    Setup.exe: signature verifies'
+  "$repo/scripts/make-medium.sh" --check "$out_dir" "$dir/in/product.msi" >"$dir/check" 2>&1
+  if [[ $options == *arp=* ]]; then
+    grep '^FAIL  MSI: ' "$dir/check" | grep -qF "$arp" && grep -qF "$arp" "$dir/stderr"
+  else
+    grep -qF 'ok    MSI: ARPINSTALLLOCATION is the folder of Tessaro.exe' "$dir/check"
+  fi && grep -q "$setup_line" "$dir/check" || return 1
+  for name in "${names[@]}"; do
+    grep '^note  also on the medium: ' "$dir/check" | grep -qF "$name" || return 1
+  done
+}
+
+# Whether every path given to --add is on the medium as it was.
+added_intact() {
+  local add
+  for add in "${adds[@]}"; do diff -r -- "$add" "$out_dir/$(basename -- "$add")" >/dev/null || return 1; done
+}
+
 # name | msi | setup | launch | out | expected status | TS_INF bytes, or a part of stderr
 #   [| options]
-#   setup:  pe, none, text, mz (only starts with "MZ")
+#   setup:  pe, signed (a signed one), none, text, mz (only starts with "MZ")
 #   launch: explicit, default, none, text, x64 (a 64-bit one), real (build/win32/Launch.exe)
 #   out:    new, spaced (a name with spaces), empty (existing empty directory), full (holds a
 #           file), file (a regular file), orphan (parent missing), slash (given with a "/")
 #   options: warns (a warning on stderr), sign:KIND with KIND one of good, wrongpass, nopfx,
-#           textpfx, noeku, nopass, badtsa (an unreachable time-stamp server)
+#           textpfx, noeku, nopass, badtsa (an unreachable time-stamp server), crlf, nonl, cronly
+#           (password files), noopt (no --password-file); add:KIND with KIND one of file, folder,
+#           both, clash (named setup.exe), missing, twice (two folders named docs), dot ("."); last
+#           arp=TEXT (the warning and --check's failure on the install location say TEXT)
 cases=$(cat <<'EOF'
 typical version           | good                               | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n
 default launcher          | good                               | pe   | default  | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n
@@ -159,144 +223,188 @@ version too long          | set:ProductVersion=LONG_VERSION    | pe   | explicit
 OUT_DIR not empty         | good                               | pe   | explicit | full   | fail | OUT_DIR exists and is not empty
 OUT_DIR a file            | good                               | pe   | explicit | file   | fail | OUT_DIR exists and is not a directory
 OUT_DIR parent missing    | good                               | pe   | explicit | orphan | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n
+no ARPINSTALLLOCATION     | sql:DELETE FROM CustomAction       | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | arp=sets no ARPINSTALLLOCATION
+ARPINSTALLLOCATION, type 35 | sql:UPDATE CustomAction SET Type=35 | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | arp=sets no ARPINSTALLLOCATION
+type 51 not impersonating | sql:UPDATE CustomAction SET Type=2099 | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n
+ARPINSTALLLOCATION too late | sql:UPDATE InstallExecuteSequence SET Sequence=6601 WHERE Action='SetArpInstallLocation' | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | arp=does not run between CostFinalize and RegisterProduct
+ARPINSTALLLOCATION too early | sql:UPDATE InstallExecuteSequence SET Sequence=950 WHERE Action='SetArpInstallLocation' | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | arp=does not run between CostFinalize and RegisterProduct
+ARPINSTALLLOCATION unscheduled | sql:DELETE FROM InstallExecuteSequence WHERE Action='SetArpInstallLocation' | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | arp=does not run between CostFinalize and RegisterProduct
+ARPINSTALLLOCATION elsewhere | sql:UPDATE CustomAction SET Target='[ProgramFilesFolder]' | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | arp=holds no Tessaro.exe directly
+ARPINSTALLLOCATION a path | sql:UPDATE CustomAction SET Target='[ProgramFilesFolder]Tessaro' | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | arp=cannot be told
+Tessaro.exe one folder up | sql:UPDATE Component SET Directory_='ProgramFilesFolder' | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | arp=holds no Tessaro.exe directly
+Tessaro.exe renamed       | sql:UPDATE File SET FileName='Tessaro64.exe' | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | arp=holds no Tessaro.exe directly
+Tessaro.exe, short name too | sql:UPDATE File SET FileName='TESSARO.EXE\x7cTessaro.exe' | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n
+ARPINSTALLLOCATION property | sql:DELETE FROM CustomAction;INSERT INTO Property (Property, Value) VALUES ('ARPINSTALLLOCATION', 'C:\\Program Files (x86)\\Tessaro\\') | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n
+property names elsewhere  | sql:DELETE FROM CustomAction;INSERT INTO Property (Property, Value) VALUES ('ARPINSTALLLOCATION', 'C:\\Program Files (x86)\\Other\\') | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | arp=holds no Tessaro.exe directly
+added file                | good                               | pe   | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | add:file
+added folder              | good                               | pe   | explicit | spaced | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | add:folder
+added file and folder     | good                               | pe   | default  | orphan | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | add:both
+added and signed          | good                               | pe   | real     | orphan | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | sign:good add:both
+added, no time stamp      | good                               | pe   | real     | orphan | fail | no time stamp from | sign:badtsa add:both
+added as setup.exe        | good                               | pe   | explicit | new    | fail | would take the place of the medium's own setup.exe | add:clash
+added path missing        | good                               | pe   | explicit | new    | fail | --add: not found | add:missing
+added name twice          | good                               | pe   | explicit | new    | fail | two of the paths given have the name docs | add:twice
+added path without a name | good                               | pe   | explicit | new    | fail | has no name of its own | add:dot
+signed Setup.exe          | good                               | signed | explicit | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n
+password with CR LF       | good                               | pe   | real     | orphan | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | sign:crlf
+password without line end | good                               | pe   | real     | new    | ok   | {6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8},3.9.0\r\n | sign:nonl
+password with a CR of its own | good                               | pe   | real     | new    | fail | wrong password for the certificate file | sign:cronly
+--sign alone              | good                               | pe   | real     | new    | fail | --sign PFX needs --password-file FILE | sign:noopt
 EOF
 )
 
 # More than the launcher's line buffer of 260 bytes holds.
 cases=${cases//LONG_VERSION/$(printf '1.%.0s' {1..108})1234}
 
-trim() {
-    local s=$1
-    s=${s#"${s%%[! ]*}"}
-    printf '%s' "${s%"${s##*[! ]}"}"
-}
-
 case_number=0
 signed_medium=
-while IFS='|' read -r name msi_spec setup launch out status expected options; do
-    name=$(trim "$name")
-    msi_spec=$(trim "$msi_spec")
-    setup=$(trim "$setup")
-    launch=$(trim "$launch")
-    out=$(trim "$out")
-    status=$(trim "$status")
-    expected=$(trim "$expected")
-    options=$(trim "$options")
-    case_number=$((case_number + 1))
-    dir=$work/case$case_number
-    mkdir -p "$dir/in" "$dir/parent"
+shopt -s extglob
+while IFS='|' read -r -a row; do
+  # The columns without the blanks that line them up.
+  row=("${row[@]##+( )}") && row=("${row[@]%%+( )}")
+  name=${row[0]} msi_spec=${row[1]} setup=${row[2]} launch=${row[3]} out=${row[4]}
+  status=${row[5]} expected=${row[6]} options=${row[7]-}
+  case_number=$((case_number + 1))
+  dir=$work/case$case_number
+  mkdir -p "$dir/in" "$dir/parent"
 
-    make_msi "$msi_spec" "$dir/in/product.msi"
-    case $setup in
-        pe) cp "$work/Setup.exe" "$dir/in/Setup.exe" ;;
-        text) cp "$work/text.txt" "$dir/in/Setup.exe" ;;
-        mz) cp "$work/mz.exe" "$dir/in/Setup.exe" ;;
-        none) ;;
-    esac
-    args=()
-    case $options in
-        *sign:*)
-            pfx=$work/good.pfx password=$work/password
-            case ${options#*sign:} in
-                wrongpass) password=$work/wrong-password ;;
-                nopfx) pfx=$dir/in/none.pfx ;;
-                textpfx) pfx=$work/text.txt ;;
-                noeku) pfx=$work/noeku.pfx ;;
-                nopass) password=$dir/in/none.txt ;;
-                badtsa) args+=(--timestamp http://127.0.0.1:9/) ;;
-            esac
-            args+=(--sign "$pfx" --password-file "$password")
-            ;;
-    esac
-    args+=("$dir/in/Setup.exe" "$dir/in/product.msi")
-    out_dir=$dir/parent/medium
-    case $out in
-        new) ;;
-        spaced) out_dir="$dir/parent/my medium 1" ;;
-        slash) args+=("$out_dir/") ;;
-        empty) mkdir "$out_dir" ;;
-        full) mkdir "$out_dir" && echo keep >"$out_dir/old.txt" ;;
-        file) echo keep >"$out_dir" ;;
-        orphan) out_dir=$dir/parent/missing/medium ;;
-    esac
-    [[ $out == slash ]] || args+=("$out_dir")
-    launch_source=$work/Launch.exe
-    case $launch in
-        explicit) args+=("$work/Launch.exe") ;;
-        default) launch_source=$repo/build/win32/Launch.exe ;;
-        none) args+=("$dir/in/Launch.exe") ;;
-        text) args+=("$work/text.txt") ;;
-        x64) args+=("$work/Launch64.exe") launch_source=$work/Launch64.exe ;;
-        real) args+=("$work/Launch32-real.exe") launch_source=$work/Launch32-real.exe ;;
-    esac
+  make_msi "$msi_spec" "$dir/in/product.msi"
+  case $setup in
+    pe) cp "$work/Setup.exe" "$dir/in/Setup.exe" ;;
+    text) cp "$work/text.txt" "$dir/in/Setup.exe" ;;
+    mz) cp "$work/mz.exe" "$dir/in/Setup.exe" ;;
+    signed) cp "$work/Setup-signed.exe" "$dir/in/Setup.exe" ;;
+    none) ;;
+  esac
+  args=()
+  case $options in
+    *sign:*)
+      pfx=$work/good.pfx password=$work/password
+      case ${options#*sign:} in
+        wrongpass*) password=$work/wrong-password ;;
+        nopfx*) pfx=$dir/in/none.pfx ;;
+        textpfx*) pfx=$work/text.txt ;;
+        noeku*) pfx=$work/noeku.pfx ;;
+        nopass*) password=$dir/in/none.txt ;;
+        badtsa*) args+=(--timestamp http://127.0.0.1:9/) ;;
+        crlf*) password=$work/password-crlf ;;
+        nonl*) password=$work/password-nonl ;;
+        cronly*) password=$work/password-cr ;;
+        noopt*) password= ;;
+      esac
+      args+=(--sign "$pfx" ${password:+--password-file "$password"})
+      ;;
+  esac
+  case $options in
+    *add:file*) adds=("$work/extra/Tessaro-3.9.0.msi") ;;
+    *add:folder*) adds=("$work/extra/docs") ;;
+    *add:both*) adds=("$work/extra/Tessaro-3.9.0.msi" "$work/extra/docs/") ;;
+    *add:clash*) adds=("$work/extra/setup.exe") ;;
+    *add:missing*) adds=("$dir/in/none.msi") ;;
+    *add:twice*) adds=("$work/extra/docs" "$work/other/docs") ;;
+    *add:dot*) adds=(.) ;;
+    *) adds=() ;;
+  esac
+  names=()
+  for add in "${adds[@]}"; do
+    args+=(--add "$add")
+    names+=("$(basename -- "$add")")
+  done
+  args+=("$dir/in/Setup.exe" "$dir/in/product.msi")
+  out_dir=$dir/parent/medium
+  case $out in
+    new) ;;
+    spaced) out_dir="$dir/parent/my medium 1" ;;
+    slash) args+=("$out_dir/") ;;
+    empty) mkdir "$out_dir" ;;
+    full) mkdir "$out_dir" && echo keep >"$out_dir/old.txt" ;;
+    file) echo keep >"$out_dir" ;;
+    orphan) out_dir=$dir/parent/missing/medium ;;
+  esac
+  [[ $out == slash ]] || args+=("$out_dir")
+  launch_source=$work/Launch.exe
+  case $launch in
+    explicit) args+=("$work/Launch.exe") ;;
+    default) launch_source=$repo/build/win32/Launch.exe ;;
+    none) args+=("$dir/in/Launch.exe") ;;
+    text) args+=("$work/text.txt") ;;
+    x64) args+=("$work/Launch64.exe") launch_source=$work/Launch64.exe ;;
+    real) args+=("$work/Launch32-real.exe") launch_source=$work/Launch32-real.exe ;;
+  esac
 
-    before=$(listing "$dir/parent")
-    rc=0
-    (cd "$dir" && "$repo/scripts/make-medium.sh" "${args[@]}") >"$dir/stdout" 2>"$dir/stderr" || rc=$?
+  before=$(listing "$dir/parent")
+  rc=0
+  (cd "$dir" && "$repo/scripts/make-medium.sh" "${args[@]}") >"$dir/stdout" 2>"$dir/stderr" || rc=$?
 
-    failures_before=$failed
-    if [[ $status == ok ]]; then
-        if [[ $rc -ne 0 ]]; then
-            fail "exit status $rc: $(cat "$dir/stderr")"
-        elif [[ $(cd "$out_dir" && find . -mindepth 1 | sort | tr '\n' ' ') != "./Launch.exe ./Setup.exe ./TS_INF " ]]; then
-            fail "unexpected medium contents: $(cd "$out_dir" && find . -mindepth 1 | sort | tr '\n' ' ')"
-        elif ! cmp -s <(printf '%b' "$expected") "$out_dir/TS_INF"; then
-            fail "TS_INF is $(od -An -c "$out_dir/TS_INF" | tr -s ' \n' ' ')"
-        elif [[ $options != *sign:* ]] && ! cmp -s "$launch_source" "$out_dir/Launch.exe"; then
-            fail "Launch.exe differs from its source"
-        elif ! cmp -s "$dir/in/Setup.exe" "$out_dir/Setup.exe"; then
-            fail "Setup.exe differs from its source"
-        elif [[ $(find "$dir/parent" -mindepth 1 -maxdepth 1 | wc -l) -ne 1 ]]; then
-            fail "staging directory left behind: $(ls -A "$dir/parent")"
-        elif [[ $options == *warns* ]] && ! grep -q warning "$dir/stderr" ||
-            [[ $options != *warns* && -s $dir/stderr ]]; then
-            fail "stderr: $(cat "$dir/stderr")"
-        elif [[ $options == *sign:* ]] &&
-            ! "$repo/scripts/make-medium.sh" --check "$out_dir" "$dir/in/product.msi" >"$dir/check" 2>&1; then
-            fail "signed medium fails the check: $(cat "$dir/check")"
-        elif [[ $options == *sign:* ]] &&
-            ! grep -qF "$(sha256sum <"$build/win32/Launch.exe" | cut -d' ' -f1)" "$dir/check"; then
-            fail "the check does not give the build's SHA-256: $(cat "$dir/check")"
-        elif [[ $options == *sign:* ]] && ! cmp -s "$build/win32/Launch.exe" "$launch_source"; then
-            fail "signing changed the Launch.exe it was given"
-        fi
-        [[ $options == *sign:* ]] && signed_medium=$out_dir
-    else
-        if [[ $rc -eq 0 ]]; then
-            fail "succeeded, expected an error"
-        elif ! grep -qF -- "$expected" "$dir/stderr"; then
-            fail "stderr lacks '$expected': $(cat "$dir/stderr")"
-        elif [[ $(listing "$dir/parent") != "$before" ]]; then
-            fail "wrote something: $(listing "$dir/parent")"
-        fi
+  failures_before=$failed
+  if [[ $status == ok ]]; then
+    if [[ $rc -ne 0 ]]; then
+      fail "exit status $rc: $(cat "$dir/stderr")"
+    elif [[ $(find "$out_dir" -mindepth 1 -maxdepth 1 -printf '%f\n' | sort | tr '\n' ' ') != \
+      "$(printf '%s\n' Launch.exe Setup.exe TS_INF "${names[@]}" | sort | tr '\n' ' ')" ]]; then
+      fail "unexpected medium contents: $(find "$out_dir" -mindepth 1 -maxdepth 1 -printf '%f ')"
+    elif ! added_intact; then
+      fail "an added path differs on the medium"
+    elif ! cmp -s <(printf '%b' "$expected") "$out_dir/TS_INF"; then
+      fail "TS_INF is $(od -An -c "$out_dir/TS_INF" | tr -s ' \n' ' ')"
+    elif [[ $options != *sign:* ]] && ! cmp -s "$launch_source" "$out_dir/Launch.exe"; then
+      fail "Launch.exe differs from its source"
+    elif ! cmp -s "$dir/in/Setup.exe" "$out_dir/Setup.exe"; then
+      fail "Setup.exe differs from its source"
+    elif [[ $(find "$dir/parent" -mindepth 1 -maxdepth 1 | wc -l) -ne 1 ]]; then
+      fail "staging directory left behind: $(ls -A "$dir/parent")"
+    elif [[ $options == *warns* || $options == *arp=* ]] && ! grep -q warning "$dir/stderr" ||
+      [[ $options != *warns* && $options != *arp=* && -s $dir/stderr ]]; then
+      fail "stderr: $(cat "$dir/stderr")"
+    elif ! checked; then
+      fail "--check: $(cat "$dir/check")"
+    elif [[ $options == *sign:* ]] &&
+      ! "$repo/scripts/make-medium.sh" --check "$out_dir" "$dir/in/product.msi" >"$dir/check" 2>&1; then
+      fail "signed medium fails the check: $(cat "$dir/check")"
+    elif [[ $options == *sign:* ]] &&
+      ! grep -qF "$(sha256sum <"$build/win32/Launch.exe" | cut -d' ' -f1)" "$dir/check"; then
+      fail "the check does not give the build's SHA-256: $(cat "$dir/check")"
+    elif [[ $options == *sign:* ]] && ! cmp -s "$build/win32/Launch.exe" "$launch_source"; then
+      fail "signing changed the Launch.exe it was given"
     fi
-    [[ $failed -eq $failures_before ]] && passed=$((passed + 1))
+    [[ $options == *sign:* ]] && signed_medium=$out_dir
+  else
+    if [[ $rc -eq 0 ]]; then
+      fail "succeeded, expected an error"
+    elif ! grep -qF -- "$expected" "$dir/stderr"; then
+      fail "stderr lacks '$expected': $(cat "$dir/stderr")"
+    elif [[ $(grep -vc '^make-medium: warning: ' "$dir/stderr") -ne 1 ]]; then
+      fail "more than one line on stderr: $(cat "$dir/stderr")"
+    elif [[ $(listing "$dir/parent") != "$before" ]]; then
+      fail "wrote something: $(listing "$dir/parent")"
+    fi
+  fi
+  [[ $failed -eq $failures_before ]] && passed=$((passed + 1))
 done <<<"$cases"
 
 # A wrong number of arguments is answered with the usage text and status 2, before anything is
 # looked at.
 for count in 0 1 2 5; do
-    name="usage with $count arguments"
-    args=()
-    for ((i = 0; i < count; i++)); do args+=("$work/arg$i"); done
-    rc=0
-    "$repo/scripts/make-medium.sh" "${args[@]}" >/dev/null 2>"$work/usage.err" || rc=$?
-    if [[ $rc -ne 2 ]] || ! grep -q '^usage:' "$work/usage.err"; then
-        fail "status $rc, stderr: $(cat "$work/usage.err")"
-    else
-        passed=$((passed + 1))
-    fi
+  name="usage with $count arguments"
+  mapfile -t args < <(seq -f "$work/arg%g" "$count")
+  rc=0
+  "$repo/scripts/make-medium.sh" "${args[@]}" >/dev/null 2>"$work/usage.err" || rc=$?
+  if [[ $rc -ne 2 ]] || ! grep -q '^usage:' "$work/usage.err"; then
+    fail "status $rc, stderr: $(cat "$work/usage.err")"
+  else
+    passed=$((passed + 1))
+  fi
 done
 
 # The signed medium from the table: its Launch.exe is still the program that ships (imports,
 # manifest, size), and one changed byte is found.
 name="signed Launch.exe passes the artifact checks"
 if [[ -z $signed_medium ]]; then
-    fail "no signed medium was made"
+  fail "no signed medium was made"
 elif ! bash "$here/../tests/artifact/check_artifact.sh" "$signed_medium/Launch.exe" >"$work/artifact" 2>&1; then
-    fail "$(grep -v ^PASS "$work/artifact")"
+  fail "$(grep -v ^PASS "$work/artifact")"
 else
-    passed=$((passed + 1))
+  passed=$((passed + 1))
 fi
 name="signed Launch.exe changed after signing"
 tampered=$work/tampered
@@ -304,14 +412,14 @@ cp -r "$signed_medium" "$tampered"
 # A byte of the code, well inside the signed part of the file.
 printf '\x90' | dd of="$tampered/Launch.exe" bs=1 seek=4200 conv=notrunc status=none
 if cmp -s "$signed_medium/Launch.exe" "$tampered/Launch.exe"; then
-    printf '\xcc' | dd of="$tampered/Launch.exe" bs=1 seek=4200 conv=notrunc status=none
+  printf '\xcc' | dd of="$tampered/Launch.exe" bs=1 seek=4200 conv=notrunc status=none
 fi
 rc=0
 "$repo/scripts/make-medium.sh" --check "$tampered" >"$work/tampered.out" 2>&1 || rc=$?
 if [[ $rc -eq 0 ]] || ! grep -q '^FAIL  Launch.exe: signed, but the signature does not verify' "$work/tampered.out"; then
-    fail "status $rc: $(cat "$work/tampered.out")"
+  fail "status $rc: $(cat "$work/tampered.out")"
 else
-    passed=$((passed + 1))
+  passed=$((passed + 1))
 fi
 
 # A signed 64-bit medium (the Wine here runs 64-bit programs only) starts its installer: a
@@ -320,24 +428,24 @@ name="signed medium starts the installer under Wine"
 wine_case=$work/wine
 mkdir -p "$wine_case/in"
 msibuild "$work/x64.msi" -q \
-    "UPDATE Property SET Value='{5D1E0C4B-7A2F-4E39-9B6C-1F0A2B3C4D5E}' WHERE Property='ProductCode'"
+  "UPDATE Property SET Value='{5D1E0C4B-7A2F-4E39-9B6C-1F0A2B3C4D5E}' WHERE Property='ProductCode'"
 cp "$build/win64/tests/wine/stand_in.exe" "$wine_case/in/Setup.exe"
 if ! "$repo/scripts/make-medium.sh" --sign "$work/good.pfx" --password-file "$work/password" \
-    "$wine_case/in/Setup.exe" "$work/x64.msi" "$wine_case/medium" "$build/win64/Launch.exe" \
-    >"$wine_case/make.out" 2>&1; then
-    fail "$(cat "$wine_case/make.out")"
+  "$wine_case/in/Setup.exe" "$work/x64.msi" "$wine_case/medium" "$build/win64/Launch.exe" \
+  >"$wine_case/make.out" 2>&1; then
+  fail "$(cat "$wine_case/make.out")"
 elif ! "$repo/scripts/make-medium.sh" --check "$wine_case/medium" "$work/x64.msi" >"$wine_case/check.out" 2>&1; then
-    fail "check: $(cat "$wine_case/check.out")"
+  fail "check: $(cat "$wine_case/check.out")"
 else
-    rc=0
-    timeout 120 bash "$here/run-in-wine.sh" "$wine_case/medium/Launch.exe" >"$wine_case/run.out" 2>&1 ||
-        rc=$?
-    if [[ $rc -ne 0 ]] || ! grep -qF 'command_line="Z:' "$wine_case/medium/Setup.record" ||
-        ! grep -qF 'Setup.exe" "/v LAUNCH=Enable"' "$wine_case/medium/Setup.record"; then
-        fail "exit $rc, record: $(cat "$wine_case/medium/Setup.record" 2>&1)"
-    else
-        passed=$((passed + 1))
-    fi
+  rc=0
+  timeout 120 bash "$here/run-in-wine.sh" "$wine_case/medium/Launch.exe" >"$wine_case/run.out" 2>&1 ||
+    rc=$?
+  if [[ $rc -ne 0 ]] || ! grep -qF 'command_line="Z:' "$wine_case/medium/Setup.record" ||
+    ! grep -qF 'Setup.exe" "/v LAUNCH=Enable"' "$wine_case/medium/Setup.record"; then
+    fail "exit $rc, record: $(cat "$wine_case/medium/Setup.record" 2>&1)"
+  else
+    passed=$((passed + 1))
+  fi
 fi
 
 echo "$passed passed, $failed failed"

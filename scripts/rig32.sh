@@ -21,23 +21,21 @@
 # rig at the same path.
 set -euo pipefail
 
-here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-project_root="$(cd "$here/.." && pwd)"
+# shellcheck source=scripts/lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 rig=${TESSARO_RIG32:-/var/lib/tessaro-rig32}
 root=$rig/root
 suite=trixie
 
-die() {
-  echo "rig32: $*" >&2
-  exit 1
-}
-
-# The mirror this machine's apt already uses: the only one that is reachable.
+# TESSARO_RIG32_MIRROR, else the Debian mirror this machine's apt already uses: the one known to
+# be reachable from here.
 debian_mirror() {
   local uri
   uri=$(grep -rhoE '(URIs:|^deb)[[:space:]]+https?://[^[:space:]]+/debian/?([[:space:]]|$)' \
     /etc/apt/sources.list /etc/apt/sources.list.d/ 2>/dev/null | head -1 | awk '{print $2}')
-  echo "${TESSARO_RIG32_MIRROR:-${uri:-http://deb.debian.org/debian}}"
+  uri=${TESSARO_RIG32_MIRROR:-$uri}
+  [[ -n $uri ]] || die "no Debian mirror in this machine's apt sources: set TESSARO_RIG32_MIRROR"
+  echo "$uri"
 }
 
 # One a line; findmnt writes a blank or a non-ASCII byte of a lent folder's path as \xNN.
@@ -52,7 +50,7 @@ unmount_all() {
   for target in "${targets[@]}"; do
     umount -R "$target" 2>/dev/null || umount -l "$target" 2>/dev/null || true
   done
-  [ -z "$(mounted_below)" ] || die "could not unmount: $(mounted_below | tr '\n' ' ')"
+  [[ -z "$(mounted_below)" ]] || die "could not unmount: $(mounted_below | tr '\n' ' ')"
 }
 
 mount_all() {
@@ -65,24 +63,21 @@ mount_all() {
 
 in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root "$@"; }
 
-stage_done() { [ -f "$rig/.stage-$1" ]; }
+stage_done() { [[ -f $rig/.stage-$1 ]]; }
 stage_mark() { touch "$rig/.stage-$1"; }
 
 build_stages() {
   mkdir -p "$rig"
   if ! stage_done base; then
-    command -v debootstrap >/dev/null || {
-      echo "rig32: installing debootstrap"
-      DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends debootstrap \
-        >/dev/null || { apt-get update -qq && DEBIAN_FRONTEND=noninteractive \
-        apt-get install -y -qq --no-install-recommends debootstrap >/dev/null; }
-    }
+    local mirror
+    mirror=$(debian_mirror)
+    command -v debootstrap >/dev/null || die "debootstrap not found: run scripts/setup.sh"
     # A half-done debootstrap cannot be resumed: start over. Nothing may be mounted inside, or
     # rm would reach through a bind mount into the host.
     unmount_all
     rm -rf --one-file-system "$root" "$rig"/.stage-*
-    echo "rig32: debootstrap $suite from $(debian_mirror) into $root (about a minute)"
-    debootstrap --variant=minbase "$suite" "$root" "$(debian_mirror)" >"$rig/debootstrap.log" 2>&1 ||
+    echo "rig32: debootstrap $suite from $mirror into $root (about a minute)"
+    debootstrap --variant=minbase "$suite" "$root" "$mirror" >"$rig/debootstrap.log" 2>&1 ||
       die "debootstrap failed, see $rig/debootstrap.log"
     stage_mark base
   fi
@@ -126,7 +121,7 @@ build_stages() {
       # Every 32-bit Windows process starts through this loader. -0 keeps argv[0], by which
       # Wine finds wine64 for 64-bit children; the loader must not re-exec itself natively.
       local loader=$root/usr/lib/wine/wine
-      [ -f "$loader.i386" ] || mv "$loader" "$loader.i386"
+      [[ -f $loader.i386 ]] || mv "$loader" "$loader.i386"
       cat >"$loader.tmp" <<'EOF'
 #!/bin/sh
 # Runs Wine's i386 loader under user-mode emulation (made by the project's scripts/rig32.sh).
@@ -149,8 +144,8 @@ setup() {
 }
 
 session_prefix() {
-  local prefix=${TESSARO_RIG32_PREFIX:-$project_root/build/wine-prefix-rig32}
-  [[ $prefix == "$project_root"/* ]] || die "the prefix must lie in $project_root: $prefix"
+  local prefix=${TESSARO_RIG32_PREFIX:-$tessaro_root/build/wine-prefix-rig32}
+  [[ $prefix == "$tessaro_root"/* ]] || die "the prefix must lie in $tessaro_root: $prefix"
   echo "$prefix"
 }
 
@@ -162,18 +157,18 @@ rig_wine_env() {
     DISPLAY="$TESSARO_RIG32_DISPLAY" WINEPREFIX="$prefix" WINEARCH=win64
     WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
     TESSARO_RIG32_SESSION="$TESSARO_RIG32_SESSION")
-  [ -z "${TESSARO_RIG32_XAUTHORITY:-}" ] || rig_env+=(XAUTHORITY="$TESSARO_RIG32_XAUTHORITY")
-  [ -z "${LC_ALL:-}" ] || rig_env+=(LC_ALL="$LC_ALL")
-  [ -z "${LANG:-}" ] || rig_env+=(LANG="$LANG")
+  [[ -z ${TESSARO_RIG32_XAUTHORITY:-} ]] || rig_env+=(XAUTHORITY="$TESSARO_RIG32_XAUTHORITY")
+  [[ -z ${LC_ALL:-} ]] || rig_env+=(LC_ALL="$LC_ALL")
+  [[ -z ${LANG:-} ]] || rig_env+=(LANG="$LANG")
   # The tests learn from these which launcher to run.
   local name
   for name in $(compgen -e | grep -E '^TESSARO_E2E_' || true); do rig_env+=("$name=${!name}"); done
 }
 
 rig_run() {
-  [ -n "${TESSARO_RIG32_DISPLAY:-}" ] || die "'$1' runs only inside 'rig32.sh session'"
+  [[ -n ${TESSARO_RIG32_DISPLAY:-} ]] || die "'$1' runs only inside 'rig32.sh session'"
   local cwd=$PWD
-  [[ $cwd == "$project_root"* ]] || cwd=/
+  [[ $cwd == "$tessaro_root"* ]] || cwd=/
   rig_wine_env
   chroot "$root" /usr/bin/env -i -C "$cwd" "${rig_env[@]}" "$@"
 }
@@ -184,21 +179,29 @@ start_xvfb() {
   local number_file=$root/tmp/.tessaro-xvfb-$$ display=""
   mkdir -p "$root/tmp/.X11-unix" && chmod 1777 "$root/tmp" "$root/tmp/.X11-unix"
   : >"$number_file"
-  chroot "$root" /usr/bin/env -i PATH=/usr/bin:/bin Xvfb -displayfd 3 -screen 0 1280x1024x24 \
+  chroot "$root" /usr/bin/env -i PATH=/usr/bin:/bin Xvfb -displayfd 3 -screen 0 "$tessaro_screen" \
     -nolisten tcp 3>"$number_file" >/dev/null 2>&1 &
   xvfb_pid=$!
   for _ in $(seq 100); do
     display=$(tr -dc 0-9 <"$number_file")
-    [ -z "$display" ] || break
+    [[ -z $display ]] || break
     sleep 0.1
   done
   rm -f "$number_file"
-  [ -n "$display" ] || die "Xvfb did not start in the rig"
+  [[ -n $display ]] || die "Xvfb did not start in the rig"
   export TESSARO_RIG32_DISPLAY=":$display" TESSARO_RIG32_SESSION="$$-$display"
 }
 
+# A win64 prefix with WoW64, whose syswow64 every 32-bit program needs.
+boot_rig_prefix() {
+  echo "rig32: making the Wine prefix $1"
+  rig_run /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
+  rig_run /usr/lib/wine/wineserver -w || return
+  [[ -d $1/drive_c/windows/syswow64 ]] || die "the prefix has no syswow64: $1"
+}
+
 session() {
-  [ $# -gt 0 ] || die "usage: rig32.sh session CMD [ARG...]"
+  [[ $# -gt 0 ]] || die "usage: rig32.sh session CMD [ARG...]"
   setup
   local status=0 prefix
   prefix=$(session_prefix)
@@ -208,12 +211,12 @@ session() {
   flock -s 8
   # shellcheck disable=SC2317 # called by the trap
   cleanup() {
-    [ -z "$child" ] || kill "$child" 2>/dev/null || true
-    [ -z "$TESSARO_RIG32_DISPLAY" ] || rig_run /usr/lib/wine/wineserver -k 2>/dev/null || true
-    [ -z "$xvfb_pid" ] || { kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; } || true
+    [[ -z $child ]] || kill "$child" 2>/dev/null || true
+    [[ -z $TESSARO_RIG32_DISPLAY ]] || rig_run /usr/lib/wine/wineserver -k 2>/dev/null || true
+    [[ -z $xvfb_pid ]] || { kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; } || true
     # Whatever this session started in the rig and still runs (escaped wineserver -k).
     local pid
-    [ -n "$TESSARO_RIG32_SESSION" ] && for pid in /proc/[0-9]*; do
+    [[ -n $TESSARO_RIG32_SESSION ]] && for pid in /proc/[0-9]*; do
       tr '\0' '\n' 2>/dev/null <"$pid/environ" |
         grep -qx "TESSARO_RIG32_SESSION=$TESSARO_RIG32_SESSION" && kill -9 "${pid#/proc/}" 2>/dev/null
     done
@@ -223,26 +226,26 @@ session() {
   trap 'cleanup' EXIT
   trap 'exit 130' INT TERM HUP
   mount_all
-  mount --bind "$project_root" "$root$project_root" 2>/dev/null || {
-    mkdir -p "$root$project_root"
-    mount --bind "$project_root" "$root$project_root"
+  mount --bind "$tessaro_root" "$root$tessaro_root" 2>/dev/null || {
+    mkdir -p "$root$tessaro_root"
+    mount --bind "$tessaro_root" "$root$tessaro_root"
   }
   # At the same path, so that a Windows program names a lent file as the host does. A folder of
   # the rig's own (/tmp, /usr) is refused: mounted over, it would take the rig's files away.
   local lent
   while IFS= read -r lent; do
-    [[ -n $lent && $lent != "$project_root" && $lent != "$project_root"/* ]] || continue
+    [[ -n $lent && $lent != "$tessaro_root" && $lent != "$tessaro_root"/* ]] || continue
     [[ $lent == /* && -d $lent ]] || die "TESSARO_RIG32_LEND: not an absolute folder: $lent"
     [[ -z "$(ls -A "$root$lent" 2>/dev/null)" ]] ||
       die "cannot lend $lent to the rig: the rig has a $lent of its own"
     mkdir -p "$root$lent" && mount --bind "$lent" "$root$lent"
   done <<<"${TESSARO_RIG32_LEND:-}"
-  if [ -n "${TESSARO_RIG32_USE_DISPLAY:-}" ] && [ -n "${DISPLAY:-}" ]; then
+  if [[ -n ${TESSARO_RIG32_USE_DISPLAY:-} ]] && [[ -n ${DISPLAY:-} ]]; then
     # Your own display: its socket folder and its cookie are lent to the rig.
     mkdir -p "$root/tmp/.X11-unix"
-    [ ! -d /tmp/.X11-unix ] || mount --bind /tmp/.X11-unix "$root/tmp/.X11-unix"
+    [[ ! -d /tmp/.X11-unix ]] || mount --bind /tmp/.X11-unix "$root/tmp/.X11-unix"
     local cookie=${XAUTHORITY:-$HOME/.Xauthority}
-    if [ -f "$cookie" ]; then
+    if [[ -f $cookie ]]; then
       install -m 600 "$cookie" "$root/tmp/.tessaro-xauth-$$"
       export TESSARO_RIG32_XAUTHORITY=/tmp/.tessaro-xauth-$$
     fi
@@ -250,19 +253,7 @@ session() {
   else
     start_xvfb
   fi
-  # The prefix is made once and marked ready; half-made ones are made anew.
-  mkdir -p "$(dirname "$prefix")"
-  (
-    flock 7
-    if [ ! -f "$prefix/.tessaro-ready" ]; then
-      echo "rig32: making the Wine prefix $prefix"
-      rm -rf "$prefix"
-      rig_run /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
-      rig_run /usr/lib/wine/wineserver -w
-      [ -d "$prefix/drive_c/windows/syswow64" ] || die "the prefix has no syswow64: $prefix"
-      touch "$prefix/.tessaro-ready"
-    fi
-  ) 7>"$prefix.lock"
+  tessaro_make_prefix "$prefix" boot_rig_prefix "$prefix"
   # In the background and waited for, so that a signal reaches the trap at once; the explicit
   # redirection keeps stdin, which a background command would otherwise lose.
   "$@" <&0 &
@@ -278,7 +269,7 @@ session() {
 teardown() {
   local pid
   for pid in /proc/[0-9]*; do
-    [ "$(readlink "$pid/root" 2>/dev/null)" != "$root" ] || kill -9 "${pid#/proc/}" 2>/dev/null || true
+    [[ "$(readlink "$pid/root" 2>/dev/null)" != "$root" ]] || kill -9 "${pid#/proc/}" 2>/dev/null || true
   done
   unmount_all
 }
@@ -287,7 +278,7 @@ command=${1:-}
 shift || true
 # A mount namespace of its own: a setup or session that is killed outright still cannot leave
 # its mounts on the host, and parallel sessions do not unmount each other's.
-if [[ $command == setup || $command == session ]] && [ -z "${TESSARO_RIG32_IN_NS:-}" ]; then
+if [[ $command == setup || $command == session ]] && [[ -z ${TESSARO_RIG32_IN_NS:-} ]]; then
   exec env TESSARO_RIG32_IN_NS=1 unshare --mount --propagation private -- \
     bash "${BASH_SOURCE[0]}" "$command" "$@"
 fi

@@ -8,10 +8,14 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine64 xvfb xauth imagemagick fonts-ipafont-gothic
+  # The 32-bit rig (scripts/rig32.sh) starts from a Debian made by it.
+  debootstrap
   wixl msitools
-  # Signing a medium: bookworm's osslsigncode 2.5 has all that make-medium.sh asks of it.
+  # Signing a medium: bookworm's osslsigncode 2.5 has all that the medium tool asks of it.
   osslsigncode openssl
   clang libclang-rt-14-dev clang-format cppcheck python3 locales
+  # The lint stage, and the one PE reader (scripts/pe.py) of the medium tool and the checks.
+  shellcheck python3-pefile
 )
 
 missing=()
@@ -19,7 +23,7 @@ for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
     missing+=("$package")
 done
-if [ "${#missing[@]}" -ne 0 ]; then
+if [[ ${#missing[@]} -ne 0 ]]; then
   echo "setup: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Every test of the project: host unit tests and fuzzers, static analysis, checks on the built
-# artifacts, the medium assembly, and the Windows end-to-end tests under Wine against both
+# Every test of the project: lint, host unit tests and fuzzers, static analysis, checks on the
+# built artifacts, the medium assembly, and the Windows end-to-end tests under Wine against both
 # builds of Launch.exe. Builds first.
 # Ends with one line "test-all: N passed, M failed"; exits non-zero when anything failed.
 set -uo pipefail
-cd "$(dirname "${BASH_SOURCE[0]}")/.."
+# shellcheck source=scripts/lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+cd "$tessaro_root" || exit 1
 
 bash scripts/setup.sh || exit 1
 bash scripts/build.sh host win32 win64 || { echo "test-all: build failed"; exit 1; }
@@ -12,7 +14,7 @@ bash scripts/build.sh host win32 win64 || { echo "test-all: build failed"; exit 
 passed=0
 failed=0
 log=$(mktemp)
-trap 'rm -f "$log"' EXIT
+trap 'rm -rf "$log" "$log.pycache"' EXIT
 
 # Runs a stage, shows its output, and adds its own counts to the totals.
 stage() {
@@ -23,27 +25,39 @@ stage() {
   local status=${PIPESTATUS[0]}
   local counts
   counts=$(grep -Eo '[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1)
-  if [ -n "$counts" ]; then
+  if [[ -n $counts ]]; then
     local total bad
     total=$(sed -E 's/.* out of ([0-9]+)/\1/' <<<"$counts")
     bad=$(sed -E 's/.*passed, ([0-9]+) tests failed.*/\1/' <<<"$counts")
     passed=$((passed + total - bad))
     failed=$((failed + bad))
-  elif counts=$(grep -E '^[0-9]+ passed, [0-9]+ failed' "$log" | tail -1) && [ -n "$counts" ]; then
+  elif counts=$(grep -E '^[0-9]+ passed, [0-9]+ failed' "$log" | tail -1) && [[ -n $counts ]]; then
     passed=$((passed + $(cut -d' ' -f1 <<<"$counts")))
     failed=$((failed + $(cut -d' ' -f3 <<<"$counts")))
-  elif [ "$status" -eq 0 ]; then
+  elif [[ $status -eq 0 ]]; then
     passed=$((passed + 1))
   fi
-  if [ "$status" -ne 0 ]; then
+  if [[ $status -ne 0 ]]; then
     echo "=== $name FAILED (exit $status)"
     # A stage that failed without counting its failures still counts as one.
-    [ -n "$counts" ] || failed=$((failed + 1))
+    [[ -n $counts ]] || failed=$((failed + 1))
     stage_failed=1
   fi
 }
 
 stage_failed=0
+# Lint, on the files git tracks; a shell script is known by its name or by its first line.
+mapfile -t shell_scripts < <(git ls-files | while IFS= read -r file; do
+  [[ $file == *.sh ]] || head -n 1 -- "$file" | grep -qE '^#!.*[/ ](ba)?sh$' && echo "$file"
+done)
+stage "shellcheck, ${#shell_scripts[@]} scripts" shellcheck -x -S warning "${shell_scripts[@]}"
+# shellcheck disable=SC2016 # awk's own fields
+stage "one shell dialect" awk 'FNR == 1 && $0 != "#!/usr/bin/env bash" {
+  print FILENAME ": " $0 " instead of #!/usr/bin/env bash"; bad = 1 } END { exit bad }' \
+  "${shell_scripts[@]}"
+stage "clang-format" bash -c 'git ls-files -z "*.cpp" "*.h" | xargs -0 clang-format --dry-run -Werror'
+stage "Python compiles" \
+  env PYTHONPYCACHEPREFIX="$log.pycache" /usr/bin/python3 -m py_compile scripts/*.py
 stage "host unit tests" ctest --preset host
 stage "fuzzing" bash tests/fuzz/run-fuzzers.sh
 stage "cppcheck" bash scripts/cppcheck.sh
@@ -53,11 +67,11 @@ stage "artifact build/win64/Launch.exe" \
 stage "reproducible Launch.exe" bash scripts/reproducible-build_test.sh win32 win64
 stage "medium assembly" bash scripts/make-medium_test.sh
 stage "Wine end-to-end tests, build/win64/Launch.exe on this machine's Wine" \
-  xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset win64
+  xvfb-run -a -s "-screen 0 $tessaro_screen" ctest --preset win64
 bash -c 'source scripts/wine-env.sh; "$TESSARO_WINESERVER" -k' 2>/dev/null
 # The same tests against the shipped program; the rig is built on first use.
 stage "Wine end-to-end tests, build/win32/Launch.exe in the 32-bit rig" \
   bash scripts/rig32.sh session ctest --preset win32
 
 echo "test-all: $passed passed, $failed failed"
-[ "$failed" -eq 0 ] && [ "$stage_failed" -eq 0 ]
+[[ $failed -eq 0 && $stage_failed -eq 0 ]]

@@ -34,4 +34,4 @@ for fuzzer in package_line_fuzzer versions_fuzzer; do
   fi
 done
 echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+[[ $failed -eq 0 ]]

@@ -1,0 +1,480 @@
+#!/usr/bin/python3 -B
+# The system Python on purpose: Debian's python3-pefile is installed for it, and a python3 that
+# comes first on PATH (pyenv, a virtualenv) usually lacks pefile. -B: no __pycache__ in the tree.
+"""Lays out an installation medium in OUT_DIR: Launch.exe (LAUNCH_EXE, by default the
+repository's build/win32/Launch.exe), Setup.exe, and the TS_INF that tells the launcher which
+product the package installs and in which version, read from the MSI. Refuses a pairing of
+launcher and package that cannot work and a version Windows Installer does not take. OUT_DIR
+must not exist or be empty; the medium is assembled beside it and renamed into place at the
+end, so on any error nothing is left behind. Signs the medium's Launch.exe on request, and
+checks a finished medium."""
+import argparse
+import hashlib
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+from pathlib import Path
+
+import pe as pe_reader
+
+REPO_ROOT = Path(__file__).resolve().parent.parent
+UMASK = os.umask(0o022)
+os.umask(UMASK)
+# The launcher takes the version to start at byte 39 and builds the uninstall key name from the
+# code, so the code must be exactly a braced GUID. Windows Installer requires upper case.
+GUID = re.compile(r"\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}")
+
+class Refused(Exception):
+    """One line for standard error; the medium is not made."""
+
+def run(*command, merge=False, **options):
+    return subprocess.run(command, stdout=subprocess.PIPE, text=True, errors="replace",
+                          stderr=subprocess.STDOUT if merge else subprocess.PIPE, **options)
+
+def require_tool(name, package=None):
+    if not shutil.which(name):
+        raise Refused(f"{name} not found (Debian package {package or name})")
+
+def readable(path):
+    return os.path.isfile(path) and os.access(path, os.R_OK)
+
+def sha256(path):
+    return hashlib.sha256(Path(path).read_bytes()).hexdigest()
+
+def windows_executable(path):
+    """The parsed headers, or None for anything that is no PE image of a known machine: a
+    renamed text, an MSI, a DOS program."""
+    pe = pe_reader.open_pe(path) if os.path.isfile(path) else None
+    return pe if pe and pe_reader.known_machine(pe) else None
+
+def require_pe_file(what, path):
+    if not os.path.isfile(path):
+        raise Refused(f"{what} not found: {path}")
+    # Catches swapped arguments (the MSI given as Setup.exe) before a broken medium ships.
+    pe = windows_executable(path)
+    if not pe:
+        raise Refused(f"{what} is not a Windows executable (no PE header of a known machine):"
+                      f" {path}")
+    return pe_reader.machine(pe)
+
+def msiinfo(command, msi, *rest):
+    # msiinfo knows no "--", so keep a name starting with "-" from being read as an option.
+    return run("msiinfo", command, "./" + msi if msi.startswith("-") else msi, *rest)
+
+def msi_table(msi, table):
+    # msiinfo export writes a text archive: a header of three lines (column names, column types,
+    # table name and key), then one row per line, tab-separated, CR LF line ends.
+    result = msiinfo("export", msi, table)
+    lines = result.stdout.replace("\r", "").split("\n")
+    if result.returncode != 0 or len(lines) < 3:
+        return None
+    columns = lines[0].split("\t")
+    return [dict(zip(columns, line.split("\t", len(columns) - 1))) for line in lines[3:] if line]
+
+def read_msi(msi):
+    if not os.path.isfile(msi):
+        raise Refused(f"MSI not found: {msi}")
+    rows = msi_table(msi, "Property")
+    if not rows or list(rows[0]) != ["Property", "Value"]:
+        raise Refused(f"not a Windows Installer database with a Property table: {msi}")
+    properties = {row["Property"]: row.get("Value", "") for row in rows}
+    for name in ("ProductCode", "ProductVersion"):
+        if name not in properties:
+            raise Refused(f"MSI has no {name} property: {msi}")
+    # The summary information's Template is "<platform>;<languages>"; no platform means Intel.
+    template = re.search(r"^Template: ([^;\n]*)", msiinfo("suminfo", msi).stdout, re.M)
+    platform = template and template.group(1) or "Intel"
+    return properties["ProductCode"], properties["ProductVersion"], platform
+
+def code_problem(code):
+    if not GUID.fullmatch(code):
+        return f"ProductCode is not a braced upper-case GUID: '{code}'"
+
+def version_problem(version):
+    # The launcher reads every dot-separated field as a number and an empty field as 0, so "1..2",
+    # ".1" or "1." would compare equal to versions they are not; an empty version even makes it
+    # skip removing the installed product. Only non-empty digit runs joined by single dots are safe.
+    if not re.fullmatch(r"[0-9]+(\.[0-9]+)*", version, re.ASCII):
+        return f"ProductVersion must be digits separated by single dots: '{version}'"
+    # Windows Installer refuses to install any other version (the fourth field it ignores).
+    fields, limits = version.split("."), [(3, 255), (3, 255), (5, 65535), (5, 65535)]
+    if 3 <= len(fields) <= 4 and all(len(field) <= digits and int(field) <= top
+                                     for field, (digits, top) in zip(fields, limits)):
+        return None
+    return ("ProductVersion is not one Windows Installer takes (three or four fields; major and"
+            f" minor at most 255, build and the fourth at most 65535): '{version}'")
+
+def version_warning(version):
+    match = re.fullmatch(r"([0-9]+\.[0-9]+\.[0-9]+)\.[0-9]+", version, re.ASCII)
+    return match and (
+        f"ProductVersion {version} has a fourth field: Windows Installer ignores it, and the"
+        " launcher compares only the fields the installed version has, so over an installed"
+        f" {match.group(1)} nothing is asked and Windows Installer then refuses (1638)")
+
+def platform_problem(machine, platform):
+    # The 32-bit launcher reads the 32-bit registry view, where only x86 packages register their
+    # uninstall key; the 64-bit build reads the 64-bit view. Any other pairing silently skips the
+    # removal of an installed product.
+    if (machine, platform) in (("i386", "Intel"), ("x86-64", "x64")):
+        return None
+    return (f"Launch.exe ({machine}) cannot see a package built for {platform}: the 32-bit"
+            " launcher sees x86 (Intel) packages only, the 64-bit build x64 packages only")
+
+def long_name(value):
+    """The long name of a Directory's DefaultDir (its target part) or of a File's FileName."""
+    return value.split(":")[0].split("|")[-1]
+
+def install_location_problem(msi):
+    """Why the installed product would have no InstallLocation holding Tessaro.exe, or None.
+
+    The launcher tests whether the installed Tessaro.exe is in use only in the folder the
+    uninstall key's InstallLocation names, and Windows Installer writes that value only from
+    ARPINSTALLLOCATION; without it message 108 can never appear, and nothing else says so.
+    """
+    tables = {name: msi_table(msi, name) or [] for name in (
+        "Property", "CustomAction", "InstallExecuteSequence", "Directory", "Component", "File")}
+    fix = ("set it to [INSTALLDIR] by a type 51 custom action between CostFinalize and"
+           " RegisterProduct (README, Making a medium)")
+    sequence = {row["Action"]: int(row["Sequence"] or 0)
+                for row in tables["InstallExecuteSequence"]}
+    # Type 51 sets a property to formatted text; the bits above 63 only say how it runs.
+    setters = sorted((row for row in tables["CustomAction"] if row["Source"] == "ARPINSTALLLOCATION"
+                      and int(row["Type"] or 0) & 0x3F == 51),
+                     key=lambda row: row["Action"] not in sequence)
+    value = next((row["Value"] for row in tables["Property"]
+                  if row["Property"] == "ARPINSTALLLOCATION"), None)
+    if setters:
+        action, target = setters[0]["Action"], setters[0]["Target"]
+        # Folder properties hold a path only after CostFinalize; RegisterProduct writes the key.
+        if not (sequence.get("CostFinalize", 1000) < sequence.get(action, 0)
+                < sequence.get("RegisterProduct", 6100)):
+            return (f"the custom action {action} that sets ARPINSTALLLOCATION does not run between"
+                    " CostFinalize and RegisterProduct in InstallExecuteSequence, so Windows"
+                    f" Installer records no InstallLocation: {fix}")
+        folder = re.fullmatch(r"\[(\w+)\]\\?", target)
+        if not folder:
+            return (f"ARPINSTALLLOCATION is set to '{target}', not to one folder of the Directory"
+                    f" table, so the folder of Tessaro.exe cannot be told: {fix}")
+        folders = {folder.group(1)}
+    elif value is not None:
+        # A path written into the package: the folders of that name are the candidates.
+        name = value.rstrip("\\").rsplit("\\", 1)[-1].lower()
+        folders = {row["Directory"] for row in tables["Directory"]
+                   if long_name(row["DefaultDir"]).lower() == name}
+    else:
+        return ("the package sets no ARPINSTALLLOCATION, so Windows Installer records no"
+                " InstallLocation and the launcher never tests whether Tessaro is in use"
+                f" (message 108): {fix}")
+    components = {row["Component"] for row in tables["Component"] if row["Directory_"] in folders}
+    if not any(long_name(row["FileName"]).lower() == "tessaro.exe"
+               and row["Component_"] in components for row in tables["File"]):
+        return (f"ARPINSTALLLOCATION names a folder ({', '.join(sorted(folders)) or value}) that"
+                " holds no Tessaro.exe directly, the one file the launcher tests for being in"
+                " use: set it to the folder of Tessaro.exe")
+    return None
+
+verdicts = []
+
+def report(verdict, text):
+    verdicts.append(verdict)
+    print(f"{verdict:<5} {text}")
+
+def check_signature(exe, pe, work, unsigned):
+    """"ok" when the signature verifies against the certificates it carries: the file is
+    unchanged since it was signed. Whether Windows trusts the signer is its own decision."""
+    der = pe_reader.signature(pe)
+    if not der:
+        return report(*unsigned)
+    if not shutil.which("osslsigncode"):
+        return report("FAIL", f"{exe.name}: signed, but osslsigncode (Debian package) is not there"
+                      " to verify it")
+    (work / "signature.der").write_bytes(der)
+    carried = run("openssl", "pkcs7", "-inform", "DER", "-in", work / "signature.der",
+                  "-print_certs", "-out", work / "carried.pem")
+    verify = carried.returncode == 0 and run("osslsigncode", "verify", "-CAfile",
+                                             work / "carried.pem", "-in", exe)
+    if not verify or verify.returncode != 0:
+        return report("FAIL", f"{exe.name}: signed, but the signature does not verify (changed"
+                      " after signing?)")
+    subject = re.search(r"^\s*Subject: (.*)$", verify.stdout, re.M)
+    # Without its signature the file is again the build's, byte for byte: that hash is the one to
+    # compare with a rebuild of the commit.
+    run("osslsigncode", "remove-signature", "-in", exe, "-out", work / "unsigned.exe")
+    digest = sha256(work / "unsigned.exe") if (work / "unsigned.exe").is_file() else ""
+    report("ok", f"{exe.name}: signature verifies (signer {subject.group(1) if subject else ''};"
+           f" SHA-256 without the signature {digest})")
+
+def check_launcher(exe, work):
+    pe = windows_executable(exe)
+    if not pe:
+        return report("FAIL", "Launch.exe: " + ("not a Windows executable" if exe.is_file() else
+                                                "missing"))
+    machine, magic = pe_reader.machine(pe), pe_reader.magic(pe)
+    try:
+        elevated = pe_reader.execution_levels(pe) == ["requireAdministrator"]
+    except ValueError:
+        elevated = False
+    bits = {("i386", "PE32"): "32-bit", ("x86-64", "PE32+"): "64-bit"}.get((machine, magic))
+    if bits and pe_reader.is_console(pe) and elevated:
+        report("ok", f"Launch.exe: the {bits} console launcher ({magic}, {machine}, manifest"
+               " requireAdministrator)")
+    else:
+        report("FAIL", f"Launch.exe: not the console launcher ({machine}, magic"
+               f" {pe.OPTIONAL_HEADER.Magic}, subsystem {pe.OPTIONAL_HEADER.Subsystem},"
+               f" {'' if elevated else 'no '}manifest requireAdministrator)")
+    check_signature(exe, pe, work, ("note", f"Launch.exe: unsigned (SHA-256 {sha256(exe)})"))
+    return machine
+
+def check_package_line(path, with_msi):
+    if not path.is_file():
+        return report("FAIL", "TS_INF: missing")
+    # Byte for byte, as the launcher reads it.
+    with open(path, "rb") as file:
+        line = file.readline().decode("latin-1").removesuffix("\n")
+    if not line.endswith("\r"):
+        return report("FAIL", "TS_INF: the first line does not end in CR LF")
+    line = line[:-1]
+    problem = code_problem(line[:38])
+    if not problem and line[38:39] != ",":
+        problem = "no comma after the 38-character product code"
+    problem = problem or version_problem(line[39:])
+    if problem:
+        return report("FAIL", f"TS_INF: {problem}")
+    if not with_msi:
+        report("ok", f"TS_INF: {line}")
+    if version_warning(line[39:]):
+        report("warn", f"TS_INF: {version_warning(line[39:])}")
+    return line
+
+def check_medium(medium, msi, work):
+    if not medium.is_dir():
+        raise Refused(f"not a directory: {medium}")
+    machine = check_launcher(medium / "Launch.exe", work)
+    setup = windows_executable(medium / "Setup.exe")
+    if setup:
+        report("ok", f"Setup.exe: a Windows executable ({pe_reader.machine(setup)})")
+        # Not a failure: a rehearsal is made with unsigned builds.
+        check_signature(medium / "Setup.exe", setup, work, ("warn", "Setup.exe: unsigned, so"
+                        " nothing shows the customer whose installer the launcher starts"))
+    else:
+        report("FAIL", "Setup.exe: " + ("not a Windows executable"
+                                        if (medium / "Setup.exe").is_file() else "missing"))
+    others = sorted(set(os.listdir(medium)) - {"Launch.exe", "Setup.exe", "TS_INF"})
+    if others:
+        report("note", f"also on the medium: {', '.join(others)}")
+    line = check_package_line(medium / "TS_INF", msi)
+    if not msi:
+        return "FAIL" in verdicts
+    try:
+        code, version, platform = read_msi(msi)
+    except Refused as error:
+        report("FAIL", f"MSI: {error}")
+        return "FAIL" in verdicts
+    if line is not None and line == f"{code},{version}":
+        report("ok", f"TS_INF: {line} names the MSI's ProductCode and ProductVersion")
+    elif line is not None:
+        report("FAIL", f"TS_INF: {line} does not name the MSI's {code},{version}")
+    problem = machine and platform_problem(machine, platform)
+    if problem:
+        report("FAIL", problem)
+    elif machine:
+        report("ok", f"Launch.exe ({machine}) sees the MSI's {platform} package")
+    problem = install_location_problem(msi)
+    if problem:
+        report("FAIL", f"MSI: {problem}")
+    else:
+        report("ok", "MSI: ARPINSTALLLOCATION is the folder of Tessaro.exe, so the launcher can"
+               " test whether Tessaro is in use")
+    return "FAIL" in verdicts
+
+def check_certificate(pfx, password_file, work):
+    for name in ("osslsigncode", "openssl"):
+        require_tool(name)
+    if not readable(pfx):
+        raise Refused(f"certificate file not found or not readable: {pfx}")
+    if not readable(password_file):
+        raise Refused(f"password file not found or not readable: {password_file}")
+    # The first line without its line end, LF or CR LF (a file saved on Windows), into the
+    # private work folder. The password goes from file to signer, never as an argument that "ps"
+    # would show.
+    first, newline, _ = Path(password_file).read_bytes().partition(b"\n")
+    (work / "password").write_bytes(first.removesuffix(b"\r") if newline else first)
+    pkcs12 = ("openssl", "pkcs12", "-in", pfx, "-passin", f"file:{work / 'password'}", "-nokeys")
+    opened = run(*pkcs12, "-out", work / "certificates.pem")
+    if opened.returncode != 0 and "invalid password" in opened.stderr:
+        raise Refused(f"wrong password for the certificate file: {pfx}")
+    if opened.returncode != 0:
+        raise Refused(f"not a PKCS#12 certificate file that openssl can read: {pfx}")
+    own = run(*pkcs12, "-clcerts")
+    if own.returncode or run("openssl", "x509", "-out", work / "signer.pem",
+                             input=own.stdout).returncode:
+        raise Refused(f"no certificate of its own in the certificate file: {pfx}")
+    signer = ("openssl", "x509", "-in", work / "signer.pem", "-noout")
+    # Windows refuses an Authenticode signature whose certificate is not meant for code.
+    if "Code Signing" not in run(*signer, "-ext", "extendedKeyUsage").stdout:
+        raise Refused("the certificate is not for code signing (no extendedKeyUsage codeSigning):"
+                      f" {pfx}")
+    if run(*signer, "-checkend", "0").returncode != 0:
+        raise Refused(f"the certificate has expired: {pfx}")
+
+def sign(source, target, pfx, timestamp, work):
+    signed = run("osslsigncode", "sign", "-pkcs12", pfx, "-readpass", work / "password",
+                 "-h", "sha256", "-n", "Tessaro Setup Launcher",
+                 *(["-ts", timestamp] if timestamp else []),
+                 "-in", source, "-out", target, merge=True)
+    if signed.returncode != 0 and "timestamping failed" in signed.stdout:
+        raise Refused(f"signing failed: no time stamp from {timestamp}")
+    if signed.returncode != 0:
+        raise Refused("signing failed: " + next(
+            (line for line in signed.stdout.splitlines() if line != "Failed"), ""))
+    # Trusted here: the certificates of PFX itself, and the system's roots for a bought one.
+    roots = Path("/etc/ssl/certs/ca-certificates.crt")
+    (work / "trust.pem").write_text((work / "certificates.pem").read_text()
+                                    + (roots.read_text() if readable(roots) else ""))
+    verified = run("osslsigncode", "verify", "-CAfile", work / "trust.pem", "-in", target,
+                   merge=True)
+    if verified.returncode != 0:
+        raise Refused("the signature just made does not verify: " + next(
+            (line for line in verified.stdout.splitlines() if "error" in line.lower()), ""))
+
+def added_names(paths):
+    """The name each --add PATH takes on the medium; refuses a clash, which Windows's case-blind
+    names would make of "setup.exe" as well."""
+    names = {}
+    for path in paths:
+        name = os.path.basename(os.path.normpath(path))
+        if not os.path.exists(path):
+            raise Refused(f"--add: not found: {path}")
+        if name in ("", ".", ".."):
+            raise Refused(f"--add: {path} has no name of its own to take on the medium")
+        if name.lower() in ("launch.exe", "setup.exe", "ts_inf"):
+            raise Refused(f"--add: {path} would take the place of the medium's own {name}")
+        if name.lower() in (known.lower() for known in names.values()):
+            raise Refused(f"--add: two of the paths given have the name {name}")
+        names[path] = name
+    return names
+
+def make_medium(setup_exe, msi, out_dir, launch_exe, adds, pfx, password_file, timestamp, work,
+                leftovers):
+    require_pe_file("Setup.exe", setup_exe)
+    machine = require_pe_file("Launch.exe", launch_exe)
+    code, version, platform = read_msi(msi)
+    added = added_names(adds)
+
+    # Leave the root alone, but "out/" and "out" are the same medium.
+    out_dir = out_dir.rstrip("/") or out_dir[:1]
+    parent = os.path.dirname(out_dir) or "."
+    if os.path.islink(out_dir):
+        raise Refused(f"OUT_DIR is a symbolic link: {out_dir}")
+    if os.path.isdir(out_dir) and os.listdir(out_dir):
+        raise Refused(f"OUT_DIR exists and is not empty: {out_dir}")
+    if os.path.exists(out_dir) and not os.path.isdir(out_dir):
+        raise Refused(f"OUT_DIR exists and is not a directory: {out_dir}")
+    # The folders to make (only after every check has passed), the outermost first.
+    existing, missing_top = parent, None
+    while not os.path.exists(existing):
+        missing_top, existing = existing, os.path.dirname(existing) or "."
+    if not os.path.isdir(existing):
+        raise Refused(f"not a directory: {existing}")
+
+    problem = code_problem(code) or version_problem(version) or platform_problem(machine, platform)
+    if problem:
+        raise Refused(problem)
+    if pfx:
+        check_certificate(pfx, password_file, work)
+    for warning in (version_warning(version), install_location_problem(msi)):
+        if warning:
+            print(f"make-medium: warning: {warning}", file=sys.stderr)
+
+    if missing_top:
+        os.makedirs(parent)
+        leftovers.append(missing_top)
+    staging = Path(tempfile.mkdtemp(prefix=f".{os.path.basename(out_dir)}.", dir=parent))
+    leftovers.append(staging)
+    if pfx:
+        sign(launch_exe, staging / "Launch.exe", pfx, timestamp, work)
+    else:
+        shutil.copyfile(launch_exe, staging / "Launch.exe")
+    shutil.copyfile(setup_exe, staging / "Setup.exe")
+    (staging / "TS_INF").write_bytes(f"{code},{version}\r\n".encode("latin-1"))
+    for path, name in added.items():
+        if os.path.isdir(path):
+            shutil.copytree(path, staging / name, copy_function=shutil.copyfile)
+        else:
+            shutil.copyfile(path, staging / name)
+    # mkdtemp makes the folder private; a medium is meant to be read by everyone the umask allows.
+    for path in (staging, staging / "Launch.exe", staging / "Setup.exe"):
+        os.chmod(path, 0o777 & ~UMASK)
+
+    # A rename replaces only an empty directory, so files that appeared in OUT_DIR meanwhile make
+    # it fail instead of being mixed into the medium.
+    try:
+        os.rename(staging, out_dir)
+    except OSError:
+        raise Refused(f"could not move the medium into place: {out_dir}") from None
+    leftovers.clear()
+    print(f"{out_dir}: TS_INF = {code},{version}" + (", Launch.exe signed" if pfx else ""))
+
+def usage_error(problem):
+    print(f"make-medium: {problem}", file=sys.stderr)
+    sys.exit(2)
+
+def parse(args):
+    parser = argparse.ArgumentParser(prog="make-medium", description=__doc__, allow_abbrev=False,
+                                     usage="""\
+make-medium.sh [--sign PFX --password-file FILE [--timestamp URL]] [--add PATH]...
+                      SETUP_EXE MSI OUT_DIR [LAUNCH_EXE]
+       make-medium.sh --check MEDIUM [MSI]""")
+    parser.add_argument("--sign", metavar="PFX", help="sign the medium's copy of Launch.exe"
+                        " (Authenticode, SHA-256) with the PKCS#12 file PFX, and verify it")
+    parser.add_argument("--password-file", metavar="FILE", help="its first line: PFX's password")
+    parser.add_argument("--timestamp", metavar="URL", help="an RFC 3161 time-stamp server, so"
+                        " that the signature outlives the certificate")
+    parser.add_argument("--add", metavar="PATH", action="append", default=[], help="a file or"
+                        " folder the medium also holds, such as the MSI that Setup.exe installs")
+    parser.add_argument("--check", action="store_true", help="one line on each part of MEDIUM"
+                        " (and whether it fits MSI); exit 0 only when all hold")
+    parser.add_argument("files", nargs="*", help=argparse.SUPPRESS)
+    options = parser.parse_args(args)
+    if len(options.files) not in ((1, 2) if options.check else (3, 4)):
+        parser.error("wrong number of arguments")
+    if options.check and (options.sign or options.password_file or options.timestamp
+                          or options.add):
+        usage_error("--check takes no --sign, --password-file, --timestamp or --add")
+    if options.sign and not options.password_file:
+        usage_error("--sign PFX needs --password-file FILE, whose first line is PFX's password")
+    if not options.sign and (options.password_file or options.timestamp):
+        usage_error("--password-file and --timestamp go with --sign PFX")
+    return options
+
+def main(args):
+    # A signal ends the run through the clean-up below, as any error does.
+    for number in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(number, lambda number, _: sys.exit(128 + number))
+    options = parse(args)
+    leftovers = []  # what a failure takes away: the staging folder, the folders made for it
+    work = Path(tempfile.mkdtemp(prefix="make-medium."))
+    try:
+        require_tool("msiinfo", "msitools")
+        files = options.files
+        if options.check:
+            return int(check_medium(Path(files[0]), files[1] if len(files) > 1 else None, work))
+        launch_exe = files[3] if len(files) > 3 else str(REPO_ROOT / "build/win32/Launch.exe")
+        make_medium(*files[:3], launch_exe, options.add, options.sign, options.password_file,
+                    options.timestamp, work, leftovers)
+        return 0
+    except Refused as error:
+        print(f"make-medium: {error}", file=sys.stderr)
+    except OSError as error:
+        print(f"make-medium: {error.strerror}: {error.filename}", file=sys.stderr)
+    finally:
+        for path in [work, *leftovers]:
+            shutil.rmtree(path, ignore_errors=True)
+    return 1
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
