@@ -172,6 +172,7 @@ TEST(RunLauncher, StopWithoutInstallerWhenTheCheckSaysSo) {
 // A console shared with the user's shell is shown again however the run ends, but only when it
 // was on screen before; one the launcher had to itself, or one its owner hid, stays hidden.
 TEST(RunLauncher, SharedVisibleConsoleIsShownAgainOnEveryExitAfterHiding) {
+  // clang-format off
   const struct {
     const char* name;
     ConsoleWindowState console;
@@ -180,39 +181,20 @@ TEST(RunLauncher, SharedVisibleConsoleIsShownAgainOnEveryExitAfterHiding) {
     bool shownAgain;
     const char* traced;
   } cases[] = {
-      {"shared, installer ran",
-       {true, true, true},
-       true,
-       0,
-       true,
+      {"shared, installer ran", {true, true, true}, true, 0, true,
        "console window found, shared, was visible: shown again at the end"},
       {"shared, check stopped", {true, true, true}, false, 4, true, "shown again at the end"},
-      {"own console, installer ran",
-       {true, false, true},
-       true,
-       0,
-       false,
+      {"own console, installer ran", {true, false, true}, true, 0, false,
        "console window found, not shared, was visible: not shown again"},
       {"own console, check stopped", {true, false, true}, false, 4, false, "not shown again"},
-      {"shared but hidden by its owner",
-       {true, true, false},
-       true,
-       0,
-       false,
+      {"shared but hidden by its owner", {true, true, false}, true, 0, false,
        "console window found, shared, was not visible: not shown again"},
-      {"shared, hidden by its owner, stopped",
-       {true, true, false},
-       false,
-       4,
-       false,
+      {"shared, hidden by its owner, stopped", {true, true, false}, false, 4, false,
        "not shown again"},
-      {"no window found",
-       {false, true, false},
-       true,
-       0,
-       false,
+      {"no window found", {false, true, false}, true, 0, false,
        "console window not found, shared, was not visible: not shown again"},
   };
+  // clang-format on
   for (const auto& c : cases) {
     FakeSystem system = Medium();
     system.console = c.console;
@@ -230,6 +212,7 @@ TEST(RunLauncher, SharedVisibleConsoleIsShownAgainOnEveryExitAfterHiding) {
 // Support reads a run from its trace alone: every end, the silent ones above all, names itself,
 // and the exit line comes last.
 TEST(RunLauncher, EveryEndLeavesATraceLineNamingIt) {
+  // clang-format off
   const struct {
     const char* name;
     std::function<void(FakeSystem&)> arrange;
@@ -249,22 +232,16 @@ TEST(RunLauncher, EveryEndLeavesATraceLineNamingIt) {
        0,
        {"could not be started", "message 104 shown, answer OK",
         "exit 0: installer not started, message 104 shown"}},
-      {"own path not obtained",
-       [](FakeSystem& s) { s.modulePathResult = 0; },
-       1,
+      {"own path not obtained", [](FakeSystem& s) { s.modulePathResult = 0; }, 1,
        {"module path not obtained", "exit 1: framework start failed"}},
-      {"own path cut",
-       [](FakeSystem& s) { s.modulePathResult = 260; },
-       1,
+      {"own path cut", [](FakeSystem& s) { s.modulePathResult = 260; }, 1,
        {"module path cut at 260 characters", "exit 1: framework start failed"}},
       {"TS_INF missing",
        [](FakeSystem& s) { s.files.clear(); },
        4,
        {"TS_INF not read: \"D:\\Install\\TS_INF\" cannot be opened", "message 106 shown, answer OK",
         "exit 4: TS_INF cannot be opened, message 106 shown"}},
-      {"TS_INF empty",
-       [](FakeSystem& s) { s.files["D:\\Install\\TS_INF"] = ""; },
-       4,
+      {"TS_INF empty", [](FakeSystem& s) { s.files["D:\\Install\\TS_INF"] = ""; }, 4,
        {"TS_INF not read: \"D:\\Install\\TS_INF\" is empty", "exit 4: TS_INF empty"}},
       {"folder not found for TS_INF",
        [](FakeSystem& s) { s.modulePathQueriesThatWork = 1; },
@@ -281,18 +258,9 @@ TEST(RunLauncher, EveryEndLeavesATraceLineNamingIt) {
         "\"D:\\Install\\TS_INF\" cannot be opened: the module path holds characters",
         "exit 4: TS_INF cannot be opened"}},
       {"Cancel in message 107",
-       [&](FakeSystem& s) {
-         Installed(s, "3.9");
-         s.answers = {kIdCancel};
-       },
-       4,
+       [&](FakeSystem& s) { Installed(s, "3.9"); s.answers = {kIdCancel}; }, 4,
        {"message 107 shown, answer Cancel", "exit 4: Cancel in message 107"}},
-      {"message 107 box failed",
-       [&](FakeSystem& s) {
-         Installed(s, "3.9");
-         s.answers = {0};
-       },
-       4,
+      {"message 107 box failed", [&](FakeSystem& s) { Installed(s, "3.9"); s.answers = {0}; }, 4,
        {"message 107 shown, answer another button", "exit 4: another button in message 107"}},
       {"Cancel in message 108",
        [&](FakeSystem& s) {
@@ -306,18 +274,15 @@ TEST(RunLauncher, EveryEndLeavesATraceLineNamingIt) {
        4,
        {"message 108 shown, answer Cancel", "exit 4: Cancel in message 108"}},
       {"installer's exit code not readable",
-       [](FakeSystem& s) { s.exitCodes[kSetup] = std::nullopt; },
-       0,
+       [](FakeSystem& s) { s.exitCodes[kSetup] = std::nullopt; }, 0,
        {"ended, exit code not readable", "exit 0: installer ended"}},
       {"wait for the installer failed",
        [](FakeSystem& s) { s.waitFails.insert(kSetup); },
        0,
        {"the wait for its end failed: it may still run, exit code unknown",
         "exit 0: installer ended"}},
-      {"folder not found for the installer",
-       [](FakeSystem& s) { s.modulePathQueriesThatWork = 2; },
-       5,
-       {"TS_INF read", "exit 5: launcher folder not found"}},
+      {"folder not found for the installer", [](FakeSystem& s) { s.modulePathQueriesThatWork = 2; },
+       5, {"TS_INF read", "exit 5: launcher folder not found"}},
       {"Windows Installer not started",
        [&](FakeSystem& s) {
          Installed(s, "3.9");
@@ -328,17 +293,12 @@ TEST(RunLauncher, EveryEndLeavesATraceLineNamingIt) {
         "starting " + kRemoval, "could not be started",
         "exit 4: Windows Installer could not be started"}},
       {"system folder not found",
-       [&](FakeSystem& s) {
-         Installed(s, "3.9");
-         s.systemDirectory.reset();
-       },
-       0,
+       [&](FakeSystem& s) { Installed(s, "3.9"); s.systemDirectory.reset(); }, 0,
        {"system folder not found: nothing removed", "exit 0: installer ended"}},
-      {"no DisplayVersion",
-       [&](FakeSystem& s) { Installed(s, std::nullopt); },
-       0,
+      {"no DisplayVersion", [&](FakeSystem& s) { Installed(s, std::nullopt); }, 0,
        {"DisplayVersion not read", "no DisplayVersion: nothing asked", "exit 0"}},
   };
+  // clang-format on
   for (const auto& c : cases) {
     FakeSystem system = Medium();
     c.arrange(system);
