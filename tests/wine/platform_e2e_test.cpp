@@ -7,22 +7,12 @@
 namespace tessaro::e2e {
 namespace {
 
-ULONGLONG LastWrite(const std::string& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data = {};
-  GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
-  return (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-         data.ftLastWriteTime.dwLowDateTime;
-}
-
 TEST(LockTest, ProbingForWritingNeverCreatesOrChangesTheFile) {
-  const std::string folder = "C:\\tessaro-e2e\\lock-probe";
-  RemoveTree(folder);
-  CreateDirectoryA("C:\\tessaro-e2e", nullptr);
-  CreateDirectoryA(folder.c_str(), nullptr);
-  const std::string missing = folder + "\\Tessaro.exe";
-  const std::string present = folder + "\\Present.exe";
+  const Medium folder("lock-probe");
+  const std::string missing = folder.directory() + "Tessaro.exe";
+  const std::string present = folder.directory() + "Present.exe";
   WriteFileBytes(present, "MZ original bytes");
-  const ULONGLONG written = LastWrite(present);
+  const std::string written = FileStamp(present);
   Sleep(50);
 
   platform::WindowsSystem system;
@@ -33,15 +23,15 @@ TEST(LockTest, ProbingForWritingNeverCreatesOrChangesTheFile) {
   std::string bytes;
   EXPECT_TRUE(system.ReadFileStart(present, 100, bytes));
   EXPECT_EQ(bytes, "MZ original bytes");
-  EXPECT_EQ(LastWrite(present), written);
+  EXPECT_EQ(FileStamp(present), written);
 
   // Held by someone who shares reading only: the probe must fail, and still change nothing.
-  HANDLE held = CreateFileA(present.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  platform::UniqueHandle held(CreateFileA(present.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(held.valid());
   EXPECT_FALSE(system.CanOpenForWriting(present));
-  CloseHandle(held);
-  EXPECT_EQ(LastWrite(present), written);
+  held.reset();
+  EXPECT_EQ(FileStamp(present), written);
 }
 
 }  // namespace
