@@ -60,13 +60,10 @@ int main(int argc, char** argv) {
   const std::string idle = argv[3];
   const std::string setup = dir + "Setup.exe";
   const std::string record = dir + "Setup.record";
-  const auto configure = [&](const std::string& config) {
-    tessaro::e2e::WriteFileBytes(dir + "Setup.cfg", config);
-  };
 
   std::vector<double> direct, directConsole, through, ownWork, beyondConsole, launcherCpu,
       standInCpu;
-  configure("");
+  tessaro::e2e::WriteFileBytes(dir + "Setup.cfg", "");
   for (int i = 0; i < runs; ++i) {
     // Alternating keeps both series under the same machine load.
     const Run d = Start(setup, record);
@@ -78,7 +75,7 @@ int main(int argc, char** argv) {
     // The launcher waits for its console host like any process that touches its console.
     beyondConsole.push_back(l.startMs - d.consoleMs - d.startMs);
   }
-  configure("sleep_ms=" + idle + "\n");
+  tessaro::e2e::WriteFileBytes(dir + "Setup.cfg", "sleep_ms=" + idle + "\n");
   for (int i = 0; i < runs; ++i) {
     launcherCpu.push_back(Start(dir + "Launch.exe", record).cpuMs);
     standInCpu.push_back(Start(setup, record).cpuMs);

@@ -1,10 +1,10 @@
+// Reads and answers the boxes of another process as a user sees them.
 #include <algorithm>
 #include <fstream>
 
 #include "instrument.h"
 
 namespace tessaro::e2e {
-
 namespace {
 
 std::string WindowTextUtf8(HWND window) {
@@ -62,8 +62,7 @@ BoxIcon ClassifyIcon(HWND iconControl) {
   if (capture.pixels.empty()) return BoxIcon::kNone;
   const LONG width = capture.header.biWidth;
   const LONG height = capture.header.biHeight;
-  int red = 0;
-  int blue = 0;
+  int red = 0, blue = 0;
   for (LONG y = 0; y < height; ++y) {
     for (LONG x = 0; x < width; ++x) {
       const unsigned char* pixel = capture.pixels.data() + y * ((width * 3 + 3) & ~3) + 3 * x;
@@ -99,7 +98,6 @@ std::optional<Box> WaitForBox(DWORD processId, DWORD timeoutMs) {
   Sleep(300);  // let the box paint before its icon is looked at
   Box box;
   box.window = found;
-  GetWindowThreadProcessId(found, &box.processId);
   box.caption = WindowTextUtf8(found);
   for (HWND child = GetWindow(found, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
     char className[64] = {};

@@ -79,9 +79,11 @@ class TessaroOnTheMachine {
     char package[MAX_PATH] = {};
     GetFullPathNameA(relative.c_str(), MAX_PATH, package, nullptr);
     EXPECT_EQ(Msiexec("/i \"" + std::string(package) + "\" /qn"), 0) << package;
+    installed = FileStamp(ProductExecutable());
     return ProductKeyExists(kProductCode, ViewOf(x86Package)) &&
            (x86Package != LauncherIs32Bit() || FileExists(ProductExecutable()));
   }
+  std::string installed;  // the stamp of Tessaro.exe as the installer left it
 
   // Returns once the running program keeps its file from being opened for writing.
   bool StartApp() {
@@ -133,25 +135,35 @@ Medium MediumOf(const std::string& name, const std::string& version = "3.10.0",
                 "registry_key=" + key + kProductCode + "\n");
 }
 
-// The run stopped before the installer and left the product as it was.
-void ExpectKept(const LauncherRun& run, const Medium& medium, const std::string& stamp) {
-  EXPECT_EQ(run.WaitForExit(), 4);
-  EXPECT_FALSE(medium.Ran("Setup.exe"));
-  EXPECT_TRUE(ProductKeyExists());
-  EXPECT_EQ(FileStamp(ProductExecutable()), stamp);
-}
-
-// The product was removed, and before the installer started.
-void ExpectRemovedFirst(const LauncherRun& run, const Medium& medium) {
-  EXPECT_EQ(run.WaitForExit(), 0);
-  EXPECT_EQ(medium.RecordOf("Setup.exe")["registry_key_exists"], "0");
-  EXPECT_FALSE(ProductKeyExists());
-}
+// A run of a 3.10.0 medium against the installed 3.9.0 whose question (message 107) got `answer`.
+struct AnsweredRun {
+  AnsweredRun(const std::string& name, int answer)
+      : medium(MediumOf(name)),
+        run(medium.launcherPath()),
+        question(run.Answer(Message::kAlreadyInstalled, answer, "3.9.0")) {}
+  // The run stopped before the installer and left the product as the installer left it.
+  void ExpectKept(const TessaroOnTheMachine& tessaro) const {
+    EXPECT_EQ(run.WaitForExit(), 4);
+    EXPECT_FALSE(medium.Ran("Setup.exe"));
+    EXPECT_TRUE(ProductKeyExists());
+    EXPECT_EQ(FileStamp(ProductExecutable()), tessaro.installed);
+  }
+  // The product was removed, and before the installer started. A Tessaro.exe that ran during the
+  // removal may stay behind.
+  void ExpectRemovedFirst(bool tessaroRan) const {
+    EXPECT_EQ(run.WaitForExit(), 0);
+    EXPECT_EQ(medium.RecordOf("Setup.exe")["registry_key_exists"], "0");
+    EXPECT_FALSE(ProductKeyExists());
+    EXPECT_TRUE(tessaroRan || !FileExists(ProductExecutable()));
+  }
+  const Medium medium;
+  const LauncherRun run;
+  const Box question;
+};
 
 TEST(InstalledProduct, SameVersionInAnotherSpellingStartsTheInstallerAndKeepsTheProduct) {
   TessaroOnTheMachine tessaro;
   ASSERT_TRUE(tessaro.Install("3.9.0"));
-  const std::string installed = FileStamp(ProductExecutable());
   for (const char* version : {"3.9", "3.9.0", "03.09"}) {
     SCOPED_TRACE(version);
     Medium medium = MediumOf("installed-same", version);
@@ -159,20 +171,16 @@ TEST(InstalledProduct, SameVersionInAnotherSpellingStartsTheInstallerAndKeepsThe
     EXPECT_EQ(run.WaitForExit(), 0);
     EXPECT_EQ(medium.RecordOf("Setup.exe")["registry_key_exists"], "1");
     EXPECT_TRUE(ProductKeyExists());
-    EXPECT_EQ(FileStamp(ProductExecutable()), installed);
+    EXPECT_EQ(FileStamp(ProductExecutable()), tessaro.installed);
   }
 }
 
 TEST(InstalledProduct, MessageAlreadyInstalledDeclinedLeavesTheProductUntouched) {
   TessaroOnTheMachine tessaro;
   ASSERT_TRUE(tessaro.Install("3.9.0"));
-  const std::string installed = FileStamp(ProductExecutable());
   for (const int answer : {IDCANCEL, IDCLOSE}) {
     SCOPED_TRACE(answer == IDCANCEL ? "Cancel" : "closed");
-    Medium medium = MediumOf("installed-declined");
-    LauncherRun run(medium.launcherPath());
-    run.Answer(Message::kAlreadyInstalled, answer, "3.9.0");
-    ExpectKept(run, medium, installed);
+    AnsweredRun("installed-declined", answer).ExpectKept(tessaro);
   }
 }
 
@@ -206,32 +214,24 @@ TEST(InstalledProduct, OkRemovesTheProductBeforeTheInstallerStarts) {
 
 TEST(InstalledProduct, RunningTessaroIsReportedUntilItEndsThenRemoved) {
   TessaroOnTheMachine tessaro;
-  ASSERT_TRUE(tessaro.Install("3.9.0"));
-  ASSERT_TRUE(tessaro.StartApp());
-  Medium medium = MediumOf("installed-running");
-  LauncherRun run(medium.launcherPath());
-  run.Answer(Message::kAlreadyInstalled, IDOK, "3.9.0");
-  run.Answer(Message::kProductInUse, IDRETRY);
-  const Box secondInUse = run.NextBox();
+  ASSERT_TRUE(tessaro.Install("3.9.0") && tessaro.StartApp());
+  const AnsweredRun confirmed("installed-running", IDOK);
+  confirmed.run.Answer(Message::kProductInUse, IDRETRY);
+  const Box secondInUse = confirmed.run.NextBox();
   ExpectMessage(secondInUse, Message::kProductInUse);
   EXPECT_TRUE(ProductKeyExists()) << "removed while the user was still being asked";
   EXPECT_TRUE(tessaro.StopApp());
   ASSERT_TRUE(WaitUntil([] { return CanOpenForWriting(ProductExecutable()); }, kAppEndTimeoutMs));
   PressButton(secondInUse, IDRETRY);
-  ExpectRemovedFirst(run, medium);
-  EXPECT_FALSE(FileExists(ProductExecutable()));
+  confirmed.ExpectRemovedFirst(false);
 }
 
 TEST(InstalledProduct, CancelWhileTessaroRunsKeepsTheProduct) {
   TessaroOnTheMachine tessaro;
-  ASSERT_TRUE(tessaro.Install("3.9.0"));
-  ASSERT_TRUE(tessaro.StartApp());
-  const std::string installed = FileStamp(ProductExecutable());
-  Medium medium = MediumOf("installed-running-cancel");
-  LauncherRun run(medium.launcherPath());
-  run.Answer(Message::kAlreadyInstalled, IDOK, "3.9.0");
-  run.Answer(Message::kProductInUse, IDCANCEL);
-  ExpectKept(run, medium, installed);
+  ASSERT_TRUE(tessaro.Install("3.9.0") && tessaro.StartApp());
+  const AnsweredRun confirmed("installed-running-cancel", IDOK);
+  confirmed.run.Answer(Message::kProductInUse, IDCANCEL);
+  confirmed.ExpectKept(tessaro);
 }
 
 // A Tessaro of the other package architecture lies in the other registry view, where the
@@ -250,19 +250,16 @@ TEST(InstalledProduct, ProductOfTheOtherArchitecturesPackageIsNotSeen) {
 TEST(InstalledProduct, ExecutableHeldWithoutWriteSharingIsInUseOnEveryRetry) {
   TessaroOnTheMachine tessaro;
   ASSERT_TRUE(tessaro.Install("3.9.0"));
-  const std::string installed = FileStamp(ProductExecutable());
   // Declared after the product, so that it is let go before the product is removed.
   const platform::UniqueHandle held(CreateFileA(ProductExecutable().c_str(), GENERIC_READ,
                                                 FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                                 FILE_ATTRIBUTE_NORMAL, nullptr));
   ASSERT_TRUE(held.valid());
-  Medium medium = MediumOf("installed-held");
-  LauncherRun run(medium.launcherPath());
-  run.Answer(Message::kAlreadyInstalled, IDOK, "3.9.0");
+  const AnsweredRun confirmed("installed-held", IDOK);
   for (const int answer : {IDRETRY, IDRETRY, IDRETRY, IDCANCEL}) {
-    run.Answer(Message::kProductInUse, answer);
+    confirmed.run.Answer(Message::kProductInUse, answer);
   }
-  ExpectKept(run, medium, installed);
+  confirmed.ExpectKept(tessaro);
 }
 
 // The lock test looks only where InstallLocation points; without a usable one the running
@@ -282,10 +279,7 @@ TEST(InstalledProduct, InstallLocationNamingNoExecutableSkipsTheInUseCheck) {
     ASSERT_TRUE(tessaro.Install("3.9.0"));
     ASSERT_TRUE(SetProductValue(kProductCode, "InstallLocation", REG_SZ, c.location));
     ASSERT_TRUE(tessaro.StartApp());
-    Medium medium = MediumOf("installed-location");
-    LauncherRun run(medium.launcherPath());
-    run.Answer(Message::kAlreadyInstalled, IDOK, "3.9.0");
-    ExpectRemovedFirst(run, medium);
+    AnsweredRun("installed-location", IDOK).ExpectRemovedFirst(true);
   }
 }
 

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <optional>
@@ -20,7 +22,6 @@ enum class BoxIcon { kNone, kError, kInformation, kOther };
 
 struct Box {
   HWND window = nullptr;
-  DWORD processId = 0;
   std::string caption;  // UTF-8
   std::string text;     // UTF-8
   BoxIcon icon = BoxIcon::kNone;
@@ -37,16 +38,33 @@ void CloseBox(const Box& box);
 bool SaveScreenshot(const Box& box, const std::string& bmpPath);
 
 // Folder of the running test program, with a closing backslash.
-std::string TestProgramDirectory();
+inline std::string TestProgramDirectory() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  const std::string text = path;
+  return text.substr(0, text.find_last_of('\\') + 1);
+}
 // The launcher under test: the 64-bit twin built beside the tests, or the shipped 32-bit build
 // when TESSARO_E2E_BUILD=win32 (the run in the 32-bit rig).
-std::string BuiltLauncherPath();
+inline std::string BuiltLauncherPath() {
+  const char* build = std::getenv("TESSARO_E2E_BUILD");
+  const bool shipped = build != nullptr && std::string(build) == "win32";
+  return TestProgramDirectory() +
+         (shipped ? "..\\..\\..\\win32\\Launch.exe" : "..\\..\\Launch.exe");
+}
 // A 32-bit launcher reads the 32-bit registry view and is matched by the x86 package.
-bool LauncherIs32Bit();
+inline bool LauncherIs32Bit() {
+  DWORD type = 0;
+  return GetBinaryTypeA(BuiltLauncherPath().c_str(), &type) && type == SCS_32BIT_BINARY;
+}
 
 void RemoveTree(const std::string& path);
-void WriteFileBytes(const std::string& path, const std::string& bytes);
-bool FileExists(const std::string& path);
+inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+inline bool FileExists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 // Size and last write ("missing" when there is no file): what rewriting or replacing changes.
 std::string FileStamp(const std::string& path);
 // The system time in 100 ns units, the unit of process times.
@@ -55,10 +73,20 @@ unsigned long long Now100ns();
 // What a stand-in is told (<name>.cfg) and what it saw (<name>.record): key=value lines.
 using Record = std::map<std::string, std::string>;
 Record ReadRecord(const std::string& path);
-void AppendRecord(const std::string& path, const Record& fields);
+inline void AppendRecord(const std::string& path, const Record& fields) {
+  std::ofstream file(path, std::ios::binary | std::ios::app);
+  for (const auto& [key, value] : fields) file << key << '=' << value << '\n';
+}
 
 // True once `condition` holds, checked every `stepMs`; false when `timeoutMs` ran out first.
-bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD stepMs = 25);
+inline bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD stepMs = 25) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  while (!condition()) {
+    if (GetTickCount64() >= deadline) return false;
+    Sleep(stepMs);
+  }
+  return true;
+}
 
 // A program started by a test; one still running when the object goes is ended then.
 class ChildProcess {
@@ -68,18 +96,25 @@ class ChildProcess {
   explicit ChildProcess(const std::string& commandLine, DWORD creationFlags = 0,
                         const std::string& folder = "", const char* consoleTitle = nullptr,
                         bool captureOutput = false);
-  ~ChildProcess();
+  ~ChildProcess() {
+    if (!StillRunningAfter(0)) return;
+    TerminateProcess(process_.get(), 99);
+    // Until it is gone it may hold files that the next test removes.
+    WaitForSingleObject(process_.get(), 10000);
+  }
 
   bool started() const { return process_.valid(); }
   DWORD startError() const { return startError_; }
   DWORD processId() const { return processId_; }
   DWORD threadId() const { return threadId_; }
+  bool StillRunningAfter(DWORD milliseconds) const {
+    return started() && WaitForSingleObject(process_.get(), milliseconds) == WAIT_TIMEOUT;
+  }
   // The exit code, or -1 when it did not start or still runs after `timeoutMs`. Each box that
   // shows up meanwhile (of this process, or of any other with `boxesOfAnyProcess`) goes to
   // `onBox`, which must make it go away.
   long Wait(DWORD timeoutMs, const std::function<void(const Box&)>& onBox = nullptr,
             bool boxesOfAnyProcess = false) const;
-  bool StillRunningAfter(DWORD milliseconds) const;
   // When it ended and the processor time it took, in 100 ns units.
   struct Times {
     unsigned long long exit = 0, cpu = 0;

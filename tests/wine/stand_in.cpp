@@ -17,17 +17,13 @@
 
 namespace {
 
-using tessaro::e2e::AppendRecord;
-using tessaro::e2e::Now100ns;
-using tessaro::e2e::WaitUntil;
+namespace e2e = tessaro::e2e;
 
 std::string OwnPathWithout(const char* newExtension) {
   char path[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string text = path;
-  const std::size_t dot = text.find_last_of('.');
-  if (dot != std::string::npos && dot > text.find_last_of('\\')) text.erase(dot);
-  return text + newExtension;
+  const std::string text = path;
+  return text.substr(0, text.find_last_of('.')) + newExtension;
 }
 
 std::string Visible(HWND window) {
@@ -37,8 +33,8 @@ std::string Visible(HWND window) {
 }  // namespace
 
 int main() {
-  const unsigned long long started = Now100ns();
-  auto config = tessaro::e2e::ReadRecord(OwnPathWithout(".cfg"));
+  const unsigned long long started = e2e::Now100ns();
+  e2e::Record config = e2e::ReadRecord(OwnPathWithout(".cfg"));
   const std::string record = OwnPathWithout(".record");
 
   char directory[MAX_PATH] = {};
@@ -46,13 +42,13 @@ int main() {
   HWND console = GetConsoleWindow();
   if (console != nullptr && config["hide_console"] == "1") {
     ShowWindowAsync(console, SW_HIDE);
-    WaitUntil([&] { return !IsWindowVisible(console); }, 5000, 10);
+    e2e::WaitUntil([&] { return !IsWindowVisible(console); }, 5000, 10);
   }
   const std::string visible = Visible(console);
   char title[1024] = {};
   GetConsoleTitleA(title, sizeof title);
   // The first console call waits until the console host is up (Wine starts it lazily).
-  tessaro::e2e::Record seen = {
+  e2e::Record seen = {
       {"start_time", std::to_string(started)},
       {"pid", std::to_string(GetCurrentProcessId())},
       {"command_line", GetCommandLineA()},
@@ -60,37 +56,35 @@ int main() {
       {"error_mode", std::to_string(GetErrorMode())},
       {"console_window", std::to_string(reinterpret_cast<std::uintptr_t>(console))},
       {"console_window_visible", visible},
-      {"console_ready_time", std::to_string(Now100ns())},
+      {"console_ready_time", std::to_string(e2e::Now100ns())},
       {"console_title", title},
   };
   if (config.count("registry_key") != 0) {
-    HKEY key = nullptr;
+    tessaro::platform::UniqueRegistryKey key;
     const LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, config["registry_key"].c_str(), 0,
-                                      KEY_READ | KEY_WOW64_64KEY, &key);
-    if (opened == ERROR_SUCCESS) RegCloseKey(key);
+                                      KEY_READ | KEY_WOW64_64KEY, key.receive());
     seen["registry_key_exists"] = opened == ERROR_SUCCESS ? "1" : "0";
   }
-  AppendRecord(record, seen);
+  e2e::AppendRecord(record, seen);
 
   if (config.count("run") != 0) {
-    const tessaro::e2e::ChildProcess child(config["run"]);
+    const e2e::ChildProcess child(config["run"]);
     const long code = child.Wait(INFINITE);
     // The console host shows the window again when it gets to the request: at once on Windows,
     // about 2 s later under Wine (measured).
     const ULONGLONG ended = GetTickCount64();
-    WaitUntil([&] { return console == nullptr || IsWindowVisible(console); }, 5000, 10);
-    AppendRecord(record,
-                 {{child.started() ? "run_exit" : "run_error",
-                   child.started() ? std::to_string(code) : std::to_string(child.startError())},
-                  {"console_window_visible_after_run", Visible(console)},
-                  {"console_window_shown_after_ms", std::to_string(GetTickCount64() - ended)}});
+    e2e::WaitUntil([&] { return console == nullptr || IsWindowVisible(console); }, 5000, 10);
+    e2e::AppendRecord(
+        record, {{child.started() ? "run_exit" : "run_error",
+                  child.started() ? std::to_string(code) : std::to_string(child.startError())},
+                 {"console_window_visible_after_run", Visible(console)},
+                 {"console_window_shown_after_ms", std::to_string(GetTickCount64() - ended)}});
   }
 
-  const DWORD sleepMs = config.count("sleep_ms") ? std::stoul(config["sleep_ms"]) : 0;
-  if (sleepMs != 0) Sleep(sleepMs);
+  if (config.count("sleep_ms") != 0) Sleep(std::stoul(config["sleep_ms"]));
   if (config.count("until_file") != 0) {
-    WaitUntil([&] { return tessaro::e2e::FileExists(config["until_file"]); }, INFINITE, 20);
+    e2e::WaitUntil([&] { return e2e::FileExists(config["until_file"]); }, INFINITE, 20);
   }
-  AppendRecord(record, {{"end_time", std::to_string(Now100ns())}});
+  e2e::AppendRecord(record, {{"end_time", std::to_string(e2e::Now100ns())}});
   return config.count("exit") ? std::stoi(config["exit"]) : 0;
 }
