@@ -56,5 +56,5 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     tessaro::e2e::PressButton(box, button);
   };
-  return static_cast<int>(program.Wait(INFINITE, answer, true));
+  return static_cast<int>(program.Wait(INFINITE, tessaro::e2e::AnsweringBoxes(0, answer)));
 }

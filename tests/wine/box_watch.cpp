@@ -1,6 +1,7 @@
 // Reads and answers the boxes of another process as a user sees them.
 #include <algorithm>
 #include <fstream>
+#include <utility>
 
 #include "instrument.h"
 
@@ -114,6 +115,12 @@ std::optional<Box> WaitForBox(DWORD processId, DWORD timeoutMs) {
   }
   std::sort(box.buttons.begin(), box.buttons.end());
   return box;
+}
+
+std::function<void()> AnsweringBoxes(DWORD processId, std::function<void(const Box&)> answer) {
+  return [processId, answer = std::move(answer)] {
+    if (std::optional<Box> box = WaitForBox(processId, 0)) answer(*box);
+  };
 }
 
 void PressButton(const Box& box, int buttonId) {

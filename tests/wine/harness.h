@@ -136,10 +136,10 @@ class LauncherRun : public ChildProcess {
   // The exit code, or -1 on a time-out. A box that shows up meanwhile fails the test and is
   // closed, so that no test hangs.
   long WaitForExit(DWORD timeoutMs = 30000) const {
-    return Wait(timeoutMs, [](const Box& box) {
-      ADD_FAILURE() << "unexpected box: " << box.text;
-      CloseBox(box);
-    });
+    return Wait(timeoutMs, AnsweringBoxes(processId(), [](const Box& box) {
+                  ADD_FAILURE() << "unexpected box: " << box.text;
+                  CloseBox(box);
+                }));
   }
 };
 

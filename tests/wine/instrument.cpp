@@ -83,13 +83,10 @@ ChildProcess::ChildProcess(const std::string& commandLine, DWORD creationFlags,
   threadId_ = info.dwThreadId;
 }
 
-long ChildProcess::Wait(DWORD timeoutMs, const std::function<void(const Box&)>& onBox,
-                        bool boxesOfAnyProcess) const {
+long ChildProcess::Wait(DWORD timeoutMs, const std::function<void()>& whileRunning) const {
   const auto ended = [&] {
     if (!StillRunningAfter(100)) return true;
-    if (auto box = onBox ? WaitForBox(boxesOfAnyProcess ? 0 : processId_, 0) : std::nullopt) {
-      onBox(*box);
-    }
+    if (whileRunning) whileRunning();
     return false;
   };
   DWORD code = 0;

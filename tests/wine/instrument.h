@@ -36,6 +36,9 @@ void PressButton(const Box& box, int buttonId);
 void CloseBox(const Box& box);
 // Saves what the screen shows of the box as a 24-bit BMP file.
 bool SaveScreenshot(const Box& box, const std::string& bmpPath);
+// For ChildProcess::Wait: hands each box that shows up (of the process, of any other when
+// processId is 0) to `answer`, which must make it go away.
+std::function<void()> AnsweringBoxes(DWORD processId, std::function<void(const Box&)> answer);
 
 // Folder of the running test program, with a closing backslash.
 inline std::string TestProgramDirectory() {
@@ -110,11 +113,9 @@ class ChildProcess {
   bool StillRunningAfter(DWORD milliseconds) const {
     return started() && WaitForSingleObject(process_.get(), milliseconds) == WAIT_TIMEOUT;
   }
-  // The exit code, or -1 when it did not start or still runs after `timeoutMs`. Each box that
-  // shows up meanwhile (of this process, or of any other with `boxesOfAnyProcess`) goes to
-  // `onBox`, which must make it go away.
-  long Wait(DWORD timeoutMs, const std::function<void(const Box&)>& onBox = nullptr,
-            bool boxesOfAnyProcess = false) const;
+  // The exit code, or -1 when it did not start or still runs after `timeoutMs`; meanwhile
+  // `whileRunning` is called every 100 ms. The stand-in and bench.exe link no box watcher.
+  long Wait(DWORD timeoutMs, const std::function<void()>& whileRunning = nullptr) const;
   // When it ended and the processor time it took, in 100 ns units.
   struct Times {
     unsigned long long exit = 0, cpu = 0;
