@@ -41,24 +41,26 @@ fake_pe 4c01 0b01 "$work/launch-explicit.exe" 'explicit launcher'
 fake_pe 6486 0b02 "$work/launch-x64.exe" '64-bit launcher'
 fake_pe 4c01 0b01 "$work/setup-pe.exe" setup
 printf 'MZ but no PE header after it, as in a DOS program%100s' '' >"$work/setup-mz.exe"
-printf 'not an executable\r\n' | tee "$work/setup-text.exe" "$work/launch-text.exe" >"$work/text.txt"
+printf 'not an executable\r\n' |
+  tee "$work/setup-text.exe" "$work/launch-text.exe" "$work/textpfx.pfx" >"$work/text.txt"
 # The real launcher, to sign; the build's own copy must stay as it is.
 cp "$build/win32/Launch.exe" "$work/launch-real.exe"
 
-# Throwaway certificates as a release engineer would make them, one without the code-signing use.
-printf 'test password\n' >"$work/password"
-printf 'wrong password\n' >"$work/wrong-password"
+# Throwaway certificates as a release engineer would make them, one without the code-signing use;
+# they and the password files are named after the sign: option of the table that uses them.
+printf 'test password\n' >"$work/password-good"
+printf 'wrong password\n' >"$work/password-wrongpass"
 # As an editor on Windows saves it, without a line end, and with a CR that is part of it.
 printf 'test password\r\n' >"$work/password-crlf"
 printf 'test password' >"$work/password-nonl"
-printf 'test password\r' >"$work/password-cr"
+printf 'test password\r' >"$work/password-cronly"
 for kind in good noeku; do
   eku=codeSigning
   [[ $kind == good ]] || eku=serverAuth
   openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Tessaro Test $kind" \
     -addext "extendedKeyUsage=$eku" -keyout "$work/$kind.key" -out "$work/$kind.crt" 2>/dev/null
   openssl pkcs12 -export -inkey "$work/$kind.key" -in "$work/$kind.crt" \
-    -passout "file:$work/password" -out "$work/$kind.pfx"
+    -passout "file:$work/password-good" -out "$work/$kind.pfx"
 done
 
 # A package as the README asks for one: Tessaro.exe in INSTALLDIR, and ARPINSTALLLOCATION set to
@@ -95,7 +97,7 @@ cp "$work/good.msi" "$work/extra/Tessaro-3.9.0.msi"
 echo 'read me' >"$work/extra/docs/readme.txt" && echo 'deeper' >"$work/extra/docs/sub/a.txt"
 cp "$work/setup-pe.exe" "$work/extra/setup.exe"
 # A signed Setup.exe: the real launcher stands in for one.
-osslsigncode sign -pkcs12 "$work/good.pfx" -readpass "$work/password" -h sha256 \
+osslsigncode sign -pkcs12 "$work/good.pfx" -readpass "$work/password-good" -h sha256 \
   -in "$build/win32/Launch.exe" -out "$work/setup-signed.exe" >/dev/null
 
 # Turns an MSI column of the table below into a file: "good" (x86), "x64", "arm64", "none" (no
@@ -274,19 +276,15 @@ while IFS='|' read -r -a row; do
   make_msi "$msi_spec" "$dir/in/product.msi"
   [[ $setup == none ]] || cp "$work/setup-$setup.exe" "$dir/in/Setup.exe"
   args=()
-  if [[ $options == *sign:* ]]; then
-    pfx=$work/good.pfx password=$work/password
-    case ${options#*sign:} in
-      wrongpass*) password=$work/wrong-password ;;
-      nopfx*) pfx=$dir/in/none.pfx ;;
-      textpfx*) pfx=$work/text.txt ;;
-      noeku*) pfx=$work/noeku.pfx ;;
-      nopass*) password=$dir/in/none.txt ;;
-      badtsa*) args+=(--timestamp http://127.0.0.1:9/) ;;
-      crlf*) password=$work/password-crlf ;;
-      nonl*) password=$work/password-nonl ;;
-      cronly*) password=$work/password-cr ;;
-      noopt*) password= ;;
+  if [[ $options =~ sign:([a-z]+) ]]; then
+    sign=${BASH_REMATCH[1]} pfx=$work/good.pfx password=$work/password-good
+    case $sign in
+      wrongpass | crlf | nonl | cronly) password=$work/password-$sign ;;
+      textpfx | noeku) pfx=$work/$sign.pfx ;;
+      nopfx) pfx=$dir/in/none.pfx ;;
+      nopass) password=$dir/in/none.txt ;;
+      badtsa) args+=(--timestamp http://127.0.0.1:9/) ;;
+      noopt) password= ;;
     esac
     args+=(--sign "$pfx" ${password:+--password-file "$password"})
   fi
@@ -411,20 +409,19 @@ mkdir -p "$wine_case/in"
 msibuild "$work/x64.msi" -q \
   "UPDATE Property SET Value='{5D1E0C4B-7A2F-4E39-9B6C-1F0A2B3C4D5E}' WHERE Property='ProductCode'"
 cp "$build/win64/tests/wine/stand_in.exe" "$wine_case/in/Setup.exe"
-if ! "$repo/scripts/make-medium.sh" --sign "$work/good.pfx" --password-file "$work/password" \
+if ! "$repo/scripts/make-medium.sh" --sign "$work/good.pfx" --password-file "$work/password-good" \
   "$wine_case/in/Setup.exe" "$work/x64.msi" "$wine_case/medium" "$build/win64/Launch.exe" \
   >"$wine_case/make.out" 2>&1; then
   fail "$(cat "$wine_case/make.out")"
-elif ! "$repo/scripts/make-medium.sh" --check "$wine_case/medium" "$work/x64.msi" >"$wine_case/check.out" 2>&1; then
+elif ! "$repo/scripts/make-medium.sh" --check "$wine_case/medium" "$work/x64.msi" \
+  >"$wine_case/check.out" 2>&1; then
   fail "check: $(cat "$wine_case/check.out")"
-else
-  rc=0
-  timeout 120 bash "$here/run-in-wine.sh" "$wine_case/medium/Launch.exe" >"$wine_case/run.out" 2>&1 ||
-    rc=$?
-  if [[ $rc -ne 0 ]] || ! grep -qF 'command_line="Z:' "$wine_case/medium/Setup.record" ||
-    ! grep -qF 'Setup.exe" "/v LAUNCH=Enable"' "$wine_case/medium/Setup.record"; then
-    fail "exit $rc, record: $(cat "$wine_case/medium/Setup.record" 2>&1)"
-  fi
+elif ! timeout 120 bash "$here/run-in-wine.sh" "$wine_case/medium/Launch.exe" \
+  >"$wine_case/run.out" 2>&1; then
+  fail "run-in-wine.sh: $(cat "$wine_case/run.out")"
+elif ! grep -qF 'command_line="Z:' "$wine_case/medium/Setup.record" ||
+  ! grep -qF 'Setup.exe" "/v LAUNCH=Enable"' "$wine_case/medium/Setup.record"; then
+  fail "record: $(cat "$wine_case/medium/Setup.record" 2>&1)"
 fi
 
 echo "$((case_number - failed)) passed, $failed failed"
