@@ -26,6 +26,8 @@ cp "$here/make-medium.sh" "$here/make-medium.py" "$here/pe.py" "$repo/scripts/"
 # The smallest file that passes for a Windows executable: "MZ", the offset of the PE header at
 # 0x3c, "PE\0\0" there, a file header with a machine (i386 4c01, x86-64 6486) and no sections,
 # an optional header of zeros but its magic (PE32 0b01, PE32+ 0b02), then a marker of its own.
+# The files the table's setup and launch columns name are $work/setup-KIND.exe and
+# $work/launch-KIND.exe; there is none for "none".
 fake_pe() {
   {
     printf 'MZ%58s\x40\0\0\0PE\0\0' ''
@@ -35,28 +37,30 @@ fake_pe() {
   } >"$3"
 }
 fake_pe 4c01 0b01 "$repo/build/win32/Launch.exe" 'default launcher'
-fake_pe 4c01 0b01 "$work/Launch.exe" 'explicit launcher'
-fake_pe 6486 0b02 "$work/Launch64.exe" '64-bit launcher'
-fake_pe 4c01 0b01 "$work/Setup.exe" setup
-printf 'MZ but no PE header after it, as in a DOS program%100s' '' >"$work/mz.exe"
-printf 'not an executable\r\n' >"$work/text.txt"
+fake_pe 4c01 0b01 "$work/launch-explicit.exe" 'explicit launcher'
+fake_pe 6486 0b02 "$work/launch-x64.exe" '64-bit launcher'
+fake_pe 4c01 0b01 "$work/setup-pe.exe" setup
+printf 'MZ but no PE header after it, as in a DOS program%100s' '' >"$work/setup-mz.exe"
+printf 'not an executable\r\n' |
+  tee "$work/setup-text.exe" "$work/launch-text.exe" "$work/textpfx.pfx" >"$work/text.txt"
 # The real launcher, to sign; the build's own copy must stay as it is.
-cp "$build/win32/Launch.exe" "$work/Launch32-real.exe"
+cp "$build/win32/Launch.exe" "$work/launch-real.exe"
 
-# Throwaway certificates as a release engineer would make them, one without the code-signing use.
-printf 'test password\n' >"$work/password"
-printf 'wrong password\n' >"$work/wrong-password"
+# Throwaway certificates as a release engineer would make them, one without the code-signing use;
+# they and the password files are named after the sign: option of the table that uses them.
+printf 'test password\n' >"$work/password-good"
+printf 'wrong password\n' >"$work/password-wrongpass"
 # As an editor on Windows saves it, without a line end, and with a CR that is part of it.
 printf 'test password\r\n' >"$work/password-crlf"
 printf 'test password' >"$work/password-nonl"
-printf 'test password\r' >"$work/password-cr"
+printf 'test password\r' >"$work/password-cronly"
 for kind in good noeku; do
   eku=codeSigning
   [[ $kind == good ]] || eku=serverAuth
   openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Tessaro Test $kind" \
     -addext "extendedKeyUsage=$eku" -keyout "$work/$kind.key" -out "$work/$kind.crt" 2>/dev/null
   openssl pkcs12 -export -inkey "$work/$kind.key" -in "$work/$kind.crt" \
-    -passout "file:$work/password" -out "$work/$kind.pfx"
+    -passout "file:$work/password-good" -out "$work/$kind.pfx"
 done
 
 # A package as the README asks for one: Tessaro.exe in INSTALLDIR, and ARPINSTALLLOCATION set to
@@ -91,30 +95,26 @@ wixl -a x64 -o "$work/x64.msi" "$work/product.wxs"
 mkdir -p "$work/extra/docs/sub" "$work/other/docs"
 cp "$work/good.msi" "$work/extra/Tessaro-3.9.0.msi"
 echo 'read me' >"$work/extra/docs/readme.txt" && echo 'deeper' >"$work/extra/docs/sub/a.txt"
-cp "$work/Setup.exe" "$work/extra/setup.exe"
+cp "$work/setup-pe.exe" "$work/extra/setup.exe"
 # A signed Setup.exe: the real launcher stands in for one.
-osslsigncode sign -pkcs12 "$work/good.pfx" -readpass "$work/password" -h sha256 \
-  -in "$build/win32/Launch.exe" -out "$work/Setup-signed.exe" >/dev/null
+osslsigncode sign -pkcs12 "$work/good.pfx" -readpass "$work/password-good" -h sha256 \
+  -in "$build/win32/Launch.exe" -out "$work/setup-signed.exe" >/dev/null
 
 # Turns an MSI column of the table below into a file: "good" (x86), "x64", "arm64", "none" (no
-# such file), "text", "del:PROPERTY", "set:PROPERTY=VALUE" (VALUE with printf escapes) or
-# "sql:QUERY[;QUERY]..." run on "good".
+# such file), "text", "del:PROPERTY", "set:PROPERTY=VALUE" or "sql:QUERY[;QUERY]..." run on
+# "good" (VALUE and QUERY with printf escapes).
 make_msi() {
   local kind=$1 out=$2
   case $kind in
-    good) cp "$work/good.msi" "$out" ;;
-    x64) cp "$work/x64.msi" "$out" ;;
+    good | x64) cp "$work/$kind.msi" "$out" ;;
     arm64) cp "$work/good.msi" "$out" &&
       msibuild "$out" -s "Installation Database" "Tessaro Test" "Arm64;1033" ;;
     none) ;;
     text) cp "$work/text.txt" "$out" ;;
-    del:*) cp "$work/good.msi" "$out" &&
-      msibuild "$out" -q "DELETE FROM Property WHERE Property='${kind#del:}'" ;;
+    del:*) make_msi "sql:DELETE FROM Property WHERE Property='${kind#del:}'" "$out" ;;
     set:*)
-      local assignment=${kind#set:} value
-      value=$(printf '%b' "${assignment#*=}")
-      cp "$work/good.msi" "$out"
-      msibuild "$out" -q "UPDATE Property SET Value='$value' WHERE Property='${assignment%%=*}'"
+      local property=${kind#set:} value=${kind#set:*=}
+      make_msi "sql:UPDATE Property SET Value='$value' WHERE Property='${property%%=*}'" "$out"
       ;;
     sql:*)
       local queries query msibuild_args=()
@@ -126,8 +126,13 @@ make_msi() {
   esac
 }
 
-passed=0
+# Each case calls start, then fail at most once: a case that does not fail has passed.
+case_number=0
 failed=0
+start() {
+  name=$1
+  case_number=$((case_number + 1))
+}
 fail() {
   echo "FAIL $name: $*"
   failed=$((failed + 1))
@@ -135,13 +140,14 @@ fail() {
 
 listing() { (cd "$1" && find . -mindepth 1 -printf '%p %s\n' | sort); }
 
-# Whether --check on the medium just made reports what the row expects of the MSI's install
-# location (options "arp=TEXT": a failure saying TEXT, also warned about when it was made), of
-# Setup.exe's signature, and of the files added.
+# Whether --check on the medium just made passes, if it is signed, and reports what the row
+# expects of the MSI's install location (options "arp=TEXT": a failure saying TEXT, also warned
+# about when it was made), of Setup.exe's signature, and of the files added.
 checked() {
   local name arp=${options#*arp=} setup_line='^warn  Setup.exe: unsigned'
   [[ $setup != signed ]] || setup_line='^ok    Setup.exe: signature verifies'
-  "$repo/scripts/make-medium.sh" --check "$out_dir" "$dir/in/product.msi" >"$dir/check" 2>&1
+  "$repo/scripts/make-medium.sh" --check "$out_dir" "$dir/in/product.msi" >"$dir/check" 2>&1 ||
+    [[ $options != *sign:* ]] || return 1
   if [[ $options == *arp=* ]]; then
     grep '^FAIL  MSI: ' "$dir/check" | grep -qF "$arp" && grep -qF "$arp" "$dir/stderr"
   else
@@ -256,45 +262,32 @@ EOF
 # More than the launcher's line buffer of 260 bytes holds.
 cases=${cases//LONG_VERSION/$(printf '1.%.0s' {1..108})1234}
 
-case_number=0
 signed_medium=
 shopt -s extglob
 while IFS='|' read -r -a row; do
   # The columns without the blanks that line them up.
   row=("${row[@]##+( )}") && row=("${row[@]%%+( )}")
-  name=${row[0]} msi_spec=${row[1]} setup=${row[2]} launch=${row[3]} out=${row[4]}
+  start "${row[0]}"
+  msi_spec=${row[1]} setup=${row[2]} launch=${row[3]} out=${row[4]}
   status=${row[5]} expected=${row[6]} options=${row[7]-}
-  case_number=$((case_number + 1))
   dir=$work/case$case_number
   mkdir -p "$dir/in" "$dir/parent"
 
   make_msi "$msi_spec" "$dir/in/product.msi"
-  case $setup in
-    pe) cp "$work/Setup.exe" "$dir/in/Setup.exe" ;;
-    text) cp "$work/text.txt" "$dir/in/Setup.exe" ;;
-    mz) cp "$work/mz.exe" "$dir/in/Setup.exe" ;;
-    signed) cp "$work/Setup-signed.exe" "$dir/in/Setup.exe" ;;
-    none) ;;
-  esac
+  [[ $setup == none ]] || cp "$work/setup-$setup.exe" "$dir/in/Setup.exe"
   args=()
-  case $options in
-    *sign:*)
-      pfx=$work/good.pfx password=$work/password
-      case ${options#*sign:} in
-        wrongpass*) password=$work/wrong-password ;;
-        nopfx*) pfx=$dir/in/none.pfx ;;
-        textpfx*) pfx=$work/text.txt ;;
-        noeku*) pfx=$work/noeku.pfx ;;
-        nopass*) password=$dir/in/none.txt ;;
-        badtsa*) args+=(--timestamp http://127.0.0.1:9/) ;;
-        crlf*) password=$work/password-crlf ;;
-        nonl*) password=$work/password-nonl ;;
-        cronly*) password=$work/password-cr ;;
-        noopt*) password= ;;
-      esac
-      args+=(--sign "$pfx" ${password:+--password-file "$password"})
-      ;;
-  esac
+  if [[ $options =~ sign:([a-z]+) ]]; then
+    sign=${BASH_REMATCH[1]} pfx=$work/good.pfx password=$work/password-good
+    case $sign in
+      wrongpass | crlf | nonl | cronly) password=$work/password-$sign ;;
+      textpfx | noeku) pfx=$work/$sign.pfx ;;
+      nopfx) pfx=$dir/in/none.pfx ;;
+      nopass) password=$dir/in/none.txt ;;
+      badtsa) args+=(--timestamp http://127.0.0.1:9/) ;;
+      noopt) password= ;;
+    esac
+    args+=(--sign "$pfx" ${password:+--password-file "$password"})
+  fi
   case $options in
     *add:file*) adds=("$work/extra/Tessaro-3.9.0.msi") ;;
     *add:folder*) adds=("$work/extra/docs") ;;
@@ -322,21 +315,17 @@ while IFS='|' read -r -a row; do
     orphan) out_dir=$dir/parent/missing/medium ;;
   esac
   [[ $out == slash ]] || args+=("$out_dir")
-  launch_source=$work/Launch.exe
-  case $launch in
-    explicit) args+=("$work/Launch.exe") ;;
-    default) launch_source=$repo/build/win32/Launch.exe ;;
-    none) args+=("$dir/in/Launch.exe") ;;
-    text) args+=("$work/text.txt") ;;
-    x64) args+=("$work/Launch64.exe") launch_source=$work/Launch64.exe ;;
-    real) args+=("$work/Launch32-real.exe") launch_source=$work/Launch32-real.exe ;;
-  esac
+  if [[ $launch == default ]]; then
+    launch_source=$repo/build/win32/Launch.exe
+  else
+    launch_source=$work/launch-$launch.exe
+    args+=("$launch_source")
+  fi
 
   before=$(listing "$dir/parent")
   rc=0
   (cd "$dir" && "$repo/scripts/make-medium.sh" "${args[@]}") >"$dir/stdout" 2>"$dir/stderr" || rc=$?
 
-  failures_before=$failed
   if [[ $status == ok ]]; then
     if [[ $rc -ne 0 ]]; then
       fail "exit status $rc: $(cat "$dir/stderr")"
@@ -359,9 +348,6 @@ while IFS='|' read -r -a row; do
     elif ! checked; then
       fail "--check: $(cat "$dir/check")"
     elif [[ $options == *sign:* ]] &&
-      ! "$repo/scripts/make-medium.sh" --check "$out_dir" "$dir/in/product.msi" >"$dir/check" 2>&1; then
-      fail "signed medium fails the check: $(cat "$dir/check")"
-    elif [[ $options == *sign:* ]] &&
       ! grep -qF "$(sha256sum <"$build/win32/Launch.exe" | cut -d' ' -f1)" "$dir/check"; then
       fail "the check does not give the build's SHA-256: $(cat "$dir/check")"
     elif [[ $options == *sign:* ]] && ! cmp -s "$build/win32/Launch.exe" "$launch_source"; then
@@ -379,34 +365,29 @@ while IFS='|' read -r -a row; do
       fail "wrote something: $(listing "$dir/parent")"
     fi
   fi
-  [[ $failed -eq $failures_before ]] && passed=$((passed + 1))
 done <<<"$cases"
 
 # A wrong number of arguments is answered with the usage text and status 2, before anything is
 # looked at.
 for count in 0 1 2 5; do
-  name="usage with $count arguments"
+  start "usage with $count arguments"
   mapfile -t args < <(seq -f "$work/arg%g" "$count")
   rc=0
   "$repo/scripts/make-medium.sh" "${args[@]}" >/dev/null 2>"$work/usage.err" || rc=$?
   if [[ $rc -ne 2 ]] || ! grep -q '^usage:' "$work/usage.err"; then
     fail "status $rc, stderr: $(cat "$work/usage.err")"
-  else
-    passed=$((passed + 1))
   fi
 done
 
 # The signed medium from the table: its Launch.exe is still the program that ships (imports,
 # manifest, size), and one changed byte is found.
-name="signed Launch.exe passes the artifact checks"
+start "signed Launch.exe passes the artifact checks"
 if [[ -z $signed_medium ]]; then
   fail "no signed medium was made"
 elif ! bash "$here/../tests/artifact/check_artifact.sh" "$signed_medium/Launch.exe" >"$work/artifact" 2>&1; then
   fail "$(grep -v ^PASS "$work/artifact")"
-else
-  passed=$((passed + 1))
 fi
-name="signed Launch.exe changed after signing"
+start "signed Launch.exe changed after signing"
 tampered=$work/tampered
 cp -r "$signed_medium" "$tampered"
 # A byte of the code, well inside the signed part of the file.
@@ -418,35 +399,30 @@ rc=0
 "$repo/scripts/make-medium.sh" --check "$tampered" >"$work/tampered.out" 2>&1 || rc=$?
 if [[ $rc -eq 0 ]] || ! grep -q '^FAIL  Launch.exe: signed, but the signature does not verify' "$work/tampered.out"; then
   fail "status $rc: $(cat "$work/tampered.out")"
-else
-  passed=$((passed + 1))
 fi
 
 # A signed 64-bit medium (the Wine here runs 64-bit programs only) starts its installer: a
 # stand-in that records its command line. The product code is one no test installs.
-name="signed medium starts the installer under Wine"
+start "signed medium starts the installer under Wine"
 wine_case=$work/wine
 mkdir -p "$wine_case/in"
 msibuild "$work/x64.msi" -q \
   "UPDATE Property SET Value='{5D1E0C4B-7A2F-4E39-9B6C-1F0A2B3C4D5E}' WHERE Property='ProductCode'"
 cp "$build/win64/tests/wine/stand_in.exe" "$wine_case/in/Setup.exe"
-if ! "$repo/scripts/make-medium.sh" --sign "$work/good.pfx" --password-file "$work/password" \
+if ! "$repo/scripts/make-medium.sh" --sign "$work/good.pfx" --password-file "$work/password-good" \
   "$wine_case/in/Setup.exe" "$work/x64.msi" "$wine_case/medium" "$build/win64/Launch.exe" \
   >"$wine_case/make.out" 2>&1; then
   fail "$(cat "$wine_case/make.out")"
-elif ! "$repo/scripts/make-medium.sh" --check "$wine_case/medium" "$work/x64.msi" >"$wine_case/check.out" 2>&1; then
+elif ! "$repo/scripts/make-medium.sh" --check "$wine_case/medium" "$work/x64.msi" \
+  >"$wine_case/check.out" 2>&1; then
   fail "check: $(cat "$wine_case/check.out")"
-else
-  rc=0
-  timeout 120 bash "$here/run-in-wine.sh" "$wine_case/medium/Launch.exe" >"$wine_case/run.out" 2>&1 ||
-    rc=$?
-  if [[ $rc -ne 0 ]] || ! grep -qF 'command_line="Z:' "$wine_case/medium/Setup.record" ||
-    ! grep -qF 'Setup.exe" "/v LAUNCH=Enable"' "$wine_case/medium/Setup.record"; then
-    fail "exit $rc, record: $(cat "$wine_case/medium/Setup.record" 2>&1)"
-  else
-    passed=$((passed + 1))
-  fi
+elif ! timeout 120 bash "$here/run-in-wine.sh" "$wine_case/medium/Launch.exe" \
+  >"$wine_case/run.out" 2>&1; then
+  fail "run-in-wine.sh: $(cat "$wine_case/run.out")"
+elif ! grep -qF 'command_line="Z:' "$wine_case/medium/Setup.record" ||
+  ! grep -qF 'Setup.exe" "/v LAUNCH=Enable"' "$wine_case/medium/Setup.record"; then
+  fail "record: $(cat "$wine_case/medium/Setup.record" 2>&1)"
 fi
 
-echo "$passed passed, $failed failed"
+echo "$((case_number - failed)) passed, $failed failed"
 [[ $failed -eq 0 ]]

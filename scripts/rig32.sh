@@ -67,7 +67,6 @@ stage_done() { [[ -f $rig/.stage-$1 ]]; }
 stage_mark() { touch "$rig/.stage-$1"; }
 
 build_stages() {
-  mkdir -p "$rig"
   if ! stage_done base; then
     local mirror
     mirror=$(debian_mirror)
@@ -158,10 +157,9 @@ rig_wine_env() {
     WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
     TESSARO_RIG32_SESSION="$TESSARO_RIG32_SESSION")
   [[ -z ${TESSARO_RIG32_XAUTHORITY:-} ]] || rig_env+=(XAUTHORITY="$TESSARO_RIG32_XAUTHORITY")
-  [[ -z ${LC_ALL:-} ]] || rig_env+=(LC_ALL="$LC_ALL")
-  [[ -z ${LANG:-} ]] || rig_env+=(LANG="$LANG")
-  # The tests learn from these which launcher to run.
   local name
+  for name in LC_ALL LANG; do [[ -z ${!name:-} ]] || rig_env+=("$name=${!name}"); done
+  # The tests learn from these which launcher to run.
   for name in $(compgen -e | grep -E '^TESSARO_E2E_' || true); do rig_env+=("$name=${!name}"); done
 }
 
@@ -226,10 +224,8 @@ session() {
   trap 'cleanup' EXIT
   trap 'exit 130' INT TERM HUP
   mount_all
-  mount --bind "$tessaro_root" "$root$tessaro_root" 2>/dev/null || {
-    mkdir -p "$root$tessaro_root"
-    mount --bind "$tessaro_root" "$root$tessaro_root"
-  }
+  mkdir -p "$root$tessaro_root"
+  mount --bind "$tessaro_root" "$root$tessaro_root"
   # At the same path, so that a Windows program names a lent file as the host does. A folder of
   # the rig's own (/tmp, /usr) is refused: mounted over, it would take the rig's files away.
   local lent

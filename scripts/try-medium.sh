@@ -34,15 +34,11 @@ code_page() {
 if [[ ${1:-} != --inside ]]; then
   [[ $# -ge 1 && $# -le 2 ]] || die "usage: scripts/try-medium.sh MEDIUM_DIR [MSI_TO_INSTALL_FIRST]"
   [[ -d $1 ]] || die "no such medium folder: $1"
+  [[ $# -eq 1 || -f $2 ]] || die "no such MSI: $2"
   medium=$(realpath -- "$1")
-  msi=""
-  if [[ $# -eq 2 ]]; then
-    [[ -f $2 ]] || die "no such MSI: $2"
-    msi=$(realpath -- "$2")
-  fi
+  msi=${2:+$(realpath -- "$2")}
   out=$(realpath -m -- "${TESSARO_TRY_OUT:-$tessaro_root/build/try-run}")
-  prefix=""
-  [[ -z ${TESSARO_TRY_PREFIX:-} ]] || prefix=$(realpath -m -- "$TESSARO_TRY_PREFIX")
+  prefix=${TESSARO_TRY_PREFIX:+$(realpath -m -- "$TESSARO_TRY_PREFIX")}
   for folder in "$out" "$prefix"; do
     [[ -z $folder || $folder == "$tessaro_root"/* ]] ||
       die "the output folder and the prefix must lie in $tessaro_root: $folder"
@@ -64,7 +60,6 @@ if [[ ${1:-} != --inside ]]; then
   caller_locale=${LC_ALL:-${LC_CTYPE:-${LANG:-C}}}
   spells() { perl -MEncode -e 'my $cp = shift;
     for (@ARGV) { my $text = decode("UTF-8", $_); encode($cp, $text, Encode::FB_CROAK) }' "$@"; }
-  utf8_locale() { [[ $(LC_ALL=$1 locale charmap 2>/dev/null) == UTF-8 ]]; }
   run_locale="" missing=""
   if LC_ALL=C grep -q '^[[:print:]]*$' <<<"$medium$out"; then
     run_locale=$caller_locale
@@ -73,7 +68,7 @@ if [[ ${1:-} != --inside ]]; then
       cp=$(code_page "$candidate")
       [[ -n $cp ]] || continue
       spells "$cp" "$medium" "$out" 2>/dev/null || continue
-      if utf8_locale "$candidate"; then
+      if [[ $(LC_ALL=$candidate locale charmap 2>/dev/null) == UTF-8 ]]; then
         run_locale=$candidate
         break
       fi
@@ -84,9 +79,8 @@ if [[ ${1:-} != --inside ]]; then
     [[ -n $run_locale ]] ||
       die "neither code page 1252 nor 932 can spell $medium: run with LC_ALL set to a UTF-8 locale whose Windows code page can"
   fi
-  if [[ $run_locale != "$caller_locale" ]]; then
+  [[ $run_locale == "$caller_locale" ]] ||
     echo "try-medium: running under LC_ALL=$run_locale, whose code page ${cp#cp} spells the medium's path (under $caller_locale Wine could not name it)"
-  fi
   export LC_ALL=$run_locale
 
   [[ -x build/win64/tests/wine/box_answer.exe ]] || bash scripts/build.sh win64 >/dev/null
@@ -98,19 +92,17 @@ if [[ ${1:-} != --inside ]]; then
     echo "try-medium: the MSI is installed from a copy in $out (the rig sees only the work tree and the medium)"
   fi
   echo "try-medium: $bits-bit Launch.exe, medium $medium${msi:+, installing $msi first}"
+  inside=(bash scripts/try-medium.sh --inside "$bits" "$medium" "$msi" "$out")
   if [[ $bits == 32 ]]; then
     export TESSARO_RIG32_PREFIX=${prefix:-$tessaro_root/build/wine-prefix-try32}
     export TESSARO_RIG32_LEND=$medium
     # With a display of your own the rig shows its windows there instead of on its own Xvfb.
     [[ -z ${DISPLAY:-} ]] || export TESSARO_RIG32_USE_DISPLAY=1
-    exec bash scripts/rig32.sh session bash scripts/try-medium.sh --inside 32 "$medium" "$msi" "$out"
+    exec bash scripts/rig32.sh session "${inside[@]}"
   fi
   export TESSARO_WINEPREFIX=${prefix:-$tessaro_root/build/wine-prefix-try64}
-  if [[ -n ${DISPLAY:-} ]]; then
-    TESSARO_TRY_INTERACTIVE=1 exec bash scripts/try-medium.sh --inside 64 "$medium" "$msi" "$out"
-  fi
-  exec xvfb-run -a -s "-screen 0 $tessaro_screen" \
-    bash scripts/try-medium.sh --inside 64 "$medium" "$msi" "$out"
+  [[ -z ${DISPLAY:-} ]] || TESSARO_TRY_INTERACTIVE=1 exec "${inside[@]}"
+  exec xvfb-run -a -s "-screen 0 $tessaro_screen" "${inside[@]}"
 fi
 
 # --- inside: Wine, its prefix and a display are ready.
@@ -149,9 +141,7 @@ installed() {
 
 # The machine as the medium should meet it: its product not installed, or installed by MSI.
 [[ -z $product ]] || wine msiexec /x "$product" /qn >/dev/null 2>&1 || true
-if [[ -n $msi ]]; then
-  wine msiexec /i "$(windows_path "$msi")" /qn || die "msiexec /i $msi failed"
-fi
+[[ -z $msi ]] || wine msiexec /i "$(windows_path "$msi")" /qn || die "msiexec /i $msi failed"
 before=$(installed)
 if [[ -z $product ]]; then
   echo "Before: the medium has no TS_INF, so no product to look for (the launcher shows message 106)"
@@ -165,16 +155,13 @@ launcher=$(windows_path "$medium/Launch.exe")
 # Wine reports every process start on its "process" channel and OutputDebugString on
 # "debugstr"; with "pid" each line names its process, which tells the launcher's lines apart.
 log=$out/wine.log
-set +e
+run=(build/win64/tests/wine/box_answer.exe "$(windows_path "$out")" "$launcher")
 if [[ -n $interactive ]]; then
   echo "Starting $launcher on $DISPLAY: answer its boxes there."
-  WINEDEBUG=+pid,+process,+debugstr wine "$launcher" 2>"$log"
-else
-  WINEDEBUG=+pid,+process,+debugstr wine build/win64/tests/wine/box_answer.exe \
-    "$(windows_path "$out")" "$launcher" 2>"$log"
+  run=("$launcher")
 fi
-exit_code=$?
-set -e
+exit_code=0
+WINEDEBUG=+pid,+process,+debugstr wine "${run[@]}" 2>"$log" || exit_code=$?
 wineserver -w
 
 # Reads Wine's log: Wine escapes strings (\\ \" \n \r \t, \xNN for a byte of an ANSI string,
