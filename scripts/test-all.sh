@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Every test of the project: lint, host unit tests and fuzzers, static analysis, checks on the
-# built artifacts, the medium assembly, and the Windows end-to-end tests under Wine against both
+# built artifacts, the medium assembly and its rehearsal, and the Windows end-to-end tests under Wine against both
 # builds of Launch.exe. Builds first.
 # Ends with one line "test-all: N passed, M failed"; exits non-zero when anything failed.
 set -uo pipefail
@@ -66,6 +66,7 @@ stage "artifact build/win64/Launch.exe" \
   bash tests/artifact/check_artifact.sh --arch x86-64 build/win64/Launch.exe
 stage "reproducible Launch.exe" bash scripts/reproducible-build_test.sh win32 win64
 stage "medium assembly" bash scripts/make-medium_test.sh
+stage "rehearsal" bash scripts/try-medium_test.sh
 stage "Wine end-to-end tests, build/win64/Launch.exe on this machine's Wine" \
   xvfb-run -a -s "-screen 0 $tessaro_screen" ctest --preset win64
 bash -c 'source scripts/wine-env.sh; "$TESSARO_WINESERVER" -k' 2>/dev/null
