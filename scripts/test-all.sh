@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Every test of the project: lint, host unit tests and fuzzers, static analysis, checks on the
-# built artifacts, the medium assembly and its rehearsal, and the Windows end-to-end tests under Wine against both
-# builds of Launch.exe. Builds first.
+# built artifacts, the medium assembly and its rehearsal, and the Windows end-to-end tests under
+# Wine against both builds of Launch.exe. Builds first.
 # Ends with one line "test-all: N passed, M failed"; exits non-zero when anything failed.
 set -uo pipefail
 # shellcheck source=scripts/lib.sh
