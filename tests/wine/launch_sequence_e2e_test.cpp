@@ -172,7 +172,7 @@ TEST(LaunchSequence, TraceReachesADebugOutputViewer) {
        4,
        {"Launch: TS_INF not read: \"C:\\tessaro-e2e\\trace\\TS_INF\" is empty (nothing before "
         "the end, a Ctrl-Z or a read error)\n",
-        "Launch: exit 4: the installed product check said stop\n"}},
+        "Launch: exit 4: TS_INF empty\n"}},
   };
   for (const auto& c : cases) {
     Medium medium("trace");
