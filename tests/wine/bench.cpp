@@ -7,25 +7,15 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "harness.h"
+#include "instrument.h"
 
 namespace {
 
-using tessaro::e2e::ReadRecord;
-
-unsigned long long Now100ns() {
-  FILETIME now;
-  GetSystemTimePreciseAsFileTime(&now);
-  return (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-}
-
-unsigned long long ToNumber(const FILETIME& time) {
-  return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
+using tessaro::e2e::ChildProcess;
 
 struct Run {
   double startMs;    // from CreateProcess to the stand-in's first instruction of main
@@ -35,29 +25,21 @@ struct Run {
 
 Run Start(const std::string& program, const std::string& record) {
   DeleteFileA(record.c_str());
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info = {};
-  std::string commandLine = "\"" + program + "\"";
-  const unsigned long long before = Now100ns();
-  if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                      CREATE_NEW_CONSOLE, nullptr, nullptr, &startup, &info)) {
+  const unsigned long long before = tessaro::e2e::Now100ns();
+  const ChildProcess child("\"" + program + "\"", CREATE_NEW_CONSOLE);
+  if (!child.started()) {
     std::fprintf(stderr, "cannot start %s\n", program.c_str());
     std::exit(1);
   }
-  WaitForSingleObject(info.hProcess, INFINITE);
-  FILETIME created, exited, kernel, user;
-  GetProcessTimes(info.hProcess, &created, &exited, &kernel, &user);
-  CloseHandle(info.hThread);
-  CloseHandle(info.hProcess);
-  const auto values = ReadRecord(record);
+  child.Wait(INFINITE);
+  const auto values = tessaro::e2e::ReadRecord(record);
   const auto since = [&](const char* key) {
     const auto value = values.find(key);
     return value == values.end() ? -1.0
                                  : (std::stod(value->second) - static_cast<double>(before)) / 1e4;
   };
   return {since("start_time"), since("console_ready_time"),
-          static_cast<double>(ToNumber(kernel) + ToNumber(user)) / 1e4};
+          static_cast<double>(child.times().cpu) / 1e4};
 }
 
 void Row(const char* name, std::vector<double> values) {
@@ -78,13 +60,10 @@ int main(int argc, char** argv) {
   const std::string idle = argv[3];
   const std::string setup = dir + "Setup.exe";
   const std::string record = dir + "Setup.record";
-  const auto configure = [&](const std::string& config) {
-    std::ofstream(dir + "Setup.cfg", std::ios::binary | std::ios::trunc) << config;
-  };
 
   std::vector<double> direct, directConsole, through, ownWork, beyondConsole, launcherCpu,
       standInCpu;
-  configure("");
+  tessaro::e2e::WriteFileBytes(dir + "Setup.cfg", "");
   for (int i = 0; i < runs; ++i) {
     // Alternating keeps both series under the same machine load.
     const Run d = Start(setup, record);
@@ -96,7 +75,7 @@ int main(int argc, char** argv) {
     // The launcher waits for its console host like any process that touches its console.
     beyondConsole.push_back(l.startMs - d.consoleMs - d.startMs);
   }
-  configure("sleep_ms=" + idle + "\n");
+  tessaro::e2e::WriteFileBytes(dir + "Setup.cfg", "sleep_ms=" + idle + "\n");
   for (int i = 0; i < runs; ++i) {
     launcherCpu.push_back(Start(dir + "Launch.exe", record).cpuMs);
     standInCpu.push_back(Start(setup, record).cpuMs);

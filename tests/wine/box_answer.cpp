@@ -8,11 +8,13 @@
 #include <cstdio>
 #include <string>
 
-#include "box_watch.h"
+#include "instrument.h"
 
 namespace {
 
-int ChooseAnswer(const tessaro::e2e::Box& box) {
+using tessaro::e2e::Box;
+
+int ChooseAnswer(const Box& box) {
   const auto has = [&](int id) {
     return std::find(box.buttons.begin(), box.buttons.end(), id) != box.buttons.end();
   };
@@ -22,16 +24,7 @@ int ChooseAnswer(const tessaro::e2e::Box& box) {
 }
 
 const char* ButtonName(int id) {
-  switch (id) {
-    case IDOK:
-      return "OK";
-    case IDCANCEL:
-      return "Cancel";
-    case IDRETRY:
-      return "Retry";
-    default:
-      return "other";
-  }
+  return id == IDOK ? "OK" : id == IDCANCEL ? "Cancel" : id == IDRETRY ? "Retry" : "other";
 }
 
 }  // namespace
@@ -46,30 +39,22 @@ int main(int argc, char** argv) {
   for (int i = 2; i < argc; ++i)
     commandLine += (i > 2 ? " \"" : "\"") + std::string(argv[i]) + "\"";
 
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE,
-                      nullptr, nullptr, &startup, &process)) {
-    std::fprintf(stderr, "cannot start %s (error %lu)\n", commandLine.c_str(), GetLastError());
+  const tessaro::e2e::ChildProcess program(commandLine, CREATE_NEW_CONSOLE);
+  if (!program.started()) {
+    std::fprintf(stderr, "cannot start %s (error %lu)\n", commandLine.c_str(),
+                 program.startError());
     return 98;
   }
   int count = 0;
-  while (WaitForSingleObject(process.hProcess, 100) == WAIT_TIMEOUT) {
-    const auto box = tessaro::e2e::WaitForBox(0, 0);
-    if (!box) continue;
+  const auto answer = [&](const Box& box) {
     ++count;
     const std::string bmp = screenshots + "\\box-" + std::to_string(count) + ".bmp";
-    tessaro::e2e::SaveScreenshot(*box, bmp);
-    const int answer = ChooseAnswer(*box);
-    std::printf("box %d: [%s] %s\n  -> %s (screenshot %s)\n", count, box->caption.c_str(),
-                box->text.c_str(), ButtonName(answer), bmp.c_str());
+    tessaro::e2e::SaveScreenshot(box, bmp);
+    const int button = ChooseAnswer(box);
+    std::printf("box %d: [%s] %s\n  -> %s (screenshot %s)\n", count, box.caption.c_str(),
+                box.text.c_str(), ButtonName(button), bmp.c_str());
     std::fflush(stdout);
-    tessaro::e2e::PressButton(*box, answer);
-  }
-  DWORD exitCode = 0;
-  GetExitCodeProcess(process.hProcess, &exitCode);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return static_cast<int>(exitCode);
+    tessaro::e2e::PressButton(box, button);
+  };
+  return static_cast<int>(program.Wait(INFINITE, tessaro::e2e::AnsweringBoxes(0, answer)));
 }

@@ -1,88 +1,146 @@
-// What the Windows end-to-end tests need to drive the real Launch.exe: a medium folder, a
-// launcher process, and a watcher that reads and answers the launcher's message boxes.
+// The GoogleTest side of the instrument: a medium folder, a launcher run whose boxes are read
+// and answered, and the messages as the locale of the run shows them.
 #pragma once
 
-#include <windows.h>
+#include <gtest/gtest.h>
 
-#include <map>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "box_watch.h"
+#include "instrument.h"
 
 namespace tessaro::e2e {
 
-// Folder of the running test program, with a closing backslash.
-std::string TestProgramDirectory();
-// The launcher under test: the 64-bit twin built beside the tests, or the shipped 32-bit build
-// when TESSARO_E2E_BUILD=win32 (the run in the 32-bit rig). The stand-in is built beside them.
-std::string BuiltLauncherPath();
-// A 32-bit launcher reads the 32-bit registry view and is matched by the x86 package.
-bool LauncherIs32Bit();
-std::string StandInPath();
+// TS_INF of a product that no test installs.
+constexpr char kNotInstalledInfo[] = "{0B8C1D2E-3F40-4A5B-8C6D-7E8F9A0B1C2D},3.10\r\n";
 
-void RemoveTree(const std::string& path);
-void WriteFileBytes(const std::string& path, const std::string& bytes);
-bool FileExists(const std::string& path);
-std::map<std::string, std::string> ReadRecord(const std::string& path);
 // True when the system's ANSI code page is Japanese, i.e. the run is under a Japanese locale.
-bool JapaneseLocale();
+inline bool JapaneseLocale() { return GetACP() == 932; }
 
-// A fresh folder C:\tessaro-e2e\<name>\ with the launcher in it (and, on request, the rest).
+// A fresh folder C:\tessaro-e2e\<name>\ with the launcher in it and, when given, a TS_INF and a
+// stand-in Setup.exe with its config.
 class Medium {
  public:
-  explicit Medium(const std::string& name, const std::string& launcherName = "Launch.exe");
+  explicit Medium(const std::string& name, const std::optional<std::string>& info = std::nullopt,
+                  const std::optional<std::string>& setupConfig = std::nullopt,
+                  const std::string& launcherName = "Launch.exe")
+      : directory_("C:\\tessaro-e2e\\" + name + "\\"), launcherName_(launcherName) {
+    RemoveTree(directory_.substr(0, directory_.size() - 1));
+    // Nested names ("a\\b c\\") need each level.
+    for (std::size_t at = directory_.find('\\', 3); at != std::string::npos;
+         at = directory_.find('\\', at + 1)) {
+      CreateDirectoryA(directory_.substr(0, at).c_str(), nullptr);
+    }
+    EXPECT_TRUE(CopyFileA(BuiltLauncherPath().c_str(), launcherPath().c_str(), FALSE))
+        << "cannot copy " << BuiltLauncherPath();
+    if (info) WriteFileBytes(directory_ + "TS_INF", *info);
+    if (setupConfig) AddStandIn("Setup.exe", *setupConfig);
+  }
   const std::string& directory() const { return directory_; }
   std::string launcherPath() const { return directory_ + launcherName_; }
   // Puts a stand-in program named `fileName` into `folder` (default: the medium) with a config.
   void AddStandIn(const std::string& fileName, const std::string& config,
-                  const std::string& folder = "");
-  void WriteInfo(const std::string& bytes) { WriteFileBytes(directory_ + "TS_INF", bytes); }
-  std::map<std::string, std::string> Record(const std::string& standInName) const;
+                  const std::string& folder = "") const {
+    const std::string target = (folder.empty() ? directory_ : folder) + fileName;
+    const std::string standIn = TestProgramDirectory() + "stand_in.exe";
+    EXPECT_TRUE(CopyFileA(standIn.c_str(), target.c_str(), FALSE)) << target;
+    WriteFileBytes(target.substr(0, target.find_last_of('.')) + ".cfg", config);
+  }
+  Record RecordOf(const std::string& standIn) const {
+    return ReadRecord(directory_ + standIn.substr(0, standIn.find_last_of('.')) + ".record");
+  }
+  bool Ran(const std::string& standIn) const { return RecordOf(standIn).count("pid") != 0; }
 
  private:
   std::string directory_;
   std::string launcherName_;
 };
 
-// A launcher process. The destructor kills it if a test left it running.
-class LauncherRun {
+enum class Message { kLaunchFailed, kInfoOpenFailed, kAlreadyInstalled, kProductInUse };
+
+// The text, icon and buttons of `message` (107 with the installed `version`) as the locale of
+// the run has them.
+struct ExpectedBox {
+  std::string text;
+  BoxIcon icon;
+  std::vector<int> buttons;
+};
+inline ExpectedBox Expected(Message message, const std::string& version = "") {
+  static const struct {
+    const char* english;
+    const char* japanese;
+    BoxIcon icon;
+    std::vector<int> buttons;
+  } kMessages[] = {
+      {"Could not launch the installer of Tessaro.",
+       "Tessaroのインストーラ起動に失敗しました。",
+       BoxIcon::kError,
+       {IDOK}},
+      {"Can not open TS_INF.", "TS_INFの読込みに失敗しました。", BoxIcon::kError, {IDOK}},
+      {"The following applications are already installed.\n\nTessaro : %s\n\nInstallation is "
+       "not possible in conjunction with these applications.\nDo you uninstall these "
+       "applications?",
+       "この環境には次の製品がインストールされています。\n\nTessaro  : %s\n\nインストールを行う"
+       "には、既存の製品を削除する必要があります。\n既存の製品をアンインストールしますか?",
+       BoxIcon::kInformation,
+       {IDOK, IDCANCEL}},
+      {"Unable to continue as Tessaro is in use.\nExit Tessaro and click Retry to continue.",
+       "Tessaroが実行中のため処理を継続できません。\nTessaroを終了してから、「再試行」をクリック"
+       "してください。",
+       BoxIcon::kError,
+       {IDCANCEL, IDRETRY}},
+  };
+  // A run under a Japanese LC_ALL that Wine did not honour would pass on the English texts.
+  const char* locale = std::getenv("LC_ALL");
+  if (locale != nullptr && std::string(locale).rfind("ja_JP", 0) == 0) {
+    EXPECT_TRUE(JapaneseLocale()) << "the Japanese run is not under code page 932";
+  }
+  const auto& expected = kMessages[static_cast<int>(message)];
+  std::string text = JapaneseLocale() ? expected.japanese : expected.english;
+  if (const std::size_t at = text.find("%s"); at != std::string::npos) text.replace(at, 2, version);
+  return {text, expected.icon, expected.buttons};
+}
+
+inline void ExpectMessage(const Box& box, Message message, const std::string& version = "",
+                          const std::string& caption = "Launch") {
+  const ExpectedBox expected = Expected(message, version);
+  EXPECT_EQ(box.caption, caption);
+  EXPECT_EQ(box.text, expected.text);
+  EXPECT_EQ(box.icon, expected.icon);
+  EXPECT_EQ(box.buttons, expected.buttons);
+}
+
+// The launcher, or a stand-in, started by a test.
+class LauncherRun : public ChildProcess {
  public:
-  // `consoleTitle` names a new console, as a shortcut's title would.
   explicit LauncherRun(const std::string& path, DWORD creationFlags = CREATE_NEW_CONSOLE,
-                       const std::string& currentDirectory = "",
-                       const char* consoleTitle = nullptr);
-  ~LauncherRun();
-  LauncherRun(const LauncherRun&) = delete;
-  LauncherRun& operator=(const LauncherRun&) = delete;
-
-  bool started() const { return process_ != nullptr; }
-  DWORD processId() const { return processId_; }
-  DWORD threadId() const { return threadId_; }
-  HANDLE process() const { return process_; }
-  // The next box the launcher shows; a failed expectation when none comes.
-  Box NextBox(DWORD timeoutMs = 15000);
-  // Waits for the end; any box that shows up meanwhile is recorded in unexpectedBoxes and
-  // closed, so that no test hangs. Returns the exit code, or -1 on a time-out.
-  long WaitForExit(DWORD timeoutMs = 30000);
-  bool StillRunningAfter(DWORD milliseconds) const;
-  std::vector<std::string> unexpectedBoxes;
-
- private:
-  HANDLE process_ = nullptr;
-  HANDLE thread_ = nullptr;
-  DWORD processId_ = 0;
-  DWORD threadId_ = 0;
+                       const std::string& folder = "", const char* consoleTitle = nullptr)
+      : ChildProcess("\"" + path + "\"", creationFlags, folder, consoleTitle) {
+    EXPECT_TRUE(started()) << "cannot start " << path << " error " << startError();
+  }
+  // The next box it shows; a failed expectation when none comes.
+  Box NextBox(DWORD timeoutMs = 15000) const {
+    std::optional<Box> box = started() ? WaitForBox(processId(), timeoutMs) : std::nullopt;
+    EXPECT_TRUE(box.has_value()) << "the launcher showed no box";
+    return box.value_or(Box{});
+  }
+  // The next box, expected to show `message`, answered with `button` (IDCLOSE: closed).
+  Box Answer(Message message, int button, const std::string& version = "") const {
+    const Box box = NextBox();
+    ExpectMessage(box, message, version);
+    button == IDCLOSE ? CloseBox(box) : PressButton(box, button);
+    return box;
+  }
+  // The exit code, or -1 on a time-out. A box that shows up meanwhile fails the test and is
+  // closed, so that no test hangs.
+  long WaitForExit(DWORD timeoutMs = 30000) const {
+    return Wait(timeoutMs, AnsweringBoxes(processId(), [](const Box& box) {
+                  ADD_FAILURE() << "unexpected box: " << box.text;
+                  CloseBox(box);
+                }));
+  }
 };
-
-// Expected message texts for the locale the test runs under.
-struct Messages {
-  std::string launchFailed;
-  std::string infoOpenFailed;
-  std::string alreadyInstalled;  // with "%s"
-  std::string productInUse;
-};
-const Messages& ExpectedMessages();
 
 }  // namespace tessaro::e2e

@@ -1,0 +1,136 @@
+// What every Windows test program shares, with GoogleTest or without (bench.exe, box_answer.exe,
+// the stand-in): the programs beside the tests, the record format of the stand-in, waiting with
+// a deadline, a box watcher that reads and answers boxes of another process as a user would, and
+// a child process that does not outlive its owner.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/win32_handle.h"
+
+namespace tessaro::e2e {
+
+enum class BoxIcon { kNone, kError, kInformation, kOther };
+
+struct Box {
+  HWND window = nullptr;
+  std::string caption;  // UTF-8
+  std::string text;     // UTF-8
+  BoxIcon icon = BoxIcon::kNone;
+  std::vector<int> buttons;  // control ids, sorted
+};
+
+// Finds a visible dialog box of the process (any process when processId is 0); empty when
+// none appeared in time.
+std::optional<Box> WaitForBox(DWORD processId, DWORD timeoutMs);
+// Both return once the box is gone, so that the next search cannot find it again.
+void PressButton(const Box& box, int buttonId);
+void CloseBox(const Box& box);
+// Saves what the screen shows of the box as a 24-bit BMP file.
+bool SaveScreenshot(const Box& box, const std::string& bmpPath);
+// For ChildProcess::Wait: hands each box that shows up (of the process, of any other when
+// processId is 0) to `answer`, which must make it go away.
+std::function<void()> AnsweringBoxes(DWORD processId, std::function<void(const Box&)> answer);
+
+// Folder of the running test program, with a closing backslash.
+inline std::string TestProgramDirectory() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  const std::string text = path;
+  return text.substr(0, text.find_last_of('\\') + 1);
+}
+// The launcher under test: the 64-bit twin built beside the tests, or the shipped 32-bit build
+// when TESSARO_E2E_BUILD=win32 (the run in the 32-bit rig).
+inline std::string BuiltLauncherPath() {
+  const char* build = std::getenv("TESSARO_E2E_BUILD");
+  const bool shipped = build != nullptr && std::string(build) == "win32";
+  return TestProgramDirectory() +
+         (shipped ? "..\\..\\..\\win32\\Launch.exe" : "..\\..\\Launch.exe");
+}
+// A 32-bit launcher reads the 32-bit registry view and is matched by the x86 package.
+inline bool LauncherIs32Bit() {
+  DWORD type = 0;
+  return GetBinaryTypeA(BuiltLauncherPath().c_str(), &type) && type == SCS_32BIT_BINARY;
+}
+
+void RemoveTree(const std::string& path);
+inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+inline bool FileExists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+// Size and last write ("missing" when there is no file): what rewriting or replacing changes.
+std::string FileStamp(const std::string& path);
+// The system time in 100 ns units, the unit of process times.
+unsigned long long Now100ns();
+
+// What a stand-in is told (<name>.cfg) and what it saw (<name>.record): key=value lines.
+using Record = std::map<std::string, std::string>;
+Record ReadRecord(const std::string& path);
+inline void AppendRecord(const std::string& path, const Record& fields) {
+  std::ofstream file(path, std::ios::binary | std::ios::app);
+  for (const auto& [key, value] : fields) file << key << '=' << value << '\n';
+}
+
+// True once `condition` holds, checked every `stepMs`; false when `timeoutMs` ran out first.
+inline bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD stepMs = 25) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  while (!condition()) {
+    if (GetTickCount64() >= deadline) return false;
+    Sleep(stepMs);
+  }
+  return true;
+}
+
+// A program started by a test; one still running when the object goes is ended then.
+class ChildProcess {
+ public:
+  // `consoleTitle` names a new console, as a shortcut's title would. With `captureOutput` the
+  // child's standard output and error go into a pipe that ReadOutput empties.
+  explicit ChildProcess(const std::string& commandLine, DWORD creationFlags = 0,
+                        const std::string& folder = "", const char* consoleTitle = nullptr,
+                        bool captureOutput = false);
+  ~ChildProcess() {
+    if (!StillRunningAfter(0)) return;
+    TerminateProcess(process_.get(), 99);
+    // Until it is gone it may hold files that the next test removes.
+    WaitForSingleObject(process_.get(), 10000);
+  }
+
+  bool started() const { return process_.valid(); }
+  DWORD startError() const { return startError_; }
+  DWORD processId() const { return processId_; }
+  DWORD threadId() const { return threadId_; }
+  bool StillRunningAfter(DWORD milliseconds) const {
+    return started() && WaitForSingleObject(process_.get(), milliseconds) == WAIT_TIMEOUT;
+  }
+  // The exit code, or -1 when it did not start or still runs after `timeoutMs`; meanwhile
+  // `whileRunning` is called every 100 ms. The stand-in and bench.exe link no box watcher.
+  long Wait(DWORD timeoutMs, const std::function<void()>& whileRunning = nullptr) const;
+  // When it ended and the processor time it took, in 100 ns units.
+  struct Times {
+    unsigned long long exit = 0, cpu = 0;
+  };
+  Times times() const;
+  // Everything it wrote, once it has closed its standard output.
+  std::string ReadOutput() const;
+
+ private:
+  platform::UniqueHandle process_;
+  platform::UniqueHandle thread_;
+  platform::UniqueHandle output_;
+  DWORD processId_ = 0;
+  DWORD threadId_ = 0;
+  DWORD startError_ = 0;
+};
+
+}  // namespace tessaro::e2e
