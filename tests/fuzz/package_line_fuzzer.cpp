@@ -5,24 +5,14 @@
 #include <string>
 
 #include "launcher/package_info.h"
-
-namespace {
-
-tessaro::LeadByteTable Cp932() {
-  tessaro::LeadByteTable table;
-  for (unsigned b = 0x81; b <= 0x9f; ++b) table[b] = true;
-  for (unsigned b = 0xe0; b <= 0xfc; ++b) table[b] = true;
-  return table;
-}
-
-}  // namespace
+#include "tests/host/fake_system.h"  // Cp932LeadBytes
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string raw(reinterpret_cast<const char*>(data), size);
   const auto line = tessaro::FirstLineInTextMode(raw);
   if (!line) return 0;
   if (line->size() > tessaro::kMaxLineBytes) std::abort();
-  for (const auto& lead : {tessaro::LeadByteTable{}, Cp932()}) {
+  for (const auto& lead : {tessaro::LeadByteTable{}, tessaro::testing::Cp932LeadBytes()}) {
     std::string code;
     std::string version;
     tessaro::CutPackageLine(*line, lead, code, version);

@@ -6,20 +6,19 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "launcher/system_interface.h"
 
 namespace tessaro::testing {
 
-struct ShownBox {
-  std::string text;
-  unsigned style;
-};
+using Strings = std::vector<std::string>;
+using ShownBox = std::pair<std::string, unsigned>;  // A box's text and style.
+using Boxes = std::vector<ShownBox>;
 
 class FakeSystem : public SystemInterface {
  public:
-  // --- answers ---
   std::string modulePath = "D:\\Install\\Launch.exe";
   // When set, QueryModulePath returns this raw count instead of the path's length.
   std::optional<std::size_t> modulePathResult;
@@ -45,49 +44,36 @@ class FakeSystem : public SystemInterface {
   // Called on every box, e.g. to let a locked file go free while the user reads.
   std::function<void(const ShownBox&)> onBox;
 
-  // --- what was asked ---
-  std::vector<std::string> calls;
+  // What was asked. A call reads as its name, then ":" and its argument when it has one.
+  Strings calls;
   std::vector<unsigned> errorModesSet;
   std::string standardOutput;
-  std::string applicationTitlePath;
-  std::vector<std::string> started;
-  std::vector<ShownBox> boxes;
+  Strings started;
+  Boxes boxes;
   int moduleQueries = 0;
-  bool consoleHidden = false;
-  bool consoleShownAgain = false;
-  std::vector<std::string> trace;
+  Strings trace;
 
-  // The first trace line holding `fragment`, or "" when none does.
-  std::string Traced(std::string_view fragment) const {
-    for (const auto& line : trace) {
-      if (line.find(fragment) != std::string::npos) return line;
-    }
-    return {};
-  }
+  // The first trace line, or call, holding `fragment`; "" when none does.
+  std::string Traced(std::string_view fragment) const { return FirstHolding(trace, fragment); }
+  std::string Called(std::string_view fragment) const { return FirstHolding(calls, fragment); }
 
   void HardenLibrarySearch() override { calls.push_back("HardenLibrarySearch"); }
   std::size_t QueryModulePath(std::string& path) override {
     ++moduleQueries;
     calls.push_back("QueryModulePath");
     if (modulePathQueriesThatWork && moduleQueries > *modulePathQueriesThatWork) return 0;
-    if (modulePathResult) {
-      if (*modulePathResult != 0) path = modulePath;
-      return *modulePathResult;
-    }
-    path = modulePath;
-    return modulePath.size();
+    const std::size_t result = modulePathResult.value_or(modulePath.size());
+    if (result != 0) path = modulePath;
+    return result;
   }
   bool ModulePathLosesCharacters() override { return modulePathLosesCharacters; }
   unsigned SetProcessErrorMode(unsigned mode) override {
     calls.push_back("SetProcessErrorMode");
     errorModesSet.push_back(mode);
-    const unsigned previous = currentErrorMode;
-    currentErrorMode = mode;
-    return previous;
+    return std::exchange(currentErrorMode, mode);
   }
   void SetApplicationTitle(const std::string& path) override {
-    calls.push_back("SetApplicationTitle");
-    applicationTitlePath = path;
+    calls.push_back("SetApplicationTitle:" + path);
   }
   void WriteStandardOutput(std::string_view bytes) override {
     calls.push_back("WriteStandardOutput");
@@ -95,13 +81,9 @@ class FakeSystem : public SystemInterface {
   }
   ConsoleWindowState HideConsoleWindow() override {
     calls.push_back("HideConsoleWindow");
-    consoleHidden = true;
     return console;
   }
-  void ShowConsoleWindowAgain() override {
-    calls.push_back("ShowConsoleWindowAgain");
-    consoleShownAgain = true;
-  }
+  void ShowConsoleWindowAgain() override { calls.push_back("ShowConsoleWindowAgain"); }
   LeadByteTable AnsiLeadBytes() override { return leadBytes; }
   bool ReadFileStart(const std::string& path, std::size_t maxBytes, std::string& bytes) override {
     calls.push_back("ReadFileStart:" + path);
@@ -124,9 +106,8 @@ class FakeSystem : public SystemInterface {
     return key == registry.end() ? UninstallValues{} : key->second;
   }
   bool SystemDirectory(std::string& directory) override {
-    if (!systemDirectory) return false;
-    directory = *systemDirectory;
-    return true;
+    if (systemDirectory) directory = *systemDirectory;
+    return systemDirectory.has_value();
   }
   bool RunAndWait(const std::string& commandLine, ProcessEnd& end) override {
     calls.push_back("RunAndWait:" + commandLine);
@@ -138,8 +119,7 @@ class FakeSystem : public SystemInterface {
     return true;
   }
   std::string LoadMessageText(unsigned id) override {
-    const auto message = messages.find(id);
-    return message == messages.end() ? std::string() : message->second;
+    return messages.count(id) != 0 ? messages[id] : "";
   }
   int ShowMessageBox(const std::string& text, unsigned style) override {
     calls.push_back("ShowMessageBox:" + text);
@@ -151,6 +131,14 @@ class FakeSystem : public SystemInterface {
     return answer;
   }
   void Trace(std::string_view line) override { trace.emplace_back(line); }
+
+ private:
+  static std::string FirstHolding(const Strings& lines, std::string_view fragment) {
+    for (const auto& line : lines) {
+      if (line.find(fragment) != std::string::npos) return line;
+    }
+    return {};
+  }
 };
 
 // Shift-JIS lead bytes, for the double-byte cases.

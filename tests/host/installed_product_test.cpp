@@ -7,10 +7,13 @@
 namespace tessaro {
 namespace {
 
+using testing::Boxes;
 using testing::FakeSystem;
+using testing::Strings;
 
 const std::string kCode = "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}";
 const std::string kKey = std::string(kUninstallKeyPrefix) + kCode;
+const std::string kInf = "D:\\Install\\TS_INF";
 const std::string kLocation = "C:\\Program Files\\Tessaro\\";
 const std::string kExe = kLocation + "Tessaro.exe";
 const std::string kRemoval =
@@ -19,12 +22,8 @@ const std::string kRemoval =
 FakeSystem Machine(const std::string& packageVersion, std::optional<std::string> displayVersion,
                    std::optional<std::string> installLocation = kLocation) {
   FakeSystem system;
-  system.files["D:\\Install\\TS_INF"] = kCode + "," + packageVersion + "\r\n";
-  UninstallValues values;
-  values.keyOpened = true;
-  values.displayVersion = displayVersion;
-  values.installLocation = installLocation;
-  system.registry[kKey] = values;
+  system.files[kInf] = kCode + "," + packageVersion + "\r\n";
+  system.registry[kKey] = {true, displayVersion, installLocation};
   system.files[kExe] = "MZ";
   return system;
 }
@@ -43,43 +42,43 @@ TEST(CheckInstalledProduct, DecisionTable) {
     bool removed;
     const char* traced;
   } cases[] = {
-      {"equal versions", std::string("3.10"), kLocation, kFree, {}, true, {}, false,
+      {"equal versions", "3.10", kLocation, kFree, {}, true, {}, false,
        "versions equal: package \"3.10\", installed \"3.10\": nothing asked"},
-      {"equal in value", std::string("03.010.0"), kLocation, kFree, {}, true, {}, false,
+      {"equal in value", "03.010.0", kLocation, kFree, {}, true, {}, false,
        "installed \"03.010.0\": nothing asked"},
       {"no DisplayVersion", std::nullopt, kLocation, kFree, {}, true, {}, false,
        "no DisplayVersion: nothing asked"},
-      {"empty DisplayVersion", std::string(""), kLocation, kFree, {}, true, {}, false,
+      {"empty DisplayVersion", "", kLocation, kFree, {}, true, {}, false,
        "installed \"\": nothing asked"},
-      {"differ, Cancel", std::string("3.9"), kLocation, kFree, {kIdCancel}, false, {0x41}, false,
+      {"differ, Cancel", "3.9", kLocation, kFree, {kIdCancel}, false, {0x41}, false,
        "message 107 shown, answer Cancel"},
-      {"differ, OK, free", std::string("3.9"), kLocation, kFree, {kIdOk}, true, {0x41}, true,
+      {"differ, OK, free", "3.9", kLocation, kFree, {kIdOk}, true, {0x41}, true,
        "\"C:\\Program Files\\Tessaro\\Tessaro.exe\" opens for writing: not in use"},
-      {"differ, OK, no location", std::string("3.9"), std::nullopt, kLocked, {kIdOk}, true, {0x41},
+      {"differ, OK, no location", "3.9", std::nullopt, kLocked, {kIdOk}, true, {0x41},
        true, "InstallLocation not read"},
-      {"differ, OK, empty location", std::string("3.9"), std::string(""), kLocked, {kIdOk}, true,
+      {"differ, OK, empty location", "3.9", "", kLocked, {kIdOk}, true,
        {0x41}, true, "InstallLocation empty: no lock test"},
-      {"location without backslash", std::string("3.9"), std::string("C:\\Program Files\\Tessaro"),
-       kLocked, {kIdOk}, true, {0x41}, true,
-       "\"C:\\Program Files\\TessaroTessaro.exe\" not found: not in use"},
-      {"locked, Cancel", std::string("3.9"), kLocation, kLocked, {kIdOk, kIdCancel}, false,
+      {"location without backslash", "3.9", "C:\\Program Files\\Tessaro", kLocked, {kIdOk}, true,
+       {0x41}, true, "\"C:\\Program Files\\TessaroTessaro.exe\" not found: not in use"},
+      {"locked, Cancel", "3.9", kLocation, kLocked, {kIdOk, kIdCancel}, false,
        {0x41, 0x15}, false, "message 108 shown, answer Cancel"},
-      {"locked, Retry, Retry, Cancel", std::string("3.9"), kLocation, kLocked,
+      {"locked, Retry, Retry, Cancel", "3.9", kLocation, kLocked,
        {kIdOk, kIdRetry, kIdRetry, kIdCancel}, false, {0x41, 0x15, 0x15, 0x15}, false,
        "does not open for writing: in use"},
-      {"freed before Retry", std::string("3.9"), kLocation, kLockedThenFreed, {kIdOk, kIdRetry},
+      {"freed before Retry", "3.9", kLocation, kLockedThenFreed, {kIdOk, kIdRetry},
        true, {0x41, 0x15}, true, "message 108 shown, answer Retry"},
-      {"box closed counts as Cancel", std::string("3.9"), kLocation, kFree, {kIdCancel}, false,
+      {"box closed counts as Cancel", "3.9", kLocation, kFree, {kIdCancel}, false,
        {0x41}, false, "message 107 shown, answer Cancel"},
-      {"107 box failed (0)", std::string("3.9"), kLocation, kFree, {0}, false, {0x41}, false,
+      {"107 box failed (0)", "3.9", kLocation, kFree, {0}, false, {0x41}, false,
        "message 107 shown, answer another button"},
-      {"107 answered Yes (6)", std::string("3.9"), kLocation, kFree, {6}, false, {0x41}, false,
+      {"107 answered Yes (6)", "3.9", kLocation, kFree, {6}, false, {0x41}, false,
        "message 107 shown, answer another button"},
-      {"108 box failed (0) stops", std::string("3.9"), kLocation, kLocked, {kIdOk, 0, kIdCancel},
+      {"108 box failed (0) stops", "3.9", kLocation, kLocked, {kIdOk, 0, kIdCancel},
        false, {0x41, 0x15}, false, "message 108 shown, answer another button"},
   };
   // clang-format on
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     FakeSystem system = Machine("3.10", c.displayVersion, c.location);
     // A bare relative name would be probed in the current directory: with no install location,
     // no probe may happen at all.
@@ -88,25 +87,21 @@ TEST(CheckInstalledProduct, DecisionTable) {
     if (c.exe != kFree) system.lockedFiles.insert(kExe);
     if (c.exe == kLockedThenFreed) {
       system.onBox = [&system](const testing::ShownBox& box) {
-        if (box.style == 0x15) system.lockedFiles.erase(kExe);
+        if (box.second == 0x15) system.lockedFiles.erase(kExe);
       };
     }
     system.answers = c.answers;
-    EXPECT_EQ(CheckInstalledProduct(system), c.result) << c.name;
+    EXPECT_EQ(CheckInstalledProduct(system), c.result);
     std::vector<unsigned> styles;
-    for (const auto& box : system.boxes) styles.push_back(box.style);
-    EXPECT_EQ(styles, c.boxStyles) << c.name;
-    const bool removed = !system.started.empty();
-    EXPECT_EQ(removed, c.removed) << c.name;
-    if (removed) {
-      EXPECT_EQ(system.started[0], kRemoval) << c.name;
-    }
-    EXPECT_NE(system.Traced(c.traced), "") << c.name;
+    for (const auto& box : system.boxes) styles.push_back(box.second);
+    EXPECT_EQ(styles, c.boxStyles);
+    EXPECT_EQ(system.started, c.removed ? Strings{kRemoval} : Strings{});
+    EXPECT_NE(system.Traced(c.traced), "");
   }
 }
 
 TEST(CheckInstalledProduct, NoKeyMeansNothingToDo) {
-  FakeSystem system = Machine("3.10", std::string("3.9"));
+  FakeSystem system = Machine("3.10", "3.9");
   system.registry.clear();
   EXPECT_TRUE(CheckInstalledProduct(system));
   EXPECT_TRUE(system.boxes.empty());
@@ -114,18 +109,13 @@ TEST(CheckInstalledProduct, NoKeyMeansNothingToDo) {
 }
 
 TEST(CheckInstalledProduct, UnreadablePackageFileStopsBeforeTheRegistry) {
-  for (const std::string& file : {std::string(), std::string("missing")}) {
-    FakeSystem system = Machine("3.10", std::string("3.9"));
-    if (file.empty()) {
-      system.files["D:\\Install\\TS_INF"] = "";
-    } else {
-      system.files.erase("D:\\Install\\TS_INF");
-    }
+  for (const bool missing : {false, true}) {
+    FakeSystem system = Machine("3.10", "3.9");
+    system.files[kInf] = "";
+    if (missing) system.files.erase(kInf);
     EXPECT_FALSE(CheckInstalledProduct(system));
-    for (const auto& call : system.calls) {
-      EXPECT_EQ(call.find("ReadUninstallValues"), std::string::npos);
-    }
-    EXPECT_EQ(system.boxes.size(), file.empty() ? 0u : 1u);
+    EXPECT_EQ(system.Called("ReadUninstallValues"), "");
+    EXPECT_EQ(system.boxes.size(), missing ? 1u : 0u);
   }
 }
 
@@ -161,19 +151,19 @@ TEST(CheckInstalledProduct, QuestionShowsTheVersionAsTheRegistryHoldsIt) {
       {"3.9\x82", "installed: 3.9\x82?", "DisplayVersion \"3.9\x82\"", false},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.traced);
     FakeSystem system = Machine(c.package, c.stored);
     if (c.cp932) system.leadBytes = testing::Cp932LeadBytes();
     system.answers = {kIdCancel};
     EXPECT_FALSE(CheckInstalledProduct(system));
-    ASSERT_EQ(system.boxes.size(), 1u);
-    EXPECT_EQ(system.boxes[0].text, c.shown);
-    EXPECT_NE(system.Traced(c.traced), "") << c.traced;
+    EXPECT_EQ(system.boxes, (Boxes{{c.shown, 0x41}}));
+    EXPECT_NE(system.Traced(c.traced), "");
   }
 }
 
 TEST(CheckInstalledProduct, ProductCodeEndingInLineFeedFindsNoKey) {
-  FakeSystem system = Machine("3.10", std::string("3.9"));
-  system.files["D:\\Install\\TS_INF"] = kCode + "\n";
+  FakeSystem system = Machine("3.10", "3.9");
+  system.files[kInf] = kCode + "\n";
   EXPECT_TRUE(CheckInstalledProduct(system));
   EXPECT_EQ(system.calls[2], "ReadUninstallValues:" + kKey + "\n");
   EXPECT_TRUE(system.boxes.empty());
@@ -200,21 +190,17 @@ TEST(UninstallProduct, WhenNothingIsRemoved) {
       {"removal ran", kCode, "3.10", true, true, true, true, "ended with exit code 1603"},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     FakeSystem system;
     if (!c.systemDirectory) system.systemDirectory.reset();
     if (!c.startable) system.unstartable.insert(kRemoval);
     system.exitCodes[kRemoval] = 1603;
-    ProductInfo info{c.productCode, c.packageVersion, "3.9"};
-    EXPECT_EQ(UninstallProduct(system, info), c.result) << c.name;
-    EXPECT_TRUE(system.boxes.empty()) << c.name;
-    EXPECT_EQ(system.started.size(), c.removed ? 1u : 0u) << c.name;
-    if (c.removed) {
-      EXPECT_EQ(system.started[0],
-                BuildUninstallCommandLine("C:\\Windows\\system32", c.productCode))
-          << c.name;
-    }
-    ASSERT_FALSE(system.trace.empty()) << c.name;
-    EXPECT_NE(system.trace.back().find(c.traced), std::string::npos) << c.name;
+    EXPECT_EQ(UninstallProduct(system, {c.productCode, c.packageVersion, "3.9"}), c.result);
+    EXPECT_TRUE(system.boxes.empty());
+    const Strings removal = {BuildUninstallCommandLine("C:\\Windows\\system32", c.productCode)};
+    EXPECT_EQ(system.started, c.removed ? removal : Strings{});
+    ASSERT_FALSE(system.trace.empty());
+    EXPECT_NE(system.trace.back().find(c.traced), std::string::npos);
   }
 }
 

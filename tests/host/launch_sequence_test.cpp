@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <utility>
 
 #include "fake_system.h"
 #include "launcher/installed_product.h"
@@ -13,10 +12,12 @@
 namespace tessaro {
 namespace {
 
+using testing::Boxes;
 using testing::FakeSystem;
+using testing::Strings;
 
 const std::string kCode = "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}";
-const std::string kLine = kCode + ",3.10\r\n";
+const std::string kKey = std::string(kUninstallKeyPrefix) + kCode;
 const std::string kSetup = "\"D:\\Install\\Setup.exe\" \"/v LAUNCH=Enable\"";
 const std::string kRemoval =
     "\"C:\\Windows\\system32\\msiexec.exe\" /x " + kCode + " /qb! ID_STATE=Remove";
@@ -25,16 +26,13 @@ const std::string kRemoval =
 FakeSystem Medium(const std::string& launcher = "D:\\Install\\Launch.exe") {
   FakeSystem system;
   system.modulePath = launcher;
-  system.files[ModuleDirectoryFromPath(launcher, {}) + "TS_INF"] = kLine;
+  system.files[ModuleDirectoryFromPath(launcher, {}) + "TS_INF"] = kCode + ",3.10\r\n";
   return system;
 }
 
 // The product of TS_INF installed, with this DisplayVersion.
 void Installed(FakeSystem& system, std::optional<std::string> displayVersion) {
-  UninstallValues values;
-  values.keyOpened = true;
-  values.displayVersion = std::move(displayVersion);
-  system.registry[std::string(kUninstallKeyPrefix) + kCode] = values;
+  system.registry[kKey] = {true, displayVersion, std::nullopt};
 }
 
 TEST(ModuleDirectoryFromPath, SplitsLikeTheRuntime) {
@@ -60,9 +58,7 @@ TEST(ModuleDirectoryFromPath, TrailBytesThatLookLikeBackslashes) {
     std::string path;
     std::string directory;
   } cases[] = {
-      {"C:\\\x95\x5c"
-       "a.exe",
-       "C:\\"},
+      {std::string("C:\\\x95\x5c") + "a.exe", "C:\\"},
       {"C:\\\x95\x5c\\Launch.exe", "C:\\\x95\x5c\\"},
       {"C:\\dir\\\x95\x5c", "C:\\dir\\"},
   };
@@ -72,8 +68,7 @@ TEST(ModuleDirectoryFromPath, TrailBytesThatLookLikeBackslashes) {
 }
 
 TEST(BuildInstallerCommandLine, QuotesThePathAndTheArgument) {
-  EXPECT_EQ(BuildInstallerCommandLine("D:\\Install\\"),
-            "\"D:\\Install\\Setup.exe\" \"/v LAUNCH=Enable\"");
+  EXPECT_EQ(BuildInstallerCommandLine("D:\\Install\\"), kSetup);
   EXPECT_EQ(BuildInstallerCommandLine("\\\\srv\\share\\"),
             "\"\\\\srv\\share\\Setup.exe\" \"/v LAUNCH=Enable\"");
 }
@@ -81,26 +76,24 @@ TEST(BuildInstallerCommandLine, QuotesThePathAndTheArgument) {
 TEST(RunLauncher, StartsTheInstallerAndExitsZero) {
   FakeSystem system = Medium("C:\\Users\\me\\Tessaro 3.10\\Launch.exe");
   EXPECT_EQ(RunLauncher(system), 0);
-  ASSERT_EQ(system.started.size(), 1u);
-  EXPECT_EQ(system.started[0], "\"C:\\Users\\me\\Tessaro 3.10\\Setup.exe\" \"/v LAUNCH=Enable\"");
+  EXPECT_EQ(system.started,
+            Strings{"\"C:\\Users\\me\\Tessaro 3.10\\Setup.exe\" \"/v LAUNCH=Enable\""});
   EXPECT_TRUE(system.boxes.empty());
   EXPECT_TRUE(system.standardOutput.empty());
-  EXPECT_EQ(system.applicationTitlePath, "C:\\Users\\me\\Tessaro 3.10\\Launch.exe");
+  EXPECT_EQ(system.Called("SetApplicationTitle"),
+            "SetApplicationTitle:C:\\Users\\me\\Tessaro 3.10\\Launch.exe");
 }
 
 TEST(RunLauncher, FrameworkStartAddsTheErrorModeFlagsToTheCurrentMode) {
   FakeSystem system = Medium();
   system.currentErrorMode = 0x0004;
   RunLauncher(system);
-  ASSERT_EQ(system.errorModesSet.size(), 2u);
-  EXPECT_EQ(system.errorModesSet[0], 0u);
-  EXPECT_EQ(system.errorModesSet[1], 0x8005u);
+  EXPECT_EQ(system.errorModesSet, (std::vector<unsigned>{0, 0x8005}));
   // The framework is up before the console is looked for.
-  const auto position = [&](const std::string& call) {
-    return std::find(system.calls.begin(), system.calls.end(), call) - system.calls.begin();
-  };
-  EXPECT_LT(position("SetApplicationTitle"), position("HideConsoleWindow"));
-  EXPECT_EQ(system.calls.front(), "HardenLibrarySearch");
+  const auto hide = std::find(system.calls.begin(), system.calls.end(), "HideConsoleWindow");
+  EXPECT_EQ(Strings(system.calls.begin(), hide),
+            (Strings{"HardenLibrarySearch", "QueryModulePath", "SetProcessErrorMode",
+                     "SetProcessErrorMode", "SetApplicationTitle:D:\\Install\\Launch.exe"}));
 }
 
 TEST(RunLauncher, ModulePathThatDoesNotFitIsAStartFailure) {
@@ -110,10 +103,9 @@ TEST(RunLauncher, ModulePathThatDoesNotFitIsAStartFailure) {
     EXPECT_EQ(RunLauncher(system), 1) << result;
     EXPECT_EQ(system.standardOutput, std::string(kStartFailureText)) << result;
     EXPECT_EQ(system.standardOutput.size(), 50u);
-    EXPECT_TRUE(system.errorModesSet.empty());
-    EXPECT_FALSE(system.consoleHidden);
-    EXPECT_TRUE(system.started.empty());
-    EXPECT_TRUE(system.boxes.empty());
+    // No error mode set, no console hidden, nothing started and no box shown.
+    EXPECT_EQ(system.calls,
+              (Strings{"HardenLibrarySearch", "QueryModulePath", "WriteStandardOutput"}));
   }
 }
 
@@ -127,9 +119,7 @@ TEST(RunLauncher, InstallerThatCannotStartShows104AndExitsZero) {
   FakeSystem system = Medium();
   system.unstartable.insert(kSetup);
   EXPECT_EQ(RunLauncher(system), 0);
-  ASSERT_EQ(system.boxes.size(), 1u);
-  EXPECT_EQ(system.boxes[0].text, "launch failed");
-  EXPECT_EQ(system.boxes[0].style, 0x10u);
+  EXPECT_EQ(system.boxes, (Boxes{{"launch failed", 0x10}}));
 }
 
 TEST(RunLauncher, Missing104StillShowsABox) {
@@ -137,8 +127,7 @@ TEST(RunLauncher, Missing104StillShowsABox) {
   system.messages.erase(104);
   system.unstartable.insert(kSetup);
   EXPECT_EQ(RunLauncher(system), 0);
-  ASSERT_EQ(system.boxes.size(), 1u);
-  EXPECT_EQ(system.boxes[0].text, "");
+  EXPECT_EQ(system.boxes, (Boxes{{"", 0x10}}));
 }
 
 // The check's stop is final: no installer, and no message beyond the check's own.
@@ -147,25 +136,24 @@ TEST(RunLauncher, StopWithoutInstallerWhenTheCheckSaysSo) {
     const char* name;
     bool withInfo;
     bool olderInstalled;
-    std::vector<std::string> boxes;
+    Boxes boxes;
   } cases[] = {
-      {"no TS_INF", false, false, {"cannot open TS_INF"}},
-      {"Windows Installer cannot start", true, true, {"installed: 3.9?"}},
+      {"no TS_INF", false, false, {{"cannot open TS_INF", 0x10}}},
+      {"Windows Installer cannot start", true, true, {{"installed: 3.9?", 0x41}}},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     FakeSystem system = Medium();
     if (!c.withInfo) system.files.clear();
     if (c.olderInstalled) {
       Installed(system, "3.9");
       system.unstartable.insert(kRemoval);
     }
-    EXPECT_EQ(RunLauncher(system), 4) << c.name;
-    EXPECT_TRUE(system.started.empty()) << c.name;
-    std::vector<std::string> texts;
-    for (const auto& box : system.boxes) texts.push_back(box.text);
-    EXPECT_EQ(texts, c.boxes) << c.name;
+    EXPECT_EQ(RunLauncher(system), 4);
+    EXPECT_TRUE(system.started.empty());
+    EXPECT_EQ(system.boxes, c.boxes);
     // The directory is looked up for TS_INF only, not a second time for the installer.
-    EXPECT_EQ(system.moduleQueries, 2) << c.name;
+    EXPECT_EQ(system.moduleQueries, 2);
   }
 }
 
@@ -196,15 +184,16 @@ TEST(RunLauncher, SharedVisibleConsoleIsShownAgainOnEveryExitAfterHiding) {
   };
   // clang-format on
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     FakeSystem system = Medium();
     system.console = c.console;
     if (!c.withInfo) system.files.clear();
-    EXPECT_EQ(RunLauncher(system), c.exitCode) << c.name;
-    EXPECT_TRUE(system.consoleHidden) << c.name;
-    EXPECT_EQ(system.consoleShownAgain, c.shownAgain) << c.name;
-    EXPECT_NE(system.Traced(c.traced), "") << c.name;
+    EXPECT_EQ(RunLauncher(system), c.exitCode);
+    EXPECT_NE(system.Called("HideConsoleWindow"), "");
+    EXPECT_EQ(system.Called("ShowConsoleWindowAgain") != "", c.shownAgain);
+    EXPECT_NE(system.Traced(c.traced), "");
     if (c.shownAgain) {
-      EXPECT_EQ(system.calls.back(), "ShowConsoleWindowAgain") << c.name;
+      EXPECT_EQ(system.calls.back(), "ShowConsoleWindowAgain");
     }
   }
 }
@@ -217,97 +206,74 @@ TEST(RunLauncher, EveryEndLeavesATraceLineNamingIt) {
     const char* name;
     std::function<void(FakeSystem&)> arrange;
     int exitCode;
-    std::vector<std::string> traced;  // each in some line; the last one in the last line
+    Strings traced;  // each in some line; the last one in the last line
   } cases[] = {
-      {"installer ended",
-       [](FakeSystem& s) { s.exitCodes[kSetup] = 3221225477u; },
-       0,
+      {"installer ended", [](FakeSystem& s) { s.exitCodes[kSetup] = 3221225477u; }, 0,
        {"module path \"D:\\Install\\Launch.exe\"",
         "TS_INF read: product code \"" + kCode + "\", package version \"3.10\"",
-        "uninstall key \"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + kCode +
-            "\" not found: nothing installed",
+        "uninstall key \"" + kKey + "\" not found: nothing installed",
         "starting " + kSetup, "ended with exit code 3221225477", "exit 0: installer ended"}},
-      {"installer not started",
-       [](FakeSystem& s) { s.unstartable.insert(kSetup); },
-       0,
+      {"installer not started", [](FakeSystem& s) { s.unstartable.insert(kSetup); }, 0,
        {"could not be started", "message 104 shown, answer OK",
         "exit 0: installer not started, message 104 shown"}},
       {"own path not obtained", [](FakeSystem& s) { s.modulePathResult = 0; }, 1,
        {"module path not obtained", "exit 1: framework start failed"}},
       {"own path cut", [](FakeSystem& s) { s.modulePathResult = 260; }, 1,
        {"module path cut at 260 characters", "exit 1: framework start failed"}},
-      {"TS_INF missing",
-       [](FakeSystem& s) { s.files.clear(); },
-       4,
+      {"TS_INF missing", [](FakeSystem& s) { s.files.clear(); }, 4,
        {"TS_INF not read: \"D:\\Install\\TS_INF\" cannot be opened", "message 106 shown, answer OK",
         "exit 4: TS_INF cannot be opened, message 106 shown"}},
       {"TS_INF empty", [](FakeSystem& s) { s.files["D:\\Install\\TS_INF"] = ""; }, 4,
        {"TS_INF not read: \"D:\\Install\\TS_INF\" is empty", "exit 4: TS_INF empty"}},
-      {"folder not found for TS_INF",
-       [](FakeSystem& s) { s.modulePathQueriesThatWork = 1; },
-       4,
+      {"folder not found for TS_INF", [](FakeSystem& s) { s.modulePathQueriesThatWork = 1; }, 4,
        {"TS_INF not read: launcher folder not found",
         "exit 4: launcher folder not found for TS_INF"}},
       {"own path with characters the code page lacks",
-       [](FakeSystem& s) {
-         s.modulePathLosesCharacters = true;
-         s.files.clear();
-       },
-       4,
+       [](FakeSystem& s) { s.modulePathLosesCharacters = true; s.files.clear(); }, 4,
        {"module path holds characters the system code page cannot show",
         "\"D:\\Install\\TS_INF\" cannot be opened: the module path holds characters",
         "exit 4: TS_INF cannot be opened"}},
       {"Cancel in message 107",
-       [&](FakeSystem& s) { Installed(s, "3.9"); s.answers = {kIdCancel}; }, 4,
+       [](FakeSystem& s) { Installed(s, "3.9"); s.answers = {kIdCancel}; }, 4,
        {"message 107 shown, answer Cancel", "exit 4: Cancel in message 107"}},
-      {"message 107 box failed", [&](FakeSystem& s) { Installed(s, "3.9"); s.answers = {0}; }, 4,
+      {"message 107 box failed", [](FakeSystem& s) { Installed(s, "3.9"); s.answers = {0}; }, 4,
        {"message 107 shown, answer another button", "exit 4: another button in message 107"}},
       {"Cancel in message 108",
-       [&](FakeSystem& s) {
+       [](FakeSystem& s) {
          Installed(s, "3.9");
-         auto& values = s.registry[std::string(kUninstallKeyPrefix) + kCode];
-         values.installLocation = "C:\\Tessaro\\";
+         s.registry[kKey].installLocation = "C:\\Tessaro\\";
          s.files["C:\\Tessaro\\Tessaro.exe"] = "MZ";
          s.lockedFiles.insert("C:\\Tessaro\\Tessaro.exe");
          s.answers = {kIdOk, kIdCancel};
-       },
-       4,
-       {"message 108 shown, answer Cancel", "exit 4: Cancel in message 108"}},
+       }, 4, {"message 108 shown, answer Cancel", "exit 4: Cancel in message 108"}},
       {"installer's exit code not readable",
        [](FakeSystem& s) { s.exitCodes[kSetup] = std::nullopt; }, 0,
        {"ended, exit code not readable", "exit 0: installer ended"}},
-      {"wait for the installer failed",
-       [](FakeSystem& s) { s.waitFails.insert(kSetup); },
-       0,
+      {"wait for the installer failed", [](FakeSystem& s) { s.waitFails.insert(kSetup); }, 0,
        {"the wait for its end failed: it may still run, exit code unknown",
         "exit 0: installer ended"}},
       {"folder not found for the installer", [](FakeSystem& s) { s.modulePathQueriesThatWork = 2; },
        5, {"TS_INF read", "exit 5: launcher folder not found"}},
       {"Windows Installer not started",
-       [&](FakeSystem& s) {
-         Installed(s, "3.9");
-         s.unstartable.insert(kRemoval);
-       },
-       4,
+       [](FakeSystem& s) { Installed(s, "3.9"); s.unstartable.insert(kRemoval); }, 4,
        {"versions differ: package \"3.10\", installed \"3.9\"", "message 107 shown, answer OK",
         "starting " + kRemoval, "could not be started",
         "exit 4: Windows Installer could not be started"}},
       {"system folder not found",
-       [&](FakeSystem& s) { Installed(s, "3.9"); s.systemDirectory.reset(); }, 0,
+       [](FakeSystem& s) { Installed(s, "3.9"); s.systemDirectory.reset(); }, 0,
        {"system folder not found: nothing removed", "exit 0: installer ended"}},
-      {"no DisplayVersion", [&](FakeSystem& s) { Installed(s, std::nullopt); }, 0,
+      {"no DisplayVersion", [](FakeSystem& s) { Installed(s, std::nullopt); }, 0,
        {"DisplayVersion not read", "no DisplayVersion: nothing asked", "exit 0"}},
   };
   // clang-format on
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     FakeSystem system = Medium();
     c.arrange(system);
-    EXPECT_EQ(RunLauncher(system), c.exitCode) << c.name;
-    for (const auto& fragment : c.traced) {
-      EXPECT_NE(system.Traced(fragment), "") << c.name << ": no line with " << fragment;
-    }
-    ASSERT_FALSE(system.trace.empty()) << c.name;
-    EXPECT_NE(system.trace.back().find(c.traced.back()), std::string::npos) << c.name;
+    EXPECT_EQ(RunLauncher(system), c.exitCode);
+    for (const auto& fragment : c.traced) EXPECT_NE(system.Traced(fragment), "") << fragment;
+    ASSERT_FALSE(system.trace.empty());
+    EXPECT_NE(system.trace.back().find(c.traced.back()), std::string::npos);
   }
 }
 

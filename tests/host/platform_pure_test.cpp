@@ -21,16 +21,14 @@ TEST(FormatTemporaryTitle, SignedDecimals) {
   for (const auto& c : cases) EXPECT_EQ(FormatTemporaryTitle(c.tick, c.pid), c.title);
 }
 
-// Builds a block from (count, text) entries, little-endian, optionally cut short.
+// Builds a block from (count, text) entries, little-endian.
 std::vector<unsigned char> Block(const std::vector<std::u16string>& entries) {
+  std::u16string units;
+  for (const auto& entry : entries) units += static_cast<char16_t>(entry.size()) + entry;
   std::vector<unsigned char> bytes;
-  for (const auto& entry : entries) {
-    bytes.push_back(static_cast<unsigned char>(entry.size() & 0xff));
-    bytes.push_back(static_cast<unsigned char>(entry.size() >> 8));
-    for (char16_t unit : entry) {
-      bytes.push_back(static_cast<unsigned char>(unit & 0xff));
-      bytes.push_back(static_cast<unsigned char>(unit >> 8));
-    }
+  for (char16_t unit : units) {
+    bytes.push_back(static_cast<unsigned char>(unit & 0xff));
+    bytes.push_back(static_cast<unsigned char>(unit >> 8));
   }
   return bytes;
 }
@@ -51,8 +49,7 @@ TEST(StringBlockEntry, WalksEntriesByTheirCounts) {
 }
 
 TEST(StringBlockEntry, NeverReadsPastTheBlock) {
-  std::vector<std::u16string> entries = {u"", u"abc"};
-  auto block = Block(entries);
+  const auto block = Block({u"", u"abc"});
   // An entry whose count runs past the end, a count cut in half, an entry beyond the block.
   EXPECT_EQ(StringBlockEntry(block.data(), block.size() - 1, 1), u"");
   EXPECT_EQ(StringBlockEntry(block.data(), 3, 1), u"");

@@ -108,13 +108,11 @@ TEST(VersionsDiffer, WorkedComparisons) {
 }
 
 TEST(VersionsDiffer, LeavesTheCallersTextsAlone) {
-  const std::string package = "3.10.1";
-  const std::string installed = "3.9";
-  std::string packageCopy = package;
-  std::string installedCopy = installed;
-  EXPECT_TRUE(VersionsDiffer(packageCopy, installedCopy));
-  EXPECT_EQ(packageCopy, package);
-  EXPECT_EQ(installedCopy, installed);
+  std::string package = "3.10.1";
+  std::string installed = "3.9";
+  EXPECT_TRUE(VersionsDiffer(package, installed));
+  EXPECT_EQ(package, "3.10.1");
+  EXPECT_EQ(installed, "3.9");
 }
 
 }  // namespace
