@@ -246,8 +246,8 @@ def check_package_line(path, with_msi):
         return report("FAIL", f"TS_INF: {problem}")
     if not with_msi:
         report("ok", f"TS_INF: {line}")
-    if version_warning(line[39:]):
-        report("warn", f"TS_INF: {version_warning(line[39:])}")
+    if warning := version_warning(line[39:]):
+        report("warn", f"TS_INF: {warning}")
     return line
 
 def check_medium(medium, msi, work):
@@ -268,12 +268,11 @@ def check_medium(medium, msi, work):
         report("note", f"also on the medium: {', '.join(others)}")
     line = check_package_line(medium / "TS_INF", msi)
     if not msi:
-        return "FAIL" in verdicts
+        return
     try:
         code, version, platform = read_msi(msi)
     except Refused as error:
-        report("FAIL", f"MSI: {error}")
-        return "FAIL" in verdicts
+        return report("FAIL", f"MSI: {error}")
     if line is not None and line == f"{code},{version}":
         report("ok", f"TS_INF: {line} names the MSI's ProductCode and ProductVersion")
     elif line is not None:
@@ -289,15 +288,13 @@ def check_medium(medium, msi, work):
     else:
         report("ok", "MSI: ARPINSTALLLOCATION is the folder of Tessaro.exe, so the launcher can"
                " test whether Tessaro is in use")
-    return "FAIL" in verdicts
 
 def check_certificate(pfx, password_file, work):
     for name in ("osslsigncode", "openssl"):
         require_tool(name)
-    if not readable(pfx):
-        raise Refused(f"certificate file not found or not readable: {pfx}")
-    if not readable(password_file):
-        raise Refused(f"password file not found or not readable: {password_file}")
+    for what, path in (("certificate file", pfx), ("password file", password_file)):
+        if not readable(path):
+            raise Refused(f"{what} not found or not readable: {path}")
     # The first line without its line end, LF or CR LF (a file saved on Windows), into the
     # private work folder. The password goes from file to signer, never as an argument that "ps"
     # would show.
@@ -462,7 +459,8 @@ def main(args):
         require_tool("msiinfo", "msitools")
         files = options.files
         if options.check:
-            return int(check_medium(Path(files[0]), files[1] if len(files) > 1 else None, work))
+            check_medium(Path(files[0]), files[1] if len(files) > 1 else None, work)
+            return int("FAIL" in verdicts)
         launch_exe = files[3] if len(files) > 3 else str(REPO_ROOT / "build/win32/Launch.exe")
         make_medium(*files[:3], launch_exe, options.add, options.sign, options.password_file,
                     options.timestamp, work, leftovers)
