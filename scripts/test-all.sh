@@ -25,15 +25,13 @@ stage() {
   local status=${PIPESTATUS[0]}
   local counts
   counts=$(grep -Eo '[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1)
-  if [[ -n $counts ]]; then
-    local total bad
-    total=$(sed -E 's/.* out of ([0-9]+)/\1/' <<<"$counts")
-    bad=$(sed -E 's/.*passed, ([0-9]+) tests failed.*/\1/' <<<"$counts")
-    passed=$((passed + total - bad))
-    failed=$((failed + bad))
-  elif counts=$(grep -E '^[0-9]+ passed, [0-9]+ failed' "$log" | tail -1) && [[ -n $counts ]]; then
-    passed=$((passed + $(cut -d' ' -f1 <<<"$counts")))
-    failed=$((failed + $(cut -d' ' -f3 <<<"$counts")))
+  if [[ $counts =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
+    passed=$((passed + BASH_REMATCH[2] - BASH_REMATCH[1]))
+    failed=$((failed + BASH_REMATCH[1]))
+  elif counts=$(grep -E '^[0-9]+ passed, [0-9]+ failed' "$log" | tail -1) &&
+    [[ $counts =~ ^([0-9]+)\ passed,\ ([0-9]+) ]]; then
+    passed=$((passed + BASH_REMATCH[1]))
+    failed=$((failed + BASH_REMATCH[2]))
   elif [[ $status -eq 0 ]]; then
     passed=$((passed + 1))
   fi
