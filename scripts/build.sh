@@ -2,9 +2,8 @@
 # Configures and builds the given presets (default: all three).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
-for preset in "${@:-host win32 win64}"; do
-  for one in $preset; do
-    cmake --preset "$one" >/dev/null
-    cmake --build --preset "$one"
-  done
+read -r -a presets <<<"${*:-host win32 win64}"
+for one in "${presets[@]}"; do
+  cmake --preset "$one" >/dev/null
+  cmake --build --preset "$one"
 done

@@ -2,10 +2,8 @@
 # The main job: builds Launch.exe, lays out the shipped medium (the 32-bit Launch.exe with the
 # x86 package of the sample Tessaro 3.10.0) and runs it, in the 32-bit rig, on a machine where
 # the x86 sample Tessaro 3.9.0 is installed: message 107, the removal, the sample installer.
-#
-# With a DISPLAY, the boxes appear there and you answer them. Without one, the run happens on
-# a virtual display, every box is answered (OK, else Cancel) and saved as a screenshot under
-# build/sample-run/; the job then fails unless the run removed 3.9.0 and ended with 0.
+# With a DISPLAY you answer the boxes; without one each is answered and saved under
+# build/sample-run/, and the job fails unless the run removed 3.9.0 and ended with 0.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 bash scripts/setup.sh

@@ -1,6 +1,5 @@
 #!/usr/bin/python3 -B
-# The system Python on purpose: Debian's python3-pefile is installed for it, and a python3 that
-# comes first on PATH (pyenv, a virtualenv) usually lacks pefile. -B: no __pycache__ in the tree.
+# The system Python for Debian's python3-pefile, as pe.py says; -B: no __pycache__ in the tree.
 """Lays out an installation medium in OUT_DIR: Launch.exe (LAUNCH_EXE, by default the
 repository's build/win32/Launch.exe), Setup.exe, and the TS_INF that tells the launcher which
 product the package installs and in which version, read from the MSI. Refuses a pairing of
@@ -49,7 +48,7 @@ def windows_executable(path):
     """The parsed headers, or None for anything that is no PE image of a known machine: a
     renamed text, an MSI, a DOS program."""
     pe = pe_reader.open_pe(path) if os.path.isfile(path) else None
-    return pe if pe and pe_reader.known_machine(pe) else None
+    return pe if pe and pe.FILE_HEADER.Machine in pe_reader.MACHINES else None
 
 def require_pe_file(what, path):
     if not os.path.isfile(path):
@@ -71,7 +70,7 @@ def msi_table(msi, table):
     result = msiinfo("export", msi, table)
     lines = result.stdout.replace("\r", "").split("\n")
     if result.returncode != 0 or len(lines) < 3:
-        return None
+        return []
     columns = lines[0].split("\t")
     return [dict(zip(columns, line.split("\t", len(columns) - 1))) for line in lines[3:] if line]
 
@@ -135,7 +134,7 @@ def install_location_problem(msi):
     uninstall key's InstallLocation names, and Windows Installer writes that value only from
     ARPINSTALLLOCATION; without it message 108 can never appear, and nothing else says so.
     """
-    tables = {name: msi_table(msi, name) or [] for name in (
+    tables = {name: msi_table(msi, name) for name in (
         "Property", "CustomAction", "InstallExecuteSequence", "Directory", "Component", "File")}
     fix = ("set it to [INSTALLDIR] by a type 51 custom action between CostFinalize and"
            " RegisterProduct (README, Making a medium)")
@@ -183,6 +182,14 @@ def report(verdict, text):
     verdicts.append(verdict)
     print(f"{verdict:<5} {text}")
 
+def medium_executable(exe):
+    """The parsed headers of EXE on the medium, or None after its FAIL line."""
+    pe = windows_executable(exe)
+    if not pe:
+        report("FAIL", f"{exe.name}: " + ("not a Windows executable" if exe.is_file() else
+                                          "missing"))
+    return pe
+
 def check_signature(exe, pe, work, unsigned):
     """"ok" when the signature verifies against the certificates it carries: the file is
     unchanged since it was signed. Whether Windows trusts the signer is its own decision."""
@@ -209,10 +216,9 @@ def check_signature(exe, pe, work, unsigned):
            f" SHA-256 without the signature {digest})")
 
 def check_launcher(exe, work):
-    pe = windows_executable(exe)
+    pe = medium_executable(exe)
     if not pe:
-        return report("FAIL", "Launch.exe: " + ("not a Windows executable" if exe.is_file() else
-                                                "missing"))
+        return None
     machine, magic = pe_reader.machine(pe), pe_reader.magic(pe)
     try:
         elevated = pe_reader.execution_levels(pe) == ["requireAdministrator"]
@@ -238,42 +244,33 @@ def check_package_line(path, with_msi):
     if not line.endswith("\r"):
         return report("FAIL", "TS_INF: the first line does not end in CR LF")
     line = line[:-1]
-    problem = code_problem(line[:38])
-    if not problem and line[38:39] != ",":
-        problem = "no comma after the 38-character product code"
-    problem = problem or version_problem(line[39:])
-    if problem:
+    no_comma = line[38:39] != "," and "no comma after the 38-character product code"
+    if problem := code_problem(line[:38]) or no_comma or version_problem(line[39:]):
         return report("FAIL", f"TS_INF: {problem}")
     if not with_msi:
         report("ok", f"TS_INF: {line}")
-    if version_warning(line[39:]):
-        report("warn", f"TS_INF: {version_warning(line[39:])}")
+    if warning := version_warning(line[39:]):
+        report("warn", f"TS_INF: {warning}")
     return line
 
 def check_medium(medium, msi, work):
     if not medium.is_dir():
         raise Refused(f"not a directory: {medium}")
     machine = check_launcher(medium / "Launch.exe", work)
-    setup = windows_executable(medium / "Setup.exe")
-    if setup:
+    if setup := medium_executable(medium / "Setup.exe"):
         report("ok", f"Setup.exe: a Windows executable ({pe_reader.machine(setup)})")
         # Not a failure: a rehearsal is made with unsigned builds.
         check_signature(medium / "Setup.exe", setup, work, ("warn", "Setup.exe: unsigned, so"
                         " nothing shows the customer whose installer the launcher starts"))
-    else:
-        report("FAIL", "Setup.exe: " + ("not a Windows executable"
-                                        if (medium / "Setup.exe").is_file() else "missing"))
-    others = sorted(set(os.listdir(medium)) - {"Launch.exe", "Setup.exe", "TS_INF"})
-    if others:
+    if others := sorted(set(os.listdir(medium)) - {"Launch.exe", "Setup.exe", "TS_INF"}):
         report("note", f"also on the medium: {', '.join(others)}")
     line = check_package_line(medium / "TS_INF", msi)
     if not msi:
-        return "FAIL" in verdicts
+        return
     try:
         code, version, platform = read_msi(msi)
     except Refused as error:
-        report("FAIL", f"MSI: {error}")
-        return "FAIL" in verdicts
+        return report("FAIL", f"MSI: {error}")
     if line is not None and line == f"{code},{version}":
         report("ok", f"TS_INF: {line} names the MSI's ProductCode and ProductVersion")
     elif line is not None:
@@ -289,15 +286,13 @@ def check_medium(medium, msi, work):
     else:
         report("ok", "MSI: ARPINSTALLLOCATION is the folder of Tessaro.exe, so the launcher can"
                " test whether Tessaro is in use")
-    return "FAIL" in verdicts
 
 def check_certificate(pfx, password_file, work):
     for name in ("osslsigncode", "openssl"):
         require_tool(name)
-    if not readable(pfx):
-        raise Refused(f"certificate file not found or not readable: {pfx}")
-    if not readable(password_file):
-        raise Refused(f"password file not found or not readable: {password_file}")
+    for what, path in (("certificate file", pfx), ("password file", password_file)):
+        if not readable(path):
+            raise Refused(f"{what} not found or not readable: {path}")
     # The first line without its line end, LF or CR LF (a file saved on Windows), into the
     # private work folder. The password goes from file to signer, never as an argument that "ps"
     # would show.
@@ -358,12 +353,11 @@ def added_names(paths):
         names[path] = name
     return names
 
-def make_medium(setup_exe, msi, out_dir, launch_exe, adds, pfx, password_file, timestamp, work,
-                leftovers):
+def make_medium(setup_exe, msi, out_dir, launch_exe, options, work, leftovers):
     require_pe_file("Setup.exe", setup_exe)
     machine = require_pe_file("Launch.exe", launch_exe)
     code, version, platform = read_msi(msi)
-    added = added_names(adds)
+    added = added_names(options.add)
 
     # Leave the root alone, but "out/" and "out" are the same medium.
     out_dir = out_dir.rstrip("/") or out_dir[:1]
@@ -384,8 +378,8 @@ def make_medium(setup_exe, msi, out_dir, launch_exe, adds, pfx, password_file, t
     problem = code_problem(code) or version_problem(version) or platform_problem(machine, platform)
     if problem:
         raise Refused(problem)
-    if pfx:
-        check_certificate(pfx, password_file, work)
+    if options.sign:
+        check_certificate(options.sign, options.password_file, work)
     for warning in (version_warning(version), install_location_problem(msi)):
         if warning:
             print(f"make-medium: warning: {warning}", file=sys.stderr)
@@ -395,8 +389,8 @@ def make_medium(setup_exe, msi, out_dir, launch_exe, adds, pfx, password_file, t
         leftovers.append(missing_top)
     staging = Path(tempfile.mkdtemp(prefix=f".{os.path.basename(out_dir)}.", dir=parent))
     leftovers.append(staging)
-    if pfx:
-        sign(launch_exe, staging / "Launch.exe", pfx, timestamp, work)
+    if options.sign:
+        sign(launch_exe, staging / "Launch.exe", options.sign, options.timestamp, work)
     else:
         shutil.copyfile(launch_exe, staging / "Launch.exe")
     shutil.copyfile(setup_exe, staging / "Setup.exe")
@@ -417,7 +411,7 @@ def make_medium(setup_exe, msi, out_dir, launch_exe, adds, pfx, password_file, t
     except OSError:
         raise Refused(f"could not move the medium into place: {out_dir}") from None
     leftovers.clear()
-    print(f"{out_dir}: TS_INF = {code},{version}" + (", Launch.exe signed" if pfx else ""))
+    print(f"{out_dir}: TS_INF = {code},{version}" + (", Launch.exe signed" if options.sign else ""))
 
 def usage_error(problem):
     print(f"make-medium: {problem}", file=sys.stderr)
@@ -462,10 +456,10 @@ def main(args):
         require_tool("msiinfo", "msitools")
         files = options.files
         if options.check:
-            return int(check_medium(Path(files[0]), files[1] if len(files) > 1 else None, work))
+            check_medium(Path(files[0]), files[1] if len(files) > 1 else None, work)
+            return int("FAIL" in verdicts)
         launch_exe = files[3] if len(files) > 3 else str(REPO_ROOT / "build/win32/Launch.exe")
-        make_medium(*files[:3], launch_exe, options.add, options.sign, options.password_file,
-                    options.timestamp, work, leftovers)
+        make_medium(*files[:3], launch_exe, options, work, leftovers)
         return 0
     except Refused as error:
         print(f"make-medium: {error}", file=sys.stderr)

@@ -16,8 +16,6 @@ done
 work=$(mktemp -d "${TMPDIR:-/tmp}/make-medium-test.XXXXXX")
 trap 'rm -rf -- "$work"' EXIT
 
-readonly good_code='{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}'
-
 # The script is run from a copy in a repository of its own, so that the default Launch.exe is
 # one the test controls and not whatever the last build left.
 repo=$work/repo
@@ -66,11 +64,11 @@ done
 # A package as the README asks for one: Tessaro.exe in INSTALLDIR, and ARPINSTALLLOCATION set to
 # that folder by a type 51 action between CostFinalize (1000) and RegisterProduct (6100).
 printf 'the product\r\n' >"$work/Tessaro.exe"
-cat >"$work/product.wxs" <<EOF
+cat >"$work/product.wxs" <<'EOF'
 <?xml version="1.0" encoding="utf-8"?>
 <Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
-  <Product Id="$good_code" Name="Tessaro" Manufacturer="Tessaro Test" Version="3.9.0"
-           UpgradeCode="{3E7D1C55-0B9A-4C2E-9F41-6A8B2D7E0C13}" Language="1033">
+  <Product Id="{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}" Name="Tessaro" Manufacturer="Tessaro Test"
+           Version="3.9.0" UpgradeCode="{3E7D1C55-0B9A-4C2E-9F41-6A8B2D7E0C13}" Language="1033">
     <Package InstallerVersion="200" Compressed="yes"/>
     <Media Id="1" Cabinet="product.cab" EmbedCab="yes"/>
     <Directory Id="TARGETDIR" Name="SourceDir">

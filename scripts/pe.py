@@ -29,9 +29,6 @@ def open_pe(path):
 def machine(pe):
     return MACHINES.get(pe.FILE_HEADER.Machine, f"0x{pe.FILE_HEADER.Machine:04x}")
 
-def known_machine(pe):
-    return pe.FILE_HEADER.Machine in MACHINES
-
 def magic(pe):
     return MAGICS.get(pe.OPTIONAL_HEADER.Magic, str(pe.OPTIONAL_HEADER.Magic))
 
@@ -50,17 +47,18 @@ def signature(pe):
     header.__unpack__(pe.__data__[start : start + header.sizeof()])
     return bytes(pe.__data__[start + header.sizeof() : start + header.dwLength])
 
-def _parse(pe, name, attribute):
-    """What pefile made of one data directory (fast_load leaves them all unread)."""
+def directory(pe, name):
+    """What pefile made of data directory NAME, IMPORT or RESOURCE (fast_load reads none)."""
+    attribute = f"DIRECTORY_ENTRY_{name}"
     if not hasattr(pe, attribute):
-        pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY[name]])
+        pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY[f"IMAGE_{attribute}"]])
     return getattr(pe, attribute, None)
 
 def resource(pe, kind, number):
     """The bytes of resource KIND (an RT_ name) with id NUMBER, first language; None if absent."""
-    directory = _parse(pe, "IMAGE_DIRECTORY_ENTRY_RESOURCE", "DIRECTORY_ENTRY_RESOURCE")
-    for entry in (e for k in directory.entries if k.id == pefile.RESOURCE_TYPE[kind]
-                  for e in k.directory.entries) if directory else ():
+    types = directory(pe, "RESOURCE")
+    for entry in (e for k in types.entries if k.id == pefile.RESOURCE_TYPE[kind]
+                  for e in k.directory.entries) if types else ():
         if entry.id == number and entry.directory.entries:
             data = entry.directory.entries[0].data.struct
             return pe.get_data(data.OffsetToData, data.Size)
@@ -78,10 +76,6 @@ def execution_levels(pe):
         raise ValueError(f"manifest is not well-formed XML: {error}") from None
     return [e.get("level") for e in root.iter(ASM_V3 + "requestedExecutionLevel")]
 
-def imports(pe):
-    directory = _parse(pe, "IMAGE_DIRECTORY_ENTRY_IMPORT", "DIRECTORY_ENTRY_IMPORT")
-    return [entry.dll.decode("ascii", "replace") for entry in directory or []]
-
 def version_strings(pe):
     """The StringFileInfo values of the version resource; GetFileVersionInfo reads id 1 only."""
     if resource(pe, "RT_VERSION", 1) is None:
@@ -95,8 +89,8 @@ def facts(pe):
     yield "magic", magic(pe)
     yield "subsystem", "console" if is_console(pe) else str(pe.OPTIONAL_HEADER.Subsystem)
     yield "dll_characteristics", f"0x{pe.OPTIONAL_HEADER.DllCharacteristics:04x}"
-    for dll in imports(pe):
-        yield "import", dll
+    for entry in directory(pe, "IMPORT") or []:
+        yield "import", entry.dll.decode("ascii", "replace")
     try:
         for level in execution_levels(pe):
             yield "execution_level", level

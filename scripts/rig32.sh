@@ -45,11 +45,10 @@ mounted_below() {
 }
 
 unmount_all() {
-  local target targets
-  mapfile -t targets < <(mounted_below)
-  for target in "${targets[@]}"; do
+  local target
+  while IFS= read -r target; do
     umount -R "$target" 2>/dev/null || umount -l "$target" 2>/dev/null || true
-  done
+  done < <(mounted_below)
   [[ -z "$(mounted_below)" ]] || die "could not unmount: $(mounted_below | tr '\n' ' ')"
 }
 
@@ -148,27 +147,21 @@ session_prefix() {
   echo "$prefix"
 }
 
-# The environment of every Windows program run in the rig.
-rig_wine_env() {
-  local prefix
+# Runs a command in the rig with the environment of every Windows program run there.
+rig_run() {
+  [[ -n ${TESSARO_RIG32_DISPLAY:-} ]] || die "'$1' runs only inside 'rig32.sh session'"
+  local cwd=$PWD prefix name vars
+  [[ $cwd == "$tessaro_root"* ]] || cwd=/
   prefix=$(session_prefix)
-  rig_env=(PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root USER=root
+  vars=(PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root USER=root
     DISPLAY="$TESSARO_RIG32_DISPLAY" WINEPREFIX="$prefix" WINEARCH=win64
     WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
     TESSARO_RIG32_SESSION="$TESSARO_RIG32_SESSION")
-  [[ -z ${TESSARO_RIG32_XAUTHORITY:-} ]] || rig_env+=(XAUTHORITY="$TESSARO_RIG32_XAUTHORITY")
-  local name
-  for name in LC_ALL LANG; do [[ -z ${!name:-} ]] || rig_env+=("$name=${!name}"); done
+  [[ -z ${TESSARO_RIG32_XAUTHORITY:-} ]] || vars+=(XAUTHORITY="$TESSARO_RIG32_XAUTHORITY")
+  for name in LC_ALL LANG; do [[ -z ${!name:-} ]] || vars+=("$name=${!name}"); done
   # The tests learn from these which launcher to run.
-  for name in $(compgen -e | grep -E '^TESSARO_E2E_' || true); do rig_env+=("$name=${!name}"); done
-}
-
-rig_run() {
-  [[ -n ${TESSARO_RIG32_DISPLAY:-} ]] || die "'$1' runs only inside 'rig32.sh session'"
-  local cwd=$PWD
-  [[ $cwd == "$tessaro_root"* ]] || cwd=/
-  rig_wine_env
-  chroot "$root" /usr/bin/env -i -C "$cwd" "${rig_env[@]}" "$@"
+  for name in $(compgen -e | grep -E '^TESSARO_E2E_' || true); do vars+=("$name=${!name}"); done
+  chroot "$root" /usr/bin/env -i -C "$cwd" "${vars[@]}" "$@"
 }
 
 # Xvfb inside the rig. It picks a display number itself, one that neither the rig's nor the

@@ -6,13 +6,8 @@
 # runs in the 32-bit rig instead, which only it can start 32-bit programs in (scripts/rig32.sh).
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-if [[ ${TESSARO_E2E_BUILD:-} == win32 ]]; then
-  exec bash "$here/rig32.sh" wine "$@"
-fi
+[[ ${TESSARO_E2E_BUILD:-} != win32 ]] || exec bash "$here/rig32.sh" wine "$@"
 # shellcheck source=scripts/wine-env.sh
 source "$here/wine-env.sh"
 tessaro_wine_prefix
-if [[ -z ${DISPLAY:-} ]]; then
-  exec xvfb-run -a -s "-screen 0 $tessaro_screen" "$TESSARO_WINE" "$@"
-fi
-exec "$TESSARO_WINE" "$@"
+exec "${tessaro_on_screen[@]}" "$TESSARO_WINE" "$@"

@@ -11,8 +11,7 @@ cd "$tessaro_root" || exit 1
 bash scripts/setup.sh || exit 1
 bash scripts/build.sh host win32 win64 || { echo "test-all: build failed"; exit 1; }
 
-passed=0
-failed=0
+passed=0 failed=0 stage_failed=0
 log=$(mktemp)
 trap 'rm -rf "$log" "$log.pycache"' EXIT
 
@@ -22,18 +21,15 @@ stage() {
   shift
   echo "=== $name"
   "$@" 2>&1 | tee "$log"
-  local status=${PIPESTATUS[0]}
-  local counts
+  local status=${PIPESTATUS[0]} counts
   counts=$(grep -Eo '[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1)
-  if [[ -n $counts ]]; then
-    local total bad
-    total=$(sed -E 's/.* out of ([0-9]+)/\1/' <<<"$counts")
-    bad=$(sed -E 's/.*passed, ([0-9]+) tests failed.*/\1/' <<<"$counts")
-    passed=$((passed + total - bad))
-    failed=$((failed + bad))
-  elif counts=$(grep -E '^[0-9]+ passed, [0-9]+ failed' "$log" | tail -1) && [[ -n $counts ]]; then
-    passed=$((passed + $(cut -d' ' -f1 <<<"$counts")))
-    failed=$((failed + $(cut -d' ' -f3 <<<"$counts")))
+  if [[ $counts =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
+    passed=$((passed + BASH_REMATCH[2] - BASH_REMATCH[1]))
+    failed=$((failed + BASH_REMATCH[1]))
+  elif counts=$(grep -E '^[0-9]+ passed, [0-9]+ failed' "$log" | tail -1) &&
+    [[ $counts =~ ^([0-9]+)\ passed,\ ([0-9]+) ]]; then
+    passed=$((passed + BASH_REMATCH[1]))
+    failed=$((failed + BASH_REMATCH[2]))
   elif [[ $status -eq 0 ]]; then
     passed=$((passed + 1))
   fi
@@ -45,7 +41,6 @@ stage() {
   fi
 }
 
-stage_failed=0
 # Lint, on the files git tracks; a shell script is known by its name or by its first line.
 mapfile -t shell_scripts < <(git ls-files | while IFS= read -r file; do
   [[ $file == *.sh ]] || head -n 1 -- "$file" | grep -qE '^#!.*[/ ](ba)?sh$' && echo "$file"

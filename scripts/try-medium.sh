@@ -1,21 +1,15 @@
 #!/usr/bin/env bash
-# Rehearses an installation medium under Wine: runs its Launch.exe as a customer would, on a
-# Wine prefix of its own, optionally after installing an MSI (so that an older version is found).
+# Rehearses an installation medium under Wine as a customer would run its Launch.exe, on a Wine
+# prefix of its own, optionally after installing an MSI (so that an older version is found);
+# README.md, "Trying your own medium", tells what it prints.
 #
 #   scripts/try-medium.sh MEDIUM_DIR [MSI_TO_INSTALL_FIRST]
 #
-# A 32-bit Launch.exe (what ships) runs in the 32-bit rig (scripts/rig32.sh, built on first
-# use), a 64-bit one on this machine's Wine. With a DISPLAY you answer the boxes there; without
-# one every box is answered (OK, else Cancel) and saved as a screenshot in the output folder.
-# Prints the launcher's exit code, every program it started and its trace lines; the output
-# folder also keeps them in "result" (exit_code=, before=, after=: the installed version, empty
-# for none) and Wine's whole log in "wine.log".
-#
-# Relative paths, here and in the variables, are taken from the caller's folder.
-# TESSARO_TRY_PREFIX names the Wine prefix (default build/wine-prefix-try32 or -try64); the
-# prefix is kept, but the medium's product is removed from it before each run.
-# TESSARO_TRY_OUT names the output folder (default build/try-run), made anew on each run; both
-# lie in the work tree, where the rig can see them.
+# TESSARO_TRY_PREFIX names the Wine prefix (default build/wine-prefix-try32 or -try64), kept
+# between runs; TESSARO_TRY_OUT the output folder (default build/try-run), made anew: "result"
+# (exit_code=, before=, after=: the installed version, empty for none), Wine's whole log
+# "wine.log" and the screenshots. Both lie in the work tree, where the rig can see them; relative
+# paths, here and in the variables, are taken from the caller's folder.
 set -euo pipefail
 tessaro_tool=try-medium
 # shellcheck source=scripts/lib.sh
@@ -27,7 +21,6 @@ code_page() {
   case ${1%%[_.@]*} in
     ja) echo cp932 ;;
     C | POSIX | en | de | fr | es | it | nl | pt | da | sv | nb | nn | no | fi | is | ca) echo cp1252 ;;
-    *) ;;
   esac
 }
 
@@ -66,8 +59,7 @@ if [[ ${1:-} != --inside ]]; then
   else
     for candidate in "$caller_locale" C.UTF-8 ja_JP.UTF-8; do
       cp=$(code_page "$candidate")
-      [[ -n $cp ]] || continue
-      spells "$cp" "$medium" "$out" 2>/dev/null || continue
+      [[ -n $cp ]] && spells "$cp" "$medium" "$out" 2>/dev/null || continue
       if [[ $(LC_ALL=$candidate locale charmap 2>/dev/null) == UTF-8 ]]; then
         run_locale=$candidate
         break
@@ -92,7 +84,7 @@ if [[ ${1:-} != --inside ]]; then
     echo "try-medium: the MSI is installed from a copy in $out (the rig sees only the work tree and the medium)"
   fi
   echo "try-medium: $bits-bit Launch.exe, medium $medium${msi:+, installing $msi first}"
-  inside=(bash scripts/try-medium.sh --inside "$bits" "$medium" "$msi" "$out")
+  inside=(bash scripts/try-medium.sh --inside "$bits" "$medium" "$msi" "$out" "${DISPLAY:-}")
   if [[ $bits == 32 ]]; then
     export TESSARO_RIG32_PREFIX=${prefix:-$tessaro_root/build/wine-prefix-try32}
     export TESSARO_RIG32_LEND=$medium
@@ -101,24 +93,21 @@ if [[ ${1:-} != --inside ]]; then
     exec bash scripts/rig32.sh session "${inside[@]}"
   fi
   export TESSARO_WINEPREFIX=${prefix:-$tessaro_root/build/wine-prefix-try64}
-  [[ -z ${DISPLAY:-} ]] || TESSARO_TRY_INTERACTIVE=1 exec "${inside[@]}"
-  exec xvfb-run -a -s "-screen 0 $tessaro_screen" "${inside[@]}"
+  exec "${tessaro_on_screen[@]}" "${inside[@]}"
 fi
 
-# --- inside: Wine, its prefix and a display are ready.
-bits=$2 medium=$3 msi=$4 out=$5
+# --- inside: Wine, its prefix and a display are ready. $6 is the caller's own DISPLAY, if any:
+# then the boxes are the caller's to answer (the DISPLAY here may be a virtual one).
+bits=$2 medium=$3 msi=$4 out=$5 interactive=$6
 if [[ $bits == 32 ]]; then
   wine() { bash scripts/rig32.sh wine "$@"; }
   wineserver() { bash scripts/rig32.sh wineserver "$@"; }
-  interactive=${TESSARO_RIG32_USE_DISPLAY:-}
 else
   # shellcheck source=scripts/wine-env.sh
   source scripts/wine-env.sh
   tessaro_wine_prefix
   wine() { "$TESSARO_WINE" "$@"; }
   wineserver() { "$TESSARO_WINESERVER" "$@"; }
-  # xvfb-run sets its own display; only a DISPLAY from outside is yours.
-  interactive=${TESSARO_TRY_INTERACTIVE:-}
 fi
 
 windows_path() {
@@ -126,11 +115,10 @@ windows_path() {
   path=$(realpath -- "$1")
   printf 'Z:%s' "${path//\//\\}"
 }
+# Both empty for a medium without TS_INF.
 product="" version=""
-if [[ -f $medium/TS_INF ]]; then
-  IFS=, read -r product version <"$medium/TS_INF" || true
-  version=${version%$'\r'}
-fi
+IFS=, read -r product version 2>/dev/null <"$medium/TS_INF" || true
+version=${version%$'\r'}
 key="HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$product"
 # The view the launcher reads: the 32-bit one for the 32-bit program.
 installed() {
@@ -186,8 +174,7 @@ read_log() {
       bytes_text($_[0] =~ s{\\(x[0-9a-f]{2}|.)}{length $1 > 1 ? chr hex substr $1, 1 : $control{$1} // $1}ger);
     }
     open my $in, "<", $log or die "$log: $!";
-    my @lines = <$in>;
-    chomp @lines;
+    chomp(my @lines = <$in>);
     my ($launcher) = map { /^([0-9a-f]+):[0-9a-f]+:\w+:debugstr:\w+ "Launch: / ? $1 : () } @lines;
     for (@lines) {
       if ($what eq "failure") { print bytes_text($_), "\n" if /^cannot start /; next }

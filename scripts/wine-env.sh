@@ -11,11 +11,8 @@ TESSARO_WINE=/usr/lib/wine/wine64
 TESSARO_WINESERVER=/usr/lib/wine/wineserver
 
 tessaro_boot_wine() {
-  if [[ -z ${DISPLAY:-} ]]; then
-    xvfb-run -a "$TESSARO_WINE" wineboot -i
-  else
-    "$TESSARO_WINE" wineboot -i
-  fi >/dev/null 2>&1 && "$TESSARO_WINESERVER" -w
+  "${tessaro_on_screen[@]}" "$TESSARO_WINE" wineboot -i >/dev/null 2>&1 &&
+    "$TESSARO_WINESERVER" -w
 }
 
 tessaro_wine_prefix() { tessaro_make_prefix "$WINEPREFIX" tessaro_boot_wine; }
