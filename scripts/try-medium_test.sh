@@ -16,38 +16,35 @@ trap 'rm -rf -- "$work"' EXIT
 sample=$tessaro_root/build/win64/sample
 ja="リリース 5.1"
 mkdir -p "$work/$ja"
-make_medium() {
-  bash scripts/make-medium.sh "$sample/Setup.exe" "$sample/$2" "$work/$1" "build/$3/Launch.exe" >/dev/null
-}
-make_medium "$ja/medium 64" Tessaro-3.10.0.msi win64
-make_medium "$ja/medium 32" Tessaro-3.10.0-x86.msi win32
-make_medium plain Tessaro-3.10.0.msi win64
-make_medium no-ts-inf Tessaro-3.10.0.msi win64 && rm "$work/no-ts-inf/TS_INF"
-make_medium cut-short Tessaro-3.10.0.msi win64
+cp "$sample"/{Tessaro-3.9.0.msi,Tessaro-3.9.0-x86.msi,Tessaro-3.10.0.msi} "$work/$ja/"
+# The media: the sample's Setup.exe and 3.10.0 package with the Launch.exe that sees it.
+for medium in "$ja/medium 64" "$ja/medium 32" plain no-ts-inf cut-short 한국어; do
+  preset=win64 x86=""
+  [[ $medium != *32 ]] || preset=win32 x86=-x86
+  bash scripts/make-medium.sh "$sample/Setup.exe" "$sample/Tessaro-3.10.0$x86.msi" \
+    "$work/$medium" "build/$preset/Launch.exe" >/dev/null
+done
+rm "$work/no-ts-inf/TS_INF"
 # Its header still says x86-64, but Windows cannot load the rest: the box answerer cannot start it.
 head -c 2048 build/win64/Launch.exe >"$work/cut-short/Launch.exe"
-make_medium 한국어 Tessaro-3.10.0.msi win64
-cp "$sample"/Tessaro-3.9.0.msi "$sample"/Tessaro-3.9.0-x86.msi "$sample"/Tessaro-3.10.0.msi "$work/$ja/"
 
-# The text as an extended regular expression that matches only itself.
-re() { sed 's/[][\.*^$?+(){}|/]/\\&/g' <<<"$1"; }
-# The Windows path of a folder below $work, with Japanese and blanks decoded as the user reads them.
-win() { re "Z:${work//\//\\}\\$1"; }
+# The Windows path of a folder below $work, with Japanese and blanks decoded as the user reads them,
+# as an extended regular expression that matches only itself.
+win() { sed 's/[][\.*^$?+(){}|/]/\\&/g' <<<"Z:${work//\//\\}\\$1"; }
 
 passed=0 failed=0
 # row NAME EXIT MEDIUM [MSI] -- PATTERN...: runs try-medium.sh from $work/$ja with MEDIUM and MSI
 # as relative paths, under C.UTF-8; it must exit with EXIT, and its output must hold a line
 # matching each PATTERN (one starting with ! must match no line).
 row() {
-  local name=$1 expected=$2 args=() output status=0 pattern
+  local name=$1 expected=$2 args=() output status=0 pattern wrong=""
   shift 2
   while [[ $1 != -- ]]; do args+=("$1") && shift; done
   shift
   output=$(cd "$work/$ja" && LC_ALL=C.UTF-8 TESSARO_TRY_OUT="$tessaro_root/build/try-medium-test" \
     bash "$tessaro_root/scripts/try-medium.sh" "${args[@]}" 2>&1) || status=$?
-  local wrong=""
   [[ $status == "$expected" ]] || wrong="exit $status, not $expected"
-  for pattern in "$@"; do
+  for pattern; do
     if [[ $pattern == !* ]]; then
       ! grep -qE -- "${pattern#!}" <<<"$output" || wrong+="${wrong:+; }a line matches ${pattern#!}"
     else
@@ -61,23 +58,22 @@ row() {
   fi
 }
 
-row "64-bit, outside the tree, a blank and Japanese in the path, relative paths" 0 \
-  "medium 64" Tessaro-3.9.0.msi -- \
-  "^try-medium: running under LC_ALL=ja_JP\.UTF-8" "^Launch\.exe exit code: 0$" \
-  '^  "C:\\windows\\system32\\msiexec\.exe" /x ' \
-  "^  \"$(win "$ja\\medium 64\\Setup.exe")\" \"/v LAUNCH=Enable\"$" \
-  "^  Launch: .*\"$(win "$ja\\medium 64\\Launch.exe")\"" "^After: not installed$" '!^Nothing asked'
-row "32-bit, outside the tree, a blank and Japanese in the path, relative paths" 0 \
-  "medium 32" Tessaro-3.9.0-x86.msi -- \
-  "^try-medium: running under LC_ALL=ja_JP\.UTF-8" "^Launch\.exe exit code: 0$" \
-  '^  "C:\\windows\\system32\\msiexec\.exe" /x ' \
-  "^  \"$(win "$ja\\medium 32\\Setup.exe")\" \"/v LAUNCH=Enable\"$" \
-  "^  Launch: .*\"$(win "$ja\\medium 32\\Launch.exe")\"" "^After: not installed$"
+for bits in 64 32; do
+  x86=-x86
+  [[ $bits == 32 ]] || x86=""
+  row "$bits-bit, outside the tree, a blank and Japanese in the path, relative paths" 0 \
+    "medium $bits" "Tessaro-3.9.0$x86.msi" -- \
+    "^try-medium: running under LC_ALL=ja_JP\.UTF-8" "^Launch\.exe exit code: 0$" \
+    '^  "C:\\windows\\system32\\msiexec\.exe" /x ' \
+    "^  \"$(win "$ja\\medium $bits\\Setup.exe")\" \"/v LAUNCH=Enable\"$" \
+    "^  Launch: .*\"$(win "$ja\\medium $bits\\Launch.exe")\"" "^After: not installed$" \
+    '!^Nothing asked'
+done
 row "no TS_INF: message 106 and exit 4" 0 ../no-ts-inf -- \
   "^box 1: \[Launch\] " "^Launch\.exe exit code: 4$" "^  \(nothing\)$" "^  Launch: " '!^After:'
-row "the same version installed: nothing asked, one line says why" 0 ../plain Tessaro-3.10.0.msi -- \
-  "^Launch\.exe exit code: 0$" "^After: Tessaro 3\.10\.0 installed$" "^Nothing asked: .*3\.10\.0.*equal" \
-  '!msiexec\.exe" /x' '!^box [0-9]+: \[Launch\]'
+row "the same version installed: nothing asked, one line says why" 0 ../plain \
+  Tessaro-3.10.0.msi -- "^Launch\.exe exit code: 0$" "^After: Tessaro 3\.10\.0 installed$" \
+  "^Nothing asked: .*3\.10\.0.*equal" '!msiexec\.exe" /x' '!^box [0-9]+: \[Launch\]'
 row "the box answerer cannot start Launch.exe: no exit code of the launcher" 1 ../cut-short -- \
   "^try-medium: .*could not start Launch\.exe.*cannot start " '!exit code'
 row "a path neither code page 1252 nor 932 spells: one line naming LC_ALL" 1 ../한국어 -- \

@@ -4,30 +4,16 @@
 # resources, and its size, all read by scripts/pe.py (Debian package python3-pefile).
 set -euo pipefail
 
-usage() {
-  echo "usage: $0 [--arch i386|x86-64] EXE" >&2
-  exit 2
-}
-
 arch=i386
 case ${1-} in
-  --arch)
-    [[ $# -ge 2 ]] || usage
-    arch=$2
-    shift 2
-    ;;
-  --arch=*)
-    arch=${1#--arch=}
-    shift
-    ;;
+  --arch=*) arch=${1#--arch=} && shift ;;
+  --arch) arch=${2-} && [[ $# -ge 2 ]] && shift 2 ;;
 esac
-[[ $# -eq 1 ]] || usage
+magic=PE32
+[[ $arch != x86-64 ]] || magic=PE32+
+[[ $# -eq 1 && $arch =~ ^(i386|x86-64)$ ]] ||
+  { echo "usage: $0 [--arch i386|x86-64] EXE" >&2; exit 2; }
 exe=$1
-case $arch in
-  i386) expected_magic=PE32 ;;
-  x86-64) expected_magic=PE32+ ;;
-  *) usage ;;
-esac
 [[ -f $exe ]] || { echo "$0: no such file: $exe" >&2; exit 2; }
 
 readonly max_size=131072
@@ -35,30 +21,13 @@ readonly max_size=131072
 # (libstdc++, libgcc, libwinpthread) or a system DLL that was never meant to be loaded.
 readonly allowed_dlls=" kernel32.dll user32.dll advapi32.dll shlwapi.dll msvcrt.dll "
 
-passed=0
-failed=0
-check() {
-  local name=$1
-  shift
-  if "$@"; then
-    echo "PASS $name"
-    passed=$((passed + 1))
-  else
-    echo "FAIL $name"
-    failed=$((failed + 1))
-  fi
-}
-
 # One "NAME VALUE" line per fact; a file that is no PE image leaves this empty, and every check
 # below then fails on its own. The system Python, because python3-pefile is installed for it.
 facts=$(/usr/bin/python3 -B "$(dirname "${BASH_SOURCE[0]}")/../../scripts/pe.py" facts "$exe") ||
   facts=
-# Every value of fact NAME, one a line.
+# Every value of fact NAME, one a line; whether the facts hold every line given.
 fact() { awk -v name="$1" '$1 == name { sub(/^[^ ]* /, ""); print }' <<<"$facts"; }
-
-is_pe_format() { [[ $(fact machine) == "$arch" && $(fact magic) == "$expected_magic" ]]; }
-
-is_console() { [[ $(fact subsystem) == console ]]; }
+has() { local line; for line; do grep -qxF -- "$line" <<<"$facts" || return; done; }
 
 has_dll_characteristics() {
   local value
@@ -67,15 +36,11 @@ has_dll_characteristics() {
 }
 
 imports_only_allowed_dlls() {
-  local dlls dll ok=0
-  dlls=$(fact import | tr '[:upper:]' '[:lower:]')
+  local dll ok=0
   # No import table at all means the file was not understood, not a clean result.
-  grep -qx kernel32.dll <<<"$dlls" || { echo "  no import of KERNEL32.dll found"; return 1; }
-  for dll in $dlls; do
-    if [[ $allowed_dlls != *" $dll "* ]]; then
-      echo "  imports $dll"
-      ok=1
-    fi
+  fact import | grep -qix kernel32.dll || { echo "  no import of KERNEL32.dll found"; return 1; }
+  for dll in $(fact import | tr '[:upper:]' '[:lower:]'); do
+    [[ $allowed_dlls == *" $dll "* ]] || { echo "  imports $dll" && ok=1; }
   done
   return $ok
 }
@@ -83,22 +48,12 @@ imports_only_allowed_dlls() {
 # Windows looks for the manifest of an .exe only under id 1, and an ill-formed one keeps the
 # program from starting at all ("side-by-side configuration is incorrect"): pe.py parses it.
 manifest_requires_administrator() {
-  local levels problem
+  local problem levels
   problem=$(fact manifest_error)
-  [[ -z $problem ]] || { echo "  $problem"; return 1; }
   levels=$(fact execution_level | tr '\n' ' ')
-  [[ $levels == "requireAdministrator " ]] || {
-    echo "  requestedExecutionLevel: ${levels:-none}"
-    return 1
-  }
-}
-
-# GetFileVersionInfo reads the version resource with id 1 only.
-version_value() { fact version | grep -qxF "$1=$2"; }
-
-has_version_info() {
-  version_value ProductName "Tessaro Setup Launcher" &&
-    version_value OriginalFilename Launch.exe
+  [[ -z $problem && $levels == "requireAdministrator " ]] && return
+  echo "  ${problem:-requestedExecutionLevel: ${levels:-none}}"
+  return 1
 }
 
 size=$(stat -c %s -- "$exe")
@@ -107,17 +62,24 @@ is_small_enough() {
   ((size <= max_size))
 }
 
-check "format $arch $expected_magic" is_pe_format
-check "console subsystem" is_console
+checks=0 failed=0
+# check NAME COMMAND...: PASS or FAIL NAME, as COMMAND succeeds or not.
+check() {
+  checks=$((checks + 1))
+  "${@:2}" && echo "PASS $1" && return
+  echo "FAIL $1" && failed=$((failed + 1))
+}
+check "format $arch $magic" has "machine $arch" "magic $magic"
+check "console subsystem" has "subsystem console"
 check "system DLLs only" imports_only_allowed_dlls
 check "DYNAMIC_BASE" has_dll_characteristics 0x40
 check "NX_COMPAT" has_dll_characteristics 0x100
-if [[ $arch == x86-64 ]]; then
-  check "HIGH_ENTROPY_VA" has_dll_characteristics 0x20
-fi
+[[ $arch != x86-64 ]] || check "HIGH_ENTROPY_VA" has_dll_characteristics 0x20
 check "manifest requires administrator" manifest_requires_administrator
-check "version info" has_version_info
+# GetFileVersionInfo reads the version resource with id 1 only.
+check "version info" has "version ProductName=Tessaro Setup Launcher" \
+  "version OriginalFilename=Launch.exe"
 check "size" is_small_enough
 
-echo "$passed passed, $failed failed"
+echo "$((checks - failed)) passed, $failed failed"
 [[ $failed -eq 0 ]]
