@@ -66,7 +66,7 @@ declare -A added=([file]=extra/Tessaro-3.9.0.msi [folder]=extra/docs [clash]=ext
   [both]="extra/Tessaro-3.9.0.msi extra/docs/" [missing]=none.msi [twice]="extra/docs other/docs"
   [dot]=.)
 
-# make_msi SPEC OUT: the package SPEC into OUT: good (x86), x64, none (no file), text, or good
+# make_msi PACKAGE OUT: the package PACKAGE into OUT: good (x86), x64, none (no file), text, or good
 # changed by each ;-separated edit: arm64 (the platform of its summary), del:PROPERTY,
 # set:PROPERTY=VALUE, new:PROPERTY=VALUE (a property added) or an SQL query, with printf escapes.
 make_msi() {
