@@ -59,9 +59,9 @@ stage "cppcheck" bash scripts/cppcheck.sh
 stage "artifact build/win32/Launch.exe" bash tests/artifact/check_artifact.sh build/win32/Launch.exe
 stage "artifact build/win64/Launch.exe" \
   bash tests/artifact/check_artifact.sh --arch x86-64 build/win64/Launch.exe
-stage "reproducible Launch.exe" bash scripts/reproducible-build_test.sh win32 win64
-stage "medium assembly" bash scripts/make-medium_test.sh
-stage "rehearsal" bash scripts/try-medium_test.sh
+stage "reproducible Launch.exe" bash tests/release/reproducible-build_test.sh win32 win64
+stage "medium assembly" bash tests/release/make-medium_test.sh
+stage "rehearsal" bash tests/release/try-medium_test.sh
 stage "Wine end-to-end tests, build/win64/Launch.exe on this machine's Wine" \
   xvfb-run -a -s "-screen 0 $tessaro_screen" ctest --preset win64
 bash -c 'source scripts/wine-env.sh; "$TESSARO_WINESERVER" -k' 2>/dev/null

@@ -4,11 +4,11 @@
 # osslsigncode, the build of both presets, and Wine for one signed medium.
 set -euo pipefail
 
-here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+scripts=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../scripts" && pwd)
 for tool in msibuild msiinfo openssl osslsigncode; do
   command -v "$tool" >/dev/null || { echo "$0: $tool not found (scripts/setup.sh)" >&2; exit 2; }
 done
-build=$here/../build
+build=$scripts/../build
 for file in win32/Launch.exe win64/Launch.exe win64/tests/wine/stand_in.exe win64/sample/Setup.exe \
   win64/sample/Tessaro-3.9.0-x86.msi win64/sample/Tessaro-3.9.0.msi; do
   [[ -f $build/$file ]] || { echo "$0: build/$file not found: build first" >&2; exit 2; }
@@ -20,7 +20,7 @@ trap 'rm -rf -- "$work"' EXIT
 # one the test controls and not whatever the last build left.
 repo=$work/repo make_medium=$work/repo/scripts/make-medium.sh
 mkdir -p "$repo/scripts" "$repo/build/win32"
-cp "$here/make-medium.sh" "$here/make-medium.py" "$here/pe.py" "$repo/scripts/"
+cp "$scripts/make-medium.sh" "$scripts/make-medium.py" "$scripts/pe.py" "$repo/scripts/"
 # The files of the words setup:KIND and launch:KIND. The 32-bit launchers carry a line after the
 # image, so that the default one, the one given and the build's own (real, to sign) differ.
 { cat "$build/win32/Launch.exe" && echo 'default launcher'; } >"$work/launch-default.exe"
@@ -299,7 +299,7 @@ done
 # manifest, size), and one changed byte is found.
 start "signed Launch.exe passes the artifact checks"
 must "no signed medium was made" test -n "$signed_medium"
-must "artifact checks" bash "$here/../tests/artifact/check_artifact.sh" "$signed_medium/Launch.exe"
+must "artifact checks" bash "$scripts/../tests/artifact/check_artifact.sh" "$signed_medium/Launch.exe"
 start "signed Launch.exe changed after signing"
 cp -r "$signed_medium" "$work/tampered"
 # A byte of the code, well inside the signed part of the file.
@@ -321,7 +321,7 @@ msibuild "$work/x64.msi" -q \
 must "make-medium" "$make_medium" --sign "$work/good.pfx" --password-file "$work/password-good" \
   "$build/win64/tests/wine/stand_in.exe" "$work/x64.msi" "$work/wine" "$build/win64/Launch.exe"
 must "check" "$make_medium" --check "$work/wine" "$work/x64.msi"
-must "run-in-wine.sh" timeout 120 bash "$here/run-in-wine.sh" "$work/wine/Launch.exe"
+must "run-in-wine.sh" timeout 120 bash "$scripts/run-in-wine.sh" "$work/wine/Launch.exe"
 must "record: $(cat "$work/wine/Setup.record" 2>&1)" \
   grep -q 'command_line="Z:.*Setup\.exe" "/v LAUNCH=Enable"' "$work/wine/Setup.record"
 

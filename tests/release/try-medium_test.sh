@@ -5,7 +5,7 @@
 set -euo pipefail
 tessaro_tool=try-medium_test
 # shellcheck source=scripts/lib.sh
-source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib.sh"
 cd "$tessaro_root"
 for file in win32/Launch.exe win64/Launch.exe win64/tests/wine/box_answer.exe; do
   [[ -f build/$file ]] || die "build/$file not found: build first"

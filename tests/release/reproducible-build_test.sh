@@ -5,7 +5,7 @@
 #   reproducible-build_test.sh [PRESET...]     (default: win32 win64)
 set -euo pipefail
 # shellcheck source=scripts/lib.sh
-source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/reproducible.XXXXXX")
 trap 'rm -rf -- "$work"' EXIT
 
