@@ -79,5 +79,5 @@ row "the box answerer cannot start Launch.exe: no exit code of the launcher" 1 .
 row "a path neither code page 1252 nor 932 spells: one line naming LC_ALL" 1 ../한국어 -- \
   "^try-medium: .*LC_ALL" '!^Launch\.exe exit code'
 
-echo "try-medium_test: $passed passed, $failed failed"
+echo "$passed passed, $failed failed"
 [[ $failed -eq 0 ]]

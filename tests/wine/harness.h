@@ -74,23 +74,21 @@ inline ExpectedBox Expected(Message message, const std::string& version = "") {
     BoxIcon icon;
     std::vector<int> buttons;
   } kMessages[] = {
-      {"Could not launch the installer of Tessaro.",
-       "Tessaroのインストーラ起動に失敗しました。",
-       BoxIcon::kError,
-       {IDOK}},
+      // clang-format off
+      {"Could not launch the installer of Tessaro.", "Tessaroのインストーラ起動に失敗しました。",
+       BoxIcon::kError, {IDOK}},
       {"Can not open TS_INF.", "TS_INFの読込みに失敗しました。", BoxIcon::kError, {IDOK}},
       {"The following applications are already installed.\n\nTessaro : %s\n\nInstallation is "
        "not possible in conjunction with these applications.\nDo you uninstall these "
        "applications?",
        "この環境には次の製品がインストールされています。\n\nTessaro  : %s\n\nインストールを行う"
        "には、既存の製品を削除する必要があります。\n既存の製品をアンインストールしますか?",
-       BoxIcon::kInformation,
-       {IDOK, IDCANCEL}},
+       BoxIcon::kInformation, {IDOK, IDCANCEL}},
       {"Unable to continue as Tessaro is in use.\nExit Tessaro and click Retry to continue.",
        "Tessaroが実行中のため処理を継続できません。\nTessaroを終了してから、「再試行」をクリック"
        "してください。",
-       BoxIcon::kError,
-       {IDCANCEL, IDRETRY}},
+       BoxIcon::kError, {IDCANCEL, IDRETRY}},
+      // clang-format on
   };
   // A run under a Japanese LC_ALL that Wine did not honour would pass on the English texts.
   const char* locale = std::getenv("LC_ALL");

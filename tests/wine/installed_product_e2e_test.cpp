@@ -186,27 +186,6 @@ TEST(InstalledProduct, MessageAlreadyInstalledDeclinedLeavesTheProductUntouched)
   }
 }
 
-// Holds a process still while it lives; ntdll's pair, since Win32 suspends only threads.
-class Suspended {
- public:
-  explicit Suspended(DWORD processId)
-      : process_(OpenProcess(PROCESS_SUSPEND_RESUME | SYNCHRONIZE, FALSE, processId)) {
-    if (process_.valid()) Call("NtSuspendProcess");
-  }
-  ~Suspended() {
-    if (process_.valid()) Call("NtResumeProcess");
-  }
-  bool alive() const { return WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
-
- private:
-  void Call(const char* name) const {
-    using Function = LONG(WINAPI*)(HANDLE);
-    const FARPROC address = GetProcAddress(GetModuleHandleA("ntdll.dll"), name);
-    reinterpret_cast<Function>(reinterpret_cast<void*>(address))(process_.get());
-  }
-  platform::UniqueHandle process_;
-};
-
 // The process that `parent` started from an executable of this name, or 0.
 DWORD ChildNamed(DWORD parent, const char* exeName) {
   const platform::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
@@ -219,6 +198,23 @@ DWORD ChildNamed(DWORD parent, const char* exeName) {
     }
   }
   return 0;
+}
+
+// Runs `meanwhile` while the process is held still (ntdll's pair: Win32 suspends only threads);
+// false, and nothing run, when the process had ended already.
+bool WhileHeldStill(DWORD processId, const std::function<void()>& meanwhile) {
+  const platform::UniqueHandle process(
+      OpenProcess(PROCESS_SUSPEND_RESUME | SYNCHRONIZE, FALSE, processId));
+  const auto call = [&](const char* name) {
+    const FARPROC address = GetProcAddress(GetModuleHandleA("ntdll.dll"), name);
+    reinterpret_cast<LONG(WINAPI*)(HANDLE)>(reinterpret_cast<void*>(address))(process.get());
+  };
+  if (!process.valid()) return false;
+  call("NtSuspendProcess");
+  const bool alive = WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+  if (alive) meanwhile();
+  call("NtResumeProcess");
+  return alive;
 }
 
 // The second row posts WM_QUIT while the launcher waits for the Windows Installer: the wait must
@@ -239,12 +235,10 @@ TEST(InstalledProduct, OkRemovesTheProductBeforeTheInstallerStarts) {
       DWORD installer = 0;
       WaitUntil([&] { return (installer = ChildNamed(run.processId(), "msiexec.exe")) != 0; },
                 kAppEndTimeoutMs, 0);
-      {
-        const Suspended held(installer);
-        ASSERT_TRUE(held.alive()) << "the removal ended before it could be held";
+      ASSERT_TRUE(WhileHeldStill(installer, [&] {
         EXPECT_TRUE(PostThreadMessageA(run.threadId(), WM_QUIT, 0, 0));
         Sleep(500);
-      }
+      })) << "the removal ended before it could be held";
       const Box launchFailed = run.NextBox(kProcessTimeoutMs);
       ExpectMessage(launchFailed, Message::kLaunchFailed);
       EXPECT_TRUE(run.StillRunningAfter(1000)) << "the box ended without an answer";
