@@ -56,6 +56,9 @@ class FakeSystem : public SystemInterface {
   // The first trace line, or call, holding `fragment`; "" when none does.
   std::string Traced(std::string_view fragment) const { return FirstHolding(trace, fragment); }
   std::string Called(std::string_view fragment) const { return FirstHolding(calls, fragment); }
+  // The last one; "" when there is none, so that a run that did nothing fails, not aborts.
+  std::string LastTraced() const { return trace.empty() ? "" : trace.back(); }
+  std::string LastCalled() const { return calls.empty() ? "" : calls.back(); }
 
   void HardenLibrarySearch() override { calls.push_back("HardenLibrarySearch"); }
   std::size_t QueryModulePath(std::string& path) override {

@@ -105,7 +105,7 @@ TEST(CheckInstalledProduct, NoKeyMeansNothingToDo) {
   system.registry.clear();
   EXPECT_TRUE(CheckInstalledProduct(system));
   EXPECT_TRUE(system.boxes.empty());
-  EXPECT_EQ(system.trace.back(), "uninstall key \"" + kKey + "\" not found: nothing installed");
+  EXPECT_EQ(system.LastTraced(), "uninstall key \"" + kKey + "\" not found: nothing installed");
 }
 
 TEST(CheckInstalledProduct, UnreadablePackageFileStopsBeforeTheRegistry) {
@@ -165,7 +165,7 @@ TEST(CheckInstalledProduct, ProductCodeEndingInLineFeedFindsNoKey) {
   FakeSystem system = Machine("3.10", "3.9");
   system.files[kInf] = kCode + "\n";
   EXPECT_TRUE(CheckInstalledProduct(system));
-  EXPECT_EQ(system.calls[2], "ReadUninstallValues:" + kKey + "\n");
+  EXPECT_EQ(system.Called("ReadUninstallValues"), "ReadUninstallValues:" + kKey + "\n");
   EXPECT_TRUE(system.boxes.empty());
 }
 
@@ -199,8 +199,7 @@ TEST(UninstallProduct, WhenNothingIsRemoved) {
     EXPECT_TRUE(system.boxes.empty());
     const Strings removal = {BuildUninstallCommandLine("C:\\Windows\\system32", c.productCode)};
     EXPECT_EQ(system.started, c.removed ? removal : Strings{});
-    ASSERT_FALSE(system.trace.empty());
-    EXPECT_NE(system.trace.back().find(c.traced), std::string::npos);
+    EXPECT_NE(system.LastTraced().find(c.traced), std::string::npos);
   }
 }
 

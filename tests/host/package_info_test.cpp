@@ -70,7 +70,7 @@ TEST(ReadPackageInfo, FirstLineByteRules) {
   system.files[kInfPath] = code + ",  3.1\t0 \r\n";
   ProductInfo info;
   ASSERT_TRUE(ReadPackageInfo(system, info));
-  EXPECT_EQ(system.trace.back(),
+  EXPECT_EQ(system.LastTraced(),
             "TS_INF read: product code \"" + code + "\", package version \"  3.1\\x090\"");
 }
 
