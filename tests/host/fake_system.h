@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "launcher/installed_product.h"
 #include "launcher/system_interface.h"
 
 namespace tessaro::testing {
@@ -46,8 +47,6 @@ class FakeSystem : public SystemInterface {
 
   // What was asked. A call reads as its name, then ":" and its argument when it has one.
   Strings calls;
-  std::vector<unsigned> errorModesSet;
-  std::string standardOutput;
   Strings started;
   Boxes boxes;
   int moduleQueries = 0;
@@ -56,6 +55,9 @@ class FakeSystem : public SystemInterface {
   // The first trace line, or call, holding `fragment`; "" when none does.
   std::string Traced(std::string_view fragment) const { return FirstHolding(trace, fragment); }
   std::string Called(std::string_view fragment) const { return FirstHolding(calls, fragment); }
+  // The last one; "" when there is none, so that a run that did nothing fails, not aborts.
+  std::string LastTraced() const { return trace.empty() ? "" : trace.back(); }
+  std::string LastCalled() const { return calls.empty() ? "" : calls.back(); }
 
   void HardenLibrarySearch() override { calls.push_back("HardenLibrarySearch"); }
   std::size_t QueryModulePath(std::string& path) override {
@@ -68,16 +70,14 @@ class FakeSystem : public SystemInterface {
   }
   bool ModulePathLosesCharacters() override { return modulePathLosesCharacters; }
   unsigned SetProcessErrorMode(unsigned mode) override {
-    calls.push_back("SetProcessErrorMode");
-    errorModesSet.push_back(mode);
+    calls.push_back("SetProcessErrorMode:" + std::to_string(mode));
     return std::exchange(currentErrorMode, mode);
   }
   void SetApplicationTitle(const std::string& path) override {
     calls.push_back("SetApplicationTitle:" + path);
   }
   void WriteStandardOutput(std::string_view bytes) override {
-    calls.push_back("WriteStandardOutput");
-    standardOutput += bytes;
+    calls.push_back("WriteStandardOutput:" + std::string(bytes));
   }
   ConsoleWindowState HideConsoleWindow() override {
     calls.push_back("HideConsoleWindow");
@@ -140,6 +140,23 @@ class FakeSystem : public SystemInterface {
     return {};
   }
 };
+
+// The product on the medium the tests build, and the removal of an installed one.
+inline const std::string kCode = "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}";  // 38 characters
+inline const std::string kKey = std::string(kUninstallKeyPrefix) + kCode;
+inline const std::string kRemoval =
+    "\"C:\\Windows\\system32\\msiexec.exe\" /x " + kCode + " /qb! ID_STATE=Remove";
+inline const std::string kInf = "D:\\Install\\TS_INF";  // beside the default module path
+inline const std::string kPackageLine = kCode + ",3.10\r\n";
+
+// A medium: the launcher and, beside it, a TS_INF of these bytes.
+inline FakeSystem Medium(const std::string& inf = kPackageLine,
+                         const std::string& launcher = "D:\\Install\\Launch.exe") {
+  FakeSystem system;
+  system.modulePath = launcher;
+  system.files[launcher.substr(0, launcher.rfind('\\') + 1) + "TS_INF"] = inf;
+  return system;
+}
 
 // Shift-JIS lead bytes, for the double-byte cases.
 inline LeadByteTable Cp932LeadBytes() {

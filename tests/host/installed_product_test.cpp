@@ -2,27 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "fake_system.h"
 
-namespace tessaro {
+namespace tessaro::testing {
 namespace {
 
-using testing::Boxes;
-using testing::FakeSystem;
-using testing::Strings;
-
-const std::string kCode = "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}";
-const std::string kKey = std::string(kUninstallKeyPrefix) + kCode;
-const std::string kInf = "D:\\Install\\TS_INF";
 const std::string kLocation = "C:\\Program Files\\Tessaro\\";
 const std::string kExe = kLocation + "Tessaro.exe";
-const std::string kRemoval =
-    "\"C:\\Windows\\system32\\msiexec.exe\" /x " + kCode + " /qb! ID_STATE=Remove";
 
 FakeSystem Machine(const std::string& packageVersion, std::optional<std::string> displayVersion,
                    std::optional<std::string> installLocation = kLocation) {
-  FakeSystem system;
-  system.files[kInf] = kCode + "," + packageVersion + "\r\n";
+  FakeSystem system = Medium(kCode + "," + packageVersion + "\r\n");
   system.registry[kKey] = {true, displayVersion, installLocation};
   system.files[kExe] = "MZ";
   return system;
@@ -86,7 +78,7 @@ TEST(CheckInstalledProduct, DecisionTable) {
     system.lockedFiles.insert(kProductExecutable);
     if (c.exe != kFree) system.lockedFiles.insert(kExe);
     if (c.exe == kLockedThenFreed) {
-      system.onBox = [&system](const testing::ShownBox& box) {
+      system.onBox = [&system](const ShownBox& box) {
         if (box.second == 0x15) system.lockedFiles.erase(kExe);
       };
     }
@@ -105,7 +97,7 @@ TEST(CheckInstalledProduct, NoKeyMeansNothingToDo) {
   system.registry.clear();
   EXPECT_TRUE(CheckInstalledProduct(system));
   EXPECT_TRUE(system.boxes.empty());
-  EXPECT_EQ(system.trace.back(), "uninstall key \"" + kKey + "\" not found: nothing installed");
+  EXPECT_EQ(system.LastTraced(), "uninstall key \"" + kKey + "\" not found: nothing installed");
 }
 
 TEST(CheckInstalledProduct, UnreadablePackageFileStopsBeforeTheRegistry) {
@@ -120,7 +112,6 @@ TEST(CheckInstalledProduct, UnreadablePackageFileStopsBeforeTheRegistry) {
 }
 
 TEST(CheckInstalledProduct, QuestionShowsTheVersionAsTheRegistryHoldsIt) {
-  const std::string kQuoteInPackage = "3.10\", installed \"3.10";
   const struct {
     std::string stored;
     std::string shown;
@@ -140,7 +131,7 @@ TEST(CheckInstalledProduct, QuestionShowsTheVersionAsTheRegistryHoldsIt) {
       // ... and so would a quote, or a backslash that reads like an escape
       {"3.9", "installed: 3.9?",
        "versions differ: package \"3.10\\x22, installed \\x223.10\", installed \"3.9\": asking",
-       false, kQuoteInPackage},
+       false, "3.10\", installed \"3.10"},
       {"3.9\\x0a\\9", "installed: 3.9\\x0a\\9?", "DisplayVersion \"3.9\\x5cx0a\\9\""},
       // a double-byte viewer must not join a lead byte with an escape's backslash or the quote
       {"3.9\x95\\1", "installed: 3.9\x95\\1?", "DisplayVersion \"3.9\x95\\1\"", true},
@@ -153,7 +144,7 @@ TEST(CheckInstalledProduct, QuestionShowsTheVersionAsTheRegistryHoldsIt) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.traced);
     FakeSystem system = Machine(c.package, c.stored);
-    if (c.cp932) system.leadBytes = testing::Cp932LeadBytes();
+    if (c.cp932) system.leadBytes = Cp932LeadBytes();
     system.answers = {kIdCancel};
     EXPECT_FALSE(CheckInstalledProduct(system));
     EXPECT_EQ(system.boxes, (Boxes{{c.shown, 0x41}}));
@@ -165,7 +156,7 @@ TEST(CheckInstalledProduct, ProductCodeEndingInLineFeedFindsNoKey) {
   FakeSystem system = Machine("3.10", "3.9");
   system.files[kInf] = kCode + "\n";
   EXPECT_TRUE(CheckInstalledProduct(system));
-  EXPECT_EQ(system.calls[2], "ReadUninstallValues:" + kKey + "\n");
+  EXPECT_EQ(system.Called("ReadUninstallValues"), "ReadUninstallValues:" + kKey + "\n");
   EXPECT_TRUE(system.boxes.empty());
 }
 
@@ -199,14 +190,12 @@ TEST(UninstallProduct, WhenNothingIsRemoved) {
     EXPECT_TRUE(system.boxes.empty());
     const Strings removal = {BuildUninstallCommandLine("C:\\Windows\\system32", c.productCode)};
     EXPECT_EQ(system.started, c.removed ? removal : Strings{});
-    ASSERT_FALSE(system.trace.empty());
-    EXPECT_NE(system.trace.back().find(c.traced), std::string::npos);
+    EXPECT_NE(system.LastTraced().find(c.traced), std::string::npos);
   }
 }
 
 TEST(IsProductInUse, ManyRetriesDoNotGrowTheStack) {
-  FakeSystem system;
-  system.files[kExe] = "MZ";
+  FakeSystem system = Machine("3.10", "3.9");
   system.lockedFiles.insert(kExe);
   system.answers = std::deque<int>(100000, kIdRetry);
   system.answers.push_back(kIdCancel);
@@ -215,17 +204,15 @@ TEST(IsProductInUse, ManyRetriesDoNotGrowTheStack) {
 }
 
 TEST(FormatMessageArgument, Table) {
-  const struct {
-    const char* format;
-    const char* argument;
-    const char* text;
-  } cases[] = {
+  const std::tuple<const char*, const char*, const char*> cases[] = {
       {"Tessaro : %s", "3.9", "Tessaro : 3.9"}, {"100%% %s", "x", "100% x"},
       {"%s at 100%%", "x", "x at 100%"},        {"%s", "%s", "%s"},
       {"%d trailing %", "v", "%d trailing %"},  {"no directive", "v", "no directive"},
   };
-  for (const auto& c : cases) EXPECT_EQ(FormatMessageArgument(c.format, c.argument), c.text);
+  for (const auto& [format, argument, text] : cases) {
+    EXPECT_EQ(FormatMessageArgument(format, argument), text);
+  }
 }
 
 }  // namespace
-}  // namespace tessaro
+}  // namespace tessaro::testing

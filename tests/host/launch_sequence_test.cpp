@@ -4,31 +4,16 @@
 
 #include <algorithm>
 #include <functional>
+#include <utility>
 
 #include "fake_system.h"
 #include "launcher/installed_product.h"
 #include "launcher/module_directory.h"
 
-namespace tessaro {
+namespace tessaro::testing {
 namespace {
 
-using testing::Boxes;
-using testing::FakeSystem;
-using testing::Strings;
-
-const std::string kCode = "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}";
-const std::string kKey = std::string(kUninstallKeyPrefix) + kCode;
 const std::string kSetup = "\"D:\\Install\\Setup.exe\" \"/v LAUNCH=Enable\"";
-const std::string kRemoval =
-    "\"C:\\Windows\\system32\\msiexec.exe\" /x " + kCode + " /qb! ID_STATE=Remove";
-
-// A medium with TS_INF beside the launcher and no installed product.
-FakeSystem Medium(const std::string& launcher = "D:\\Install\\Launch.exe") {
-  FakeSystem system;
-  system.modulePath = launcher;
-  system.files[ModuleDirectoryFromPath(launcher, {}) + "TS_INF"] = kCode + ",3.10\r\n";
-  return system;
-}
 
 // The product of TS_INF installed, with this DisplayVersion.
 void Installed(FakeSystem& system, std::optional<std::string> displayVersion) {
@@ -36,10 +21,7 @@ void Installed(FakeSystem& system, std::optional<std::string> displayVersion) {
 }
 
 TEST(ModuleDirectoryFromPath, SplitsLikeTheRuntime) {
-  const struct {
-    const char* path;
-    const char* directory;
-  } cases[] = {
+  const std::pair<const char*, const char*> cases[] = {
       {"D:\\Install\\Launch.exe", "D:\\Install\\"},
       {"D:\\Launch.exe", "D:\\"},
       {"\\\\server\\share\\folder\\Launch.exe", "\\\\server\\share\\folder\\"},
@@ -49,21 +31,20 @@ TEST(ModuleDirectoryFromPath, SplitsLikeTheRuntime) {
       {"D:Launch.exe", "D:"},
       {"Launch.exe", ""},
   };
-  for (const auto& c : cases) EXPECT_EQ(ModuleDirectoryFromPath(c.path, {}), c.directory);
+  for (const auto& [path, directory] : cases) {
+    EXPECT_EQ(ModuleDirectoryFromPath(path, {}), directory);
+  }
 }
 
 TEST(ModuleDirectoryFromPath, TrailBytesThatLookLikeBackslashes) {
   // "\x95\x5c" is one Shift-JIS character (hyou) whose second byte is 0x5C.
-  const struct {
-    std::string path;
-    std::string directory;
-  } cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
       {std::string("C:\\\x95\x5c") + "a.exe", "C:\\"},
       {"C:\\\x95\x5c\\Launch.exe", "C:\\\x95\x5c\\"},
       {"C:\\dir\\\x95\x5c", "C:\\dir\\"},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(ModuleDirectoryFromPath(c.path, testing::Cp932LeadBytes()), c.directory) << c.path;
+  for (const auto& [path, directory] : cases) {
+    EXPECT_EQ(ModuleDirectoryFromPath(path, Cp932LeadBytes()), directory) << path;
   }
 }
 
@@ -74,12 +55,12 @@ TEST(BuildInstallerCommandLine, QuotesThePathAndTheArgument) {
 }
 
 TEST(RunLauncher, StartsTheInstallerAndExitsZero) {
-  FakeSystem system = Medium("C:\\Users\\me\\Tessaro 3.10\\Launch.exe");
+  FakeSystem system = Medium(kPackageLine, "C:\\Users\\me\\Tessaro 3.10\\Launch.exe");
   EXPECT_EQ(RunLauncher(system), 0);
   EXPECT_EQ(system.started,
             Strings{"\"C:\\Users\\me\\Tessaro 3.10\\Setup.exe\" \"/v LAUNCH=Enable\""});
   EXPECT_TRUE(system.boxes.empty());
-  EXPECT_TRUE(system.standardOutput.empty());
+  EXPECT_EQ(system.Called("WriteStandardOutput"), "");
   EXPECT_EQ(system.Called("SetApplicationTitle"),
             "SetApplicationTitle:C:\\Users\\me\\Tessaro 3.10\\Launch.exe");
 }
@@ -88,29 +69,28 @@ TEST(RunLauncher, FrameworkStartAddsTheErrorModeFlagsToTheCurrentMode) {
   FakeSystem system = Medium();
   system.currentErrorMode = 0x0004;
   RunLauncher(system);
-  EXPECT_EQ(system.errorModesSet, (std::vector<unsigned>{0, 0x8005}));
   // The framework is up before the console is looked for.
   const auto hide = std::find(system.calls.begin(), system.calls.end(), "HideConsoleWindow");
   EXPECT_EQ(Strings(system.calls.begin(), hide),
-            (Strings{"HardenLibrarySearch", "QueryModulePath", "SetProcessErrorMode",
-                     "SetProcessErrorMode", "SetApplicationTitle:D:\\Install\\Launch.exe"}));
+            (Strings{"HardenLibrarySearch", "QueryModulePath", "SetProcessErrorMode:0",
+                     "SetProcessErrorMode:" + std::to_string(0x8005),
+                     "SetApplicationTitle:D:\\Install\\Launch.exe"}));
 }
 
 TEST(RunLauncher, ModulePathThatDoesNotFitIsAStartFailure) {
+  EXPECT_EQ(kStartFailureText.size(), 50u);
   for (std::size_t result : {std::size_t{0}, std::size_t{260}}) {
     FakeSystem system = Medium();
     system.modulePathResult = result;
     EXPECT_EQ(RunLauncher(system), 1) << result;
-    EXPECT_EQ(system.standardOutput, std::string(kStartFailureText)) << result;
-    EXPECT_EQ(system.standardOutput.size(), 50u);
-    // No error mode set, no console hidden, nothing started and no box shown.
-    EXPECT_EQ(system.calls,
-              (Strings{"HardenLibrarySearch", "QueryModulePath", "WriteStandardOutput"}));
+    // The fixed text alone: no error mode set, no console hidden, nothing started, no box.
+    EXPECT_EQ(system.calls, (Strings{"HardenLibrarySearch", "QueryModulePath",
+                                     "WriteStandardOutput:" + std::string(kStartFailureText)}));
   }
 }
 
 TEST(RunLauncher, PathOf259CharactersStillRuns) {
-  FakeSystem system = Medium("C:\\" + std::string(245, 'd') + "\\Launch.exe");
+  FakeSystem system = Medium(kPackageLine, "C:\\" + std::string(245, 'd') + "\\Launch.exe");
   ASSERT_EQ(system.modulePath.size(), 259u);
   EXPECT_EQ(RunLauncher(system), 0);
 }
@@ -190,11 +170,9 @@ TEST(RunLauncher, SharedVisibleConsoleIsShownAgainOnEveryExitAfterHiding) {
     if (!c.withInfo) system.files.clear();
     EXPECT_EQ(RunLauncher(system), c.exitCode);
     EXPECT_NE(system.Called("HideConsoleWindow"), "");
-    EXPECT_EQ(system.Called("ShowConsoleWindowAgain") != "", c.shownAgain);
     EXPECT_NE(system.Traced(c.traced), "");
-    if (c.shownAgain) {
-      EXPECT_EQ(system.calls.back(), "ShowConsoleWindowAgain");
-    }
+    EXPECT_EQ(system.Called("ShowConsoleWindowAgain") != "", c.shownAgain);
+    EXPECT_EQ(system.LastCalled() == "ShowConsoleWindowAgain", c.shownAgain);
   }
 }
 
@@ -223,7 +201,7 @@ TEST(RunLauncher, EveryEndLeavesATraceLineNamingIt) {
       {"TS_INF missing", [](FakeSystem& s) { s.files.clear(); }, 4,
        {"TS_INF not read: \"D:\\Install\\TS_INF\" cannot be opened", "message 106 shown, answer OK",
         "exit 4: TS_INF cannot be opened, message 106 shown"}},
-      {"TS_INF empty", [](FakeSystem& s) { s.files["D:\\Install\\TS_INF"] = ""; }, 4,
+      {"TS_INF empty", [](FakeSystem& s) { s.files[kInf] = ""; }, 4,
        {"TS_INF not read: \"D:\\Install\\TS_INF\" is empty", "exit 4: TS_INF empty"}},
       {"folder not found for TS_INF", [](FakeSystem& s) { s.modulePathQueriesThatWork = 1; }, 4,
        {"TS_INF not read: launcher folder not found",
@@ -272,10 +250,9 @@ TEST(RunLauncher, EveryEndLeavesATraceLineNamingIt) {
     c.arrange(system);
     EXPECT_EQ(RunLauncher(system), c.exitCode);
     for (const auto& fragment : c.traced) EXPECT_NE(system.Traced(fragment), "") << fragment;
-    ASSERT_FALSE(system.trace.empty());
-    EXPECT_NE(system.trace.back().find(c.traced.back()), std::string::npos);
+    EXPECT_NE(system.LastTraced().find(c.traced.back()), std::string::npos);
   }
 }
 
 }  // namespace
-}  // namespace tessaro
+}  // namespace tessaro::testing

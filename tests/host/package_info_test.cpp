@@ -6,21 +6,14 @@
 
 #include "fake_system.h"
 
-namespace tessaro {
+namespace tessaro::testing {
 namespace {
-
-using testing::Boxes;
-using testing::FakeSystem;
-
-constexpr char kCode[] = "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}";  // 38 characters
-const std::string kInfPath = "D:\\Install\\TS_INF";
 
 using Parsed = std::tuple<bool, std::string, std::string>;  // ok, product code, package version
 
 Parsed ReadThroughFake(const std::string& fileBytes, const LeadByteTable& lead = {}) {
-  FakeSystem system;
+  FakeSystem system = Medium(fileBytes);
   system.leadBytes = lead;
-  system.files[kInfPath] = fileBytes;
   ProductInfo info;
   const bool ok = ReadPackageInfo(system, info);
   EXPECT_TRUE(system.boxes.empty());
@@ -28,7 +21,7 @@ Parsed ReadThroughFake(const std::string& fileBytes, const LeadByteTable& lead =
 }
 
 TEST(ReadPackageInfo, FirstLineByteRules) {
-  const std::string code = kCode;
+  const std::string& code = kCode;
   const std::string code37 = code.substr(0, 37);
   const std::string code39 = code + "X";
   const std::string long300 = code + "," + std::string(300 - 39, '7');
@@ -66,11 +59,10 @@ TEST(ReadPackageInfo, FirstLineByteRules) {
   };
   for (const auto& c : cases) EXPECT_EQ(ReadThroughFake(c.file), c.expected) << c.name;
   // The trace shows both fields as cut, with the bytes a viewer could not show escaped.
-  FakeSystem system;
-  system.files[kInfPath] = code + ",  3.1\t0 \r\n";
+  FakeSystem system = Medium(code + ",  3.1\t0 \r\n");
   ProductInfo info;
   ASSERT_TRUE(ReadPackageInfo(system, info));
-  EXPECT_EQ(system.trace.back(),
+  EXPECT_EQ(system.LastTraced(),
             "TS_INF read: product code \"" + code + "\", package version \"  3.1\\x090\"");
 }
 
@@ -87,7 +79,7 @@ TEST(ReadPackageInfo, CommaScanSkipsDoubleByteTrailBytes) {
       {"double-byte character just before the comma", "AB\x82\xa0,3.1\n", true, "AB\x82\xa0"},
   };
   for (const auto& c : cases) {
-    const LeadByteTable lead = c.cp932 ? testing::Cp932LeadBytes() : LeadByteTable{};
+    const LeadByteTable lead = c.cp932 ? Cp932LeadBytes() : LeadByteTable{};
     EXPECT_EQ(std::get<1>(ReadThroughFake(c.line, lead)), c.productCode) << c.name;
   }
 }
@@ -106,7 +98,7 @@ TEST(ReadPackageInfo, FailuresLeaveTheRecordAlone) {
   } cases[] = {
       {"missing file shows 106", std::nullopt, std::nullopt, 1,
        "TS_INF not read: \"D:\\Install\\TS_INF\" cannot be opened"},
-      {"no directory, no message", std::string(kCode) + ",3.10\n", std::size_t{0}, 0,
+      {"no directory, no message", kCode + ",3.10\n", std::size_t{0}, 0,
        "TS_INF not read: launcher folder not found"},
       {"empty file, no message", std::string(), std::nullopt, 0,
        "TS_INF not read: \"D:\\Install\\TS_INF\" is empty"},
@@ -115,7 +107,7 @@ TEST(ReadPackageInfo, FailuresLeaveTheRecordAlone) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     FakeSystem system;
-    if (c.file) system.files[kInfPath] = *c.file;
+    if (c.file) system.files[kInf] = *c.file;
     system.modulePathResult = c.moduleResult;
     ProductInfo info{"old code", "old version", "installed"};
     EXPECT_FALSE(ReadPackageInfo(system, info));
@@ -127,22 +119,19 @@ TEST(ReadPackageInfo, FailuresLeaveTheRecordAlone) {
 }
 
 TEST(ReadPackageInfo, LocksAreOpenFailures) {
-  FakeSystem system;
-  system.files[kInfPath] = std::string(kCode) + ",3.10\n";
-  system.lockedFiles.insert(kInfPath);
+  FakeSystem system = Medium();
+  system.lockedFiles.insert(kInf);
   ProductInfo info;
   EXPECT_FALSE(ReadPackageInfo(system, info));
   EXPECT_EQ(system.boxes, (Boxes{{"cannot open TS_INF", 0x10}}));
 }
 
 TEST(ReadPackageInfo, FileBesideALauncherAtTheRoot) {
-  FakeSystem system;
-  system.modulePath = "E:\\Launch.exe";
-  system.files["E:\\TS_INF"] = std::string(kCode) + ",1.0\n";
+  FakeSystem system = Medium(kCode + ",1.0\n", "E:\\Launch.exe");
   ProductInfo info;
   EXPECT_TRUE(ReadPackageInfo(system, info));
   EXPECT_EQ(info.packageVersion, "1.0");
 }
 
 }  // namespace
-}  // namespace tessaro
+}  // namespace tessaro::testing

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+#include <utility>
+
 #include "platform/console_title.h"
 #include "platform/string_block.h"
 
@@ -7,18 +10,14 @@ namespace tessaro::platform {
 namespace {
 
 TEST(FormatTemporaryTitle, SignedDecimals) {
-  const struct {
-    std::uint32_t tick;
-    std::uint32_t pid;
-    const char* title;
-  } cases[] = {
+  const std::tuple<std::uint32_t, std::uint32_t, const char*> cases[] = {
       {0, 0, "0/0"},
       {12345, 678, "12345/678"},
       {2147483647u, 4, "2147483647/4"},
       {2147483648u, 4, "-2147483648/4"},  // past 24.9 days of uptime
       {4294967295u, 4294967295u, "-1/-1"},
   };
-  for (const auto& c : cases) EXPECT_EQ(FormatTemporaryTitle(c.tick, c.pid), c.title);
+  for (const auto& [tick, pid, title] : cases) EXPECT_EQ(FormatTemporaryTitle(tick, pid), title);
 }
 
 // Builds a block from (count, text) entries, little-endian.
@@ -39,12 +38,10 @@ TEST(StringBlockEntry, WalksEntriesByTheirCounts) {
   entries[10] = u"\u30c6\u30b9\u30c8";  // non-ASCII units survive unchanged
   entries[11] = u"x";
   const auto block = Block(entries);
-  const struct {
-    unsigned index;
-    std::u16string text;
-  } cases[] = {{8, u"launch"}, {10, u"\u30c6\u30b9\u30c8"}, {11, u"x"}, {0, u""}, {15, u""}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(StringBlockEntry(block.data(), block.size(), c.index), c.text) << c.index;
+  const std::pair<unsigned, std::u16string> cases[] = {
+      {8, u"launch"}, {10, u"\u30c6\u30b9\u30c8"}, {11, u"x"}, {0, u""}, {15, u""}};
+  for (const auto& [index, text] : cases) {
+    EXPECT_EQ(StringBlockEntry(block.data(), block.size(), index), text) << index;
   }
 }
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace tessaro {
@@ -15,10 +17,7 @@ std::vector<int> AllFields(std::string text) {
 }
 
 TEST(TakeVersionField, WorkedFields) {
-  const struct {
-    const char* text;
-    std::vector<int> fields;
-  } cases[] = {
+  const std::pair<const char*, std::vector<int>> cases[] = {
       {"1.2.3", {1, 2, 3}},
       {"01.002", {1, 2}},
       {"3.00.1", {3, 0, 1}},
@@ -46,7 +45,7 @@ TEST(TakeVersionField, WorkedFields) {
       {"- 5", {5}},
       {"+.1", {0, 1}},
   };
-  for (const auto& c : cases) EXPECT_EQ(AllFields(c.text), c.fields) << c.text;
+  for (const auto& [text, fields] : cases) EXPECT_EQ(AllFields(text), fields) << text;
 }
 
 TEST(TakeVersionField, EmptyTextGivesZeroAndStaysEmpty) {
@@ -63,10 +62,7 @@ TEST(TakeVersionField, LastFieldAlwaysEmptiesTheText) {
 }
 
 TEST(TakeVersionField, OutOfRangeFieldsClampToInt) {
-  const struct {
-    const char* text;
-    int value;
-  } cases[] = {
+  const std::pair<const char*, int> cases[] = {
       {"12", 12},
       {"2147483647", INT_MAX},
       {"2147483648", INT_MAX},
@@ -77,19 +73,15 @@ TEST(TakeVersionField, OutOfRangeFieldsClampToInt) {
       {"-99999999999999999999", INT_MIN},
       {"00000000002147483647", INT_MAX},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(ReadDecimalField(c.text), c.value) << c.text;
-    std::string text = c.text;
-    EXPECT_EQ(TakeVersionField(text), c.value) << c.text;
+  for (const auto& [field, value] : cases) {
+    EXPECT_EQ(ReadDecimalField(field), value) << field;
+    std::string text = field;
+    EXPECT_EQ(TakeVersionField(text), value) << field;
   }
 }
 
 TEST(VersionsDiffer, WorkedComparisons) {
-  const struct {
-    const char* package;
-    const char* installed;
-    bool differ;
-  } cases[] = {
+  const std::tuple<const char*, const char*, bool> cases[] = {
       {"3.10", "3.10", false},   {"3.10", "3.9", true},
       {"3.10", "3.1", true},     {"3.1", "3.01", false},
       {"3.10.1", "3.10", false}, {"3.10", "3.10.1", true},
@@ -101,9 +93,9 @@ TEST(VersionsDiffer, WorkedComparisons) {
       {"03.09", "3.9.0", false}, {"3.9.", "3.9", false},
       {"1.2", "1.3", true},      {"2147483648", "2147483647", false},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(VersionsDiffer(c.package, c.installed), c.differ)
-        << "package '" << c.package << "' installed '" << c.installed << "'";
+  for (const auto& [package, installed, differ] : cases) {
+    EXPECT_EQ(VersionsDiffer(package, installed), differ)
+        << "package '" << package << "' installed '" << installed << "'";
   }
 }
 
