@@ -10,8 +10,7 @@ out=build/fuzz
 flags=(-std=c++17 -g -O1 -I. "-fsanitize=fuzzer,address,undefined" -fno-sanitize-recover=all
   -D_GLIBCXX_ASSERTIONS -Wall -Wextra -Werror)
 sources=(launcher/{package_info,module_directory,trace,version}.cpp)  # what either target reaches
-passed=0
-failed=0
+passed=0 failed=0
 for fuzzer in package_line_fuzzer versions_fuzzer; do
   mkdir -p "$out/$fuzzer-corpus"
   clang++ "${flags[@]}" -o "$out/$fuzzer" "tests/fuzz/$fuzzer.cpp" "${sources[@]}"

@@ -24,8 +24,7 @@ for preset; do
     # The PE time stamp counts seconds: make sure that the two links fall in different ones.
     [[ $copy != first ]] || sleep 2
   done
-  first=$(sha256sum <"$work/$preset/first/build/Launch.exe" | cut -d' ' -f1)
-  second=$(sha256sum <"$work/$preset/second-copy/build/Launch.exe" | cut -d' ' -f1)
+  read -r first _ second _ <<<"$(sha256sum "$work/$preset"/*/build/Launch.exe | xargs)"
   if [[ $first == "$second" ]]; then
     echo "PASS $preset Launch.exe reproducible: sha256 $first"
   else

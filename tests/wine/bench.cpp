@@ -82,8 +82,7 @@ int main(int argc, char** argv) {
   }
   const std::string heading = "ms, " + std::to_string(runs) + " runs each";
   std::printf("| %-50s | %8s | %8s | %8s |\n", heading.c_str(), "min", "median", "max");
-  std::printf("|%s|%s|%s|%s|\n", std::string(52, '-').c_str(), std::string(10, '-').c_str(),
-              std::string(10, '-').c_str(), std::string(10, '-').c_str());
+  std::printf("|%s|----------|----------|----------|\n", std::string(52, '-').c_str());
   Row("D: stand-in started directly", direct);
   Row("L: stand-in started through the launcher", through);
   Row("L - 2D: the launcher's own work (pairwise)", ownWork);

@@ -29,14 +29,11 @@ Capture CaptureWindow(HWND window) {
   if (!GetWindowRect(window, &rect) || rect.right <= rect.left || rect.bottom <= rect.top) {
     return capture;
   }
-  BITMAPINFO info = {};
-  BITMAPINFOHEADER& header = info.bmiHeader;
-  header.biSize = sizeof header;
-  header.biWidth = rect.right - rect.left;
-  header.biHeight = rect.bottom - rect.top;
-  header.biPlanes = 1;
-  header.biBitCount = 24;
-  header.biSizeImage = static_cast<DWORD>(((header.biWidth * 3 + 3) & ~3) * header.biHeight);
+  const LONG width = rect.right - rect.left, height = rect.bottom - rect.top;
+  BITMAPINFO info = {{sizeof(BITMAPINFOHEADER), width, height, 1, 24, BI_RGB,
+                      static_cast<DWORD>(((width * 3 + 3) & ~3) * height), 0, 0, 0, 0},
+                     {}};
+  const BITMAPINFOHEADER& header = info.bmiHeader;
   HDC screen = GetDC(nullptr);
   HDC memory = CreateCompatibleDC(screen);
   void* bits = nullptr;

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "instrument.h"
+// After <windows.h>, which it needs.
+#include <shlobj.h>
 
 namespace tessaro::e2e {
 
@@ -27,12 +29,9 @@ class Medium {
                   const std::optional<std::string>& setupConfig = std::nullopt,
                   const std::string& launcherName = "Launch.exe")
       : directory_("C:\\tessaro-e2e\\" + name + "\\"), launcherName_(launcherName) {
-    RemoveTree(directory_.substr(0, directory_.size() - 1));
-    // Nested names ("a\\b c\\") need each level.
-    for (std::size_t at = directory_.find('\\', 3); at != std::string::npos;
-         at = directory_.find('\\', at + 1)) {
-      CreateDirectoryA(directory_.substr(0, at).c_str(), nullptr);
-    }
+    const std::string folder = directory_.substr(0, directory_.size() - 1);
+    RemoveTree(folder);
+    SHCreateDirectoryExA(nullptr, folder.c_str(), nullptr);  // with every level a name nests
     EXPECT_TRUE(CopyFileA(BuiltLauncherPath().c_str(), launcherPath().c_str(), FALSE))
         << "cannot copy " << BuiltLauncherPath();
     if (info) WriteFileBytes(directory_ + "TS_INF", *info);
@@ -60,14 +59,9 @@ class Medium {
 
 enum class Message { kLaunchFailed, kInfoOpenFailed, kAlreadyInstalled, kProductInUse };
 
-// The text, icon and buttons of `message` (107 with the installed `version`) as the locale of
-// the run has them.
-struct ExpectedBox {
-  std::string text;
-  BoxIcon icon;
-  std::vector<int> buttons;
-};
-inline ExpectedBox Expected(Message message, const std::string& version = "") {
+// The box of `message` (107 with the installed `version`) as the locale of the run shows it:
+// text, icon and buttons.
+inline Box Expected(Message message, const std::string& version = "") {
   static const struct {
     const char* english;
     const char* japanese;
@@ -98,12 +92,12 @@ inline ExpectedBox Expected(Message message, const std::string& version = "") {
   const auto& expected = kMessages[static_cast<int>(message)];
   std::string text = JapaneseLocale() ? expected.japanese : expected.english;
   if (const std::size_t at = text.find("%s"); at != std::string::npos) text.replace(at, 2, version);
-  return {text, expected.icon, expected.buttons};
+  return {nullptr, "", text, expected.icon, expected.buttons};
 }
 
 inline void ExpectMessage(const Box& box, Message message, const std::string& version = "",
                           const std::string& caption = "Launch") {
-  const ExpectedBox expected = Expected(message, version);
+  const Box expected = Expected(message, version);
   EXPECT_EQ(box.caption, caption);
   EXPECT_EQ(box.text, expected.text);
   EXPECT_EQ(box.icon, expected.icon);

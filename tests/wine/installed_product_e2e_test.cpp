@@ -61,10 +61,7 @@ bool SetProductValue(const char* productCode, const char* name, DWORD type,
 }
 
 bool CanOpenForWriting(const std::string& path) {
-  return platform::UniqueHandle(CreateFileA(path.c_str(), GENERIC_WRITE,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr))
-      .valid();
+  return OpenExisting(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE).valid();
 }
 
 // Every test starts and ends with no Tessaro on the machine, whatever an earlier test left:
@@ -291,9 +288,8 @@ TEST(InstalledProduct, ExecutableHeldWithoutWriteSharingIsInUseOnEveryRetry) {
   TessaroOnTheMachine tessaro;
   ASSERT_TRUE(tessaro.Install("3.9.0"));
   // Declared after the product, so that it is let go before the product is removed.
-  const platform::UniqueHandle held(CreateFileA(ProductExecutable().c_str(), GENERIC_READ,
-                                                FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  const platform::UniqueHandle held =
+      OpenExisting(ProductExecutable(), GENERIC_READ, FILE_SHARE_READ);
   ASSERT_TRUE(held.valid());
   const AnsweredRun confirmed("installed-held", IDOK);
   for (const int answer : {IDRETRY, IDRETRY, IDRETRY, IDCANCEL}) {

@@ -65,6 +65,11 @@ void RemoveTree(const std::string& path);
 inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
+// The file held open as another program would hold it.
+inline platform::UniqueHandle OpenExisting(const std::string& path, DWORD access, DWORD sharing) {
+  return platform::UniqueHandle(CreateFileA(path.c_str(), access, sharing, nullptr, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+}
 inline bool FileExists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }

@@ -167,7 +167,6 @@ TEST(LaunchSequence, StartFailureTextReachesStandardOutputAsItsOwnBytes) {
       "\xcc\x8f\x89\x8a\xfa\x89\xbb\x82\xaa\x82\xc5\x82\xab\x82\xdc\x82\xb9\x82\xf1\x82\xc5\x82"
       "\xb5\x82\xbd\x81\x42\n";
   EXPECT_EQ(output, expected);
-  EXPECT_EQ(output.size(), 50u);
   EXPECT_EQ(writer.Wait(10000), 1);
 }
 

@@ -27,8 +27,7 @@ TEST(LockTest, ProbingForWritingNeverCreatesOrChangesTheFile) {
   EXPECT_EQ(FileStamp(present), written);
 
   // Held by someone who shares reading only: the probe must fail, and still change nothing.
-  platform::UniqueHandle held(CreateFileA(present.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  platform::UniqueHandle held = OpenExisting(present, GENERIC_READ, FILE_SHARE_READ);
   ASSERT_TRUE(held.valid());
   EXPECT_FALSE(system.CanOpenForWriting(present));
   held.reset();
@@ -62,13 +61,10 @@ TEST(PackageInfo, MessageOnlyWhenAnotherProcessHoldsTsInfExclusively) {
     SCOPED_TRACE(c.name);
     Medium medium("info-held", kNotInstalledInfo, "");
     const std::string info = medium.directory() + "TS_INF";
-    if (c.readOnly) {
-      ASSERT_TRUE(SetFileAttributesA(info.c_str(), FILE_ATTRIBUTE_READONLY));
-    }
+    if (c.readOnly) ASSERT_TRUE(SetFileAttributesA(info.c_str(), FILE_ATTRIBUTE_READONLY));
     platform::UniqueHandle held;
     if (c.heldAccess != 0) {
-      held = platform::UniqueHandle(CreateFileA(info.c_str(), c.heldAccess, c.heldSharing, nullptr,
-                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+      held = OpenExisting(info, c.heldAccess, c.heldSharing);
       ASSERT_TRUE(held.valid());
     }
     LauncherRun run(medium.launcherPath());
