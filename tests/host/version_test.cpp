@@ -100,8 +100,7 @@ TEST(VersionsDiffer, WorkedComparisons) {
 }
 
 TEST(VersionsDiffer, LeavesTheCallersTextsAlone) {
-  std::string package = "3.10.1";
-  std::string installed = "3.9";
+  std::string package = "3.10.1", installed = "3.9";
   EXPECT_TRUE(VersionsDiffer(package, installed));
   EXPECT_EQ(package, "3.10.1");
   EXPECT_EQ(installed, "3.9");

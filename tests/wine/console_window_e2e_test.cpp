@@ -41,7 +41,9 @@ TEST(ConsoleWindow, LauncherWithoutAConsoleHidesNothingElse) {
   // the launcher must leave it alone too.
   Record setup = medium.RecordOf("Setup.exe");
   ASSERT_TRUE(medium.Ran("Setup.exe"));
-  if (ConsoleOf(setup) != nullptr) EXPECT_EQ(setup["console_window_visible"], "1");
+  if (ConsoleOf(setup) != nullptr) {
+    EXPECT_EQ(setup["console_window_visible"], "1");
+  }
   EXPECT_TRUE(IsWindowVisible(bystanderWindow));
   WriteFileBytes(medium.directory() + "Bystander.stop", "");
   EXPECT_EQ(bystander.WaitForExit(), 0);

@@ -61,8 +61,7 @@ ChildProcess::ChildProcess(const std::string& commandLine, DWORD creationFlags,
   // Only the child may hold the pipe's write end, or reading would never see its end.
   platform::UniqueHandle writeEnd;
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  HANDLE readHandle = nullptr;
-  HANDLE writeHandle = nullptr;
+  HANDLE readHandle = nullptr, writeHandle = nullptr;
   if (captureOutput && CreatePipe(&readHandle, &writeHandle, &inherit, 0)) {
     output_ = platform::UniqueHandle(readHandle);
     writeEnd = platform::UniqueHandle(writeHandle);

@@ -49,19 +49,19 @@ TEST(PackageInfo, MessageOnlyWhenAnotherProcessHoldsTsInfExclusively) {
     const char* name;
     DWORD heldAccess;  // 0: not held
     DWORD heldSharing;
-    bool readOnly;
+    DWORD attributes;
     bool message;
   } cases[] = {
-      {"held exclusively", GENERIC_READ, 0, false, true},
+      {"held exclusively", GENERIC_READ, 0, FILE_ATTRIBUTE_NORMAL, true},
       {"held by a writer sharing read and write", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-       false, false},
-      {"read-only attribute", 0, 0, true, false},
+       FILE_ATTRIBUTE_NORMAL, false},
+      {"read-only attribute", 0, 0, FILE_ATTRIBUTE_READONLY, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Medium medium("info-held", kNotInstalledInfo, "");
     const std::string info = medium.directory() + "TS_INF";
-    if (c.readOnly) ASSERT_TRUE(SetFileAttributesA(info.c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(SetFileAttributesA(info.c_str(), c.attributes));
     platform::UniqueHandle held;
     if (c.heldAccess != 0) {
       held = OpenExisting(info, c.heldAccess, c.heldSharing);
