@@ -7,9 +7,11 @@ tessaro_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 # The virtual screen every Xvfb of the project uses, sized for the boxes and their screenshots.
 tessaro_screen="1280x1024x24"
-# Put before a command, gives it a screen: the DISPLAY there is, else a virtual one.
+# Put before a command, gives it that virtual screen; tessaro_on_screen gives it the DISPLAY
+# there is, else the virtual one.
+tessaro_virtual_screen=(xvfb-run -a -s "-screen 0 $tessaro_screen")
 tessaro_on_screen=()
-[[ -n ${DISPLAY:-} ]] || tessaro_on_screen=(xvfb-run -a -s "-screen 0 $tessaro_screen")
+[[ -n ${DISPLAY:-} ]] || tessaro_on_screen=("${tessaro_virtual_screen[@]}")
 
 # One line on standard error, prefixed with the script's name (or $tessaro_tool), then exit 1.
 die() {

@@ -63,7 +63,7 @@ stage "reproducible Launch.exe" bash tests/release/reproducible-build_test.sh wi
 stage "medium assembly" bash tests/release/make-medium_test.sh
 stage "rehearsal" bash tests/release/try-medium_test.sh
 stage "Wine end-to-end tests, build/win64/Launch.exe on this machine's Wine" \
-  xvfb-run -a -s "-screen 0 $tessaro_screen" ctest --preset win64
+  "${tessaro_virtual_screen[@]}" ctest --preset win64
 bash -c 'source scripts/wine-env.sh; "$TESSARO_WINESERVER" -k' 2>/dev/null
 # The same tests against the shipped program; the rig is built on first use.
 stage "Wine end-to-end tests, build/win32/Launch.exe in the 32-bit rig" \
