@@ -8,14 +8,23 @@
 namespace tessaro {
 namespace {
 
-// Keeps a console that other processes share from staying hidden after the launcher is gone.
-// Only a window that was on screen comes back: a shell or deployment tool that keeps its console
-// out of sight must not find it popping up after the launcher.
+// Hides the launcher's console window and keeps a console that other processes share from
+// staying hidden after the launcher is gone. Only the console's own window is touched: a window
+// that merely carries the console's title belongs to a terminal hosting it, with the user's other
+// work in it. Only a window that was on screen comes back: a shell or deployment tool that keeps
+// its console out of sight must not find it popping up after the launcher.
 class ConsoleConcealment {
  public:
   explicit ConsoleConcealment(SystemInterface& system) : system_(system) {
-    const ConsoleWindowState state = system.HideConsoleWindow();
-    showAgain_ = MustShowAgain(state);
+    const ConsoleWindowState state = system.FindConsoleWindow();
+    if (state.found && !state.own) {
+      system.Trace(
+          "console window found is not the console's own (a terminal hosts the console): left "
+          "as it is");
+      return;
+    }
+    if (state.found) system.HideConsoleWindow();
+    showAgain_ = state.found && state.shared && state.wasVisible;
     TraceLine(system, {state.found ? "console window found" : "console window not found",
                        state.shared ? ", shared" : ", not shared",
                        state.wasVisible ? ", was visible" : ", was not visible",
@@ -28,10 +37,6 @@ class ConsoleConcealment {
   ConsoleConcealment& operator=(const ConsoleConcealment&) = delete;
 
  private:
-  static bool MustShowAgain(const ConsoleWindowState& state) {
-    return state.found && state.shared && state.wasVisible;
-  }
-
   SystemInterface& system_;
   bool showAgain_ = false;
 };

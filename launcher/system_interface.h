@@ -26,11 +26,15 @@ inline constexpr int kIdRetry = 4;
 // Lead bytes of the ANSI code page's double-byte characters (all false on single-byte pages).
 using LeadByteTable = std::bitset<256>;
 
-// What hiding the console window found, for deciding whether to show it again at the end.
+// What the look-up of the console window found, for deciding whether to hide it and whether to
+// show it again at the end.
 struct ConsoleWindowState {
-  bool found = false;       // A window carried the console's temporary title.
+  bool found = false;  // A window carried the console's temporary title.
+  // That window is the console's own. Under a pseudo console the title goes to the terminal that
+  // hosts it, so the window found is the terminal's, with the user's other tabs in it.
+  bool own = false;
   bool shared = false;      // Other processes are attached to the same console.
-  bool wasVisible = false;  // The window was on screen before the launcher hid it.
+  bool wasVisible = false;  // The window found was on screen.
 };
 
 // What the registry gave for the two values of an uninstall key. A value is the raw bytes the
@@ -69,8 +73,10 @@ class SystemInterface {
   virtual void SetApplicationTitle(const std::string& modulePath) = 0;
   virtual void WriteStandardOutput(std::string_view bytes) = 0;
 
-  // Hides the console window, if one is found, and says what it found.
-  virtual ConsoleWindowState HideConsoleWindow() = 0;
+  // Looks the console window up by a temporary title and says what it found; hides nothing.
+  virtual ConsoleWindowState FindConsoleWindow() = 0;
+  // Hides the window that FindConsoleWindow found.
+  virtual void HideConsoleWindow() = 0;
   // Shows the window that HideConsoleWindow hid.
   virtual void ShowConsoleWindowAgain() = 0;
 

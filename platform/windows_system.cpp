@@ -42,6 +42,7 @@ std::optional<std::string> QueryRegistryText(HKEY key, const char* name) {
 
 struct WindowsSystem::State {
   MessageCatalog catalog{GetModuleHandleA(nullptr)};
+  HWND foundConsole = nullptr;
   HWND hiddenConsole = nullptr;
 };
 
@@ -102,20 +103,28 @@ void WindowsSystem::WriteStandardOutput(std::string_view bytes) {
   std::fwrite(bytes.data(), 1, bytes.size(), stdout);
 }
 
-ConsoleWindowState WindowsSystem::HideConsoleWindow() {
+ConsoleWindowState WindowsSystem::FindConsoleWindow() {
   ConsoleWindowState state;
   // Counted before hiding: a console the launcher did not get to itself is someone's shell.
   DWORD processes[2];
   state.shared = GetConsoleProcessList(processes, 2) > 1;
-  HWND window = FindConsoleWindow();
+  HWND window = platform::FindConsoleWindow();
   state.found = window != nullptr;
+  // On a classic console host the titled window is the console's own. Under a pseudo console
+  // the console's own window is a hidden stand-in that never carries the title: the window
+  // found is the terminal's.
+  state.own = state.found && window == GetConsoleWindow();
   state.wasVisible = state.found && IsWindowVisible(window) != FALSE;
+  state_->foundConsole = window;
+  return state;
+}
+
+void WindowsSystem::HideConsoleWindow() {
   // The window belongs to the console host, another process: a synchronous ShowWindow waits
   // for that process to answer (2 s under Wine, measured), the asynchronous form hands it the
-  // same request and goes on. Without a window the call does nothing, as before.
-  ShowWindowAsync(window, SW_HIDE);
-  state_->hiddenConsole = window;
-  return state;
+  // same request and goes on.
+  ShowWindowAsync(state_->foundConsole, SW_HIDE);
+  state_->hiddenConsole = state_->foundConsole;
 }
 
 void WindowsSystem::ShowConsoleWindowAgain() {

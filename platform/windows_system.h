@@ -21,7 +21,8 @@ class WindowsSystem final : public SystemInterface {
   unsigned SetProcessErrorMode(unsigned mode) override;
   void SetApplicationTitle(const std::string& modulePath) override;
   void WriteStandardOutput(std::string_view bytes) override;
-  ConsoleWindowState HideConsoleWindow() override;
+  ConsoleWindowState FindConsoleWindow() override;
+  void HideConsoleWindow() override;
   void ShowConsoleWindowAgain() override;
   LeadByteTable AnsiLeadBytes() override;
   bool ReadFileStart(const std::string& path, std::size_t maxBytes, std::string& bytes) override;

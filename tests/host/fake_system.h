@@ -27,7 +27,7 @@ class FakeSystem : public SystemInterface {
   std::optional<int> modulePathQueriesThatWork;
   bool modulePathLosesCharacters = false;
   unsigned currentErrorMode = 0x4;
-  ConsoleWindowState console = {true, false, true};
+  ConsoleWindowState console = {true, true, false, true};
   LeadByteTable leadBytes;
   std::map<std::string, std::string> files;  // Paths that can be opened, with their bytes.
   std::set<std::string> lockedFiles;         // Exist, but cannot be opened for writing.
@@ -79,10 +79,11 @@ class FakeSystem : public SystemInterface {
   void WriteStandardOutput(std::string_view bytes) override {
     calls.push_back("WriteStandardOutput:" + std::string(bytes));
   }
-  ConsoleWindowState HideConsoleWindow() override {
-    calls.push_back("HideConsoleWindow");
+  ConsoleWindowState FindConsoleWindow() override {
+    calls.push_back("FindConsoleWindow");
     return console;
   }
+  void HideConsoleWindow() override { calls.push_back("HideConsoleWindow"); }
   void ShowConsoleWindowAgain() override { calls.push_back("ShowConsoleWindowAgain"); }
   LeadByteTable AnsiLeadBytes() override { return leadBytes; }
   bool ReadFileStart(const std::string& path, std::size_t maxBytes, std::string& bytes) override {

@@ -70,7 +70,7 @@ TEST(RunLauncher, FrameworkStartAddsTheErrorModeFlagsToTheCurrentMode) {
   system.currentErrorMode = 0x0004;
   RunLauncher(system);
   // The framework is up before the console is looked for.
-  const auto hide = std::find(system.calls.begin(), system.calls.end(), "HideConsoleWindow");
+  const auto hide = std::find(system.calls.begin(), system.calls.end(), "FindConsoleWindow");
   EXPECT_EQ(Strings(system.calls.begin(), hide),
             (Strings{"HardenLibrarySearch", "QueryModulePath", "SetProcessErrorMode:0",
                      "SetProcessErrorMode:" + std::to_string(0x8005),
@@ -137,30 +137,44 @@ TEST(RunLauncher, StopWithoutInstallerWhenTheCheckSaysSo) {
   }
 }
 
-// A console shared with the user's shell is shown again however the run ends, but only when it
-// was on screen before; one the launcher had to itself, or one its owner hid, stays hidden.
+// Only the console's own window is hidden: one that carries the title because a terminal hosts
+// the console holds the user's other work, and is neither hidden nor shown. A console shared with
+// the user's shell is shown again however the run ends, but only when it was on screen before;
+// one the launcher had to itself, or one its owner hid, stays hidden.
 TEST(RunLauncher, SharedVisibleConsoleIsShownAgainOnEveryExitAfterHiding) {
+  constexpr char kTerminal[] =
+      "console window found is not the console's own (a terminal hosts the console): left as it "
+      "is";
   // clang-format off
   const struct {
     const char* name;
-    ConsoleWindowState console;
+    ConsoleWindowState console;  // found, own, shared, was visible
     bool withInfo;
     int exitCode;
+    bool hidden;
     bool shownAgain;
     const char* traced;
   } cases[] = {
-      {"shared, installer ran", {true, true, true}, true, 0, true,
+      {"shared, installer ran", {true, true, true, true}, true, 0, true, true,
        "console window found, shared, was visible: shown again at the end"},
-      {"shared, check stopped", {true, true, true}, false, 4, true, "shown again at the end"},
-      {"own console, installer ran", {true, false, true}, true, 0, false,
+      {"shared, check stopped", {true, true, true, true}, false, 4, true, true,
+       "shown again at the end"},
+      {"own console, installer ran", {true, true, false, true}, true, 0, true, false,
        "console window found, not shared, was visible: not shown again"},
-      {"own console, check stopped", {true, false, true}, false, 4, false, "not shown again"},
-      {"shared but hidden by its owner", {true, true, false}, true, 0, false,
-       "console window found, shared, was not visible: not shown again"},
-      {"shared, hidden by its owner, stopped", {true, true, false}, false, 4, false,
+      {"own console, check stopped", {true, true, false, true}, false, 4, true, false,
        "not shown again"},
-      {"no window found", {false, true, false}, true, 0, false,
+      {"shared but hidden by its owner", {true, true, true, false}, true, 0, true, false,
+       "console window found, shared, was not visible: not shown again"},
+      {"shared, hidden by its owner, stopped", {true, true, true, false}, false, 4, true, false,
+       "not shown again"},
+      {"no window found", {false, false, true, false}, true, 0, false, false,
        "console window not found, shared, was not visible: not shown again"},
+      {"terminal's window, launcher alone", {true, false, false, true}, true, 0, false, false,
+       kTerminal},
+      {"terminal's window, shared with a shell", {true, false, true, true}, true, 0, false, false,
+       kTerminal},
+      {"terminal's window, check stopped", {true, false, true, true}, false, 4, false, false,
+       kTerminal},
   };
   // clang-format on
   for (const auto& c : cases) {
@@ -169,7 +183,7 @@ TEST(RunLauncher, SharedVisibleConsoleIsShownAgainOnEveryExitAfterHiding) {
     system.console = c.console;
     if (!c.withInfo) system.files.clear();
     EXPECT_EQ(RunLauncher(system), c.exitCode);
-    EXPECT_NE(system.Called("HideConsoleWindow"), "");
+    EXPECT_EQ(system.Called("HideConsoleWindow") != "", c.hidden);
     EXPECT_NE(system.Traced(c.traced), "");
     EXPECT_EQ(system.Called("ShowConsoleWindowAgain") != "", c.shownAgain);
     EXPECT_EQ(system.LastCalled() == "ShowConsoleWindowAgain", c.shownAgain);
