@@ -1,8 +1,10 @@
 // Console window concealment on Wine's real consoles: the launcher's own console, no console,
-// a console shared with a shell that outlives the launcher, and two launchers at once.
+// a console shared with a shell that outlives the launcher, two launchers at once, and a
+// terminal that hosts the console through a pseudo console.
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <regex>
 
 #include "harness.h"
 
@@ -104,6 +106,53 @@ TEST(ConsoleWindow, TwoLaunchersStartedTogetherEachHideTheirOwnConsole) {
   EXPECT_EQ(b["console_window_visible"], "0");
   EXPECT_EQ(a["console_title"], "first");
   EXPECT_EQ(b["console_title"], "second");
+}
+
+// A terminal (Windows Terminal as the default terminal) hosts the console through a pseudo
+// console and shows the console's title as its own window's caption: the launcher's look-up by
+// title finds the terminal's window, every tab of it. That window stays on screen while the
+// launcher runs and after it, whether the launcher runs alone in it or from a shell in one of its
+// tabs. The control rows show that the probe can fail: the terminal's window does take the
+// launcher's temporary title, and a program that hides the window carrying its title is seen.
+TEST(ConsoleWindow, TerminalHostingTheConsoleKeepsItsWindowOnScreen) {
+  const struct {
+    const char* name;
+    const char* program;  // what the terminal runs, beside the launcher
+    bool hides;
+  } cases[] = {
+      {"launcher alone in the terminal", "Launch.exe", false},
+      {"launcher started by a shell in the terminal", "Shell.exe", false},
+      {"control: a program hiding the window that carries its title", "Hider.exe", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Medium medium("console-terminal", kNotInstalledInfo, "sleep_ms=1500\n");
+    medium.AddStandIn("Shell.exe", "run=\"" + medium.launcherPath() + "\"\n");
+    medium.AddStandIn("Hider.exe", "hide_titled_window=1\nsleep_ms=1500\n");
+    const std::string record = medium.directory() + "Terminal.record";
+    // The run quotes the whole: "terminal.exe" "<record>" "<program>".
+    LauncherRun terminal(TestProgramDirectory() + "terminal.exe\" \"" + record + "\" \"" +
+                             medium.directory() + c.program,
+                         DETACHED_PROCESS);
+    EXPECT_EQ(terminal.WaitForExit(90000), 0);
+    Record seen = ReadRecord(record);
+    EXPECT_EQ(seen["child_exit"], "0") << seen["error"];
+    EXPECT_EQ(seen["hidden_while_running"], c.hides ? "1" : "0");
+    EXPECT_EQ(seen["visible_after_exit"], c.hides ? "0" : "1");
+    if (c.hides) continue;
+    // The launcher's temporary title is its tick count and process id.
+    const std::string pid = std::string(c.program) == "Launch.exe" ? seen["child_pid"] : "[0-9]+";
+    EXPECT_TRUE(std::regex_search(seen["titles"], std::regex("(^|\\|)-?[0-9]+/" + pid + "(\\||$)")))
+        << "titles taken: " << seen["titles"];
+    std::ifstream setup(medium.directory() + "Setup.record", std::ios::binary);
+    const std::string lines = "\n" + std::string(std::istreambuf_iterator<char>(setup), {});
+    std::size_t starts = 0;
+    for (std::size_t at = lines.find("\npid="); at != std::string::npos;
+         at = lines.find("\npid=", at + 1)) {
+      ++starts;
+    }
+    EXPECT_EQ(starts, 1u) << "the installer is started once";
+  }
 }
 
 }  // namespace

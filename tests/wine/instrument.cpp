@@ -53,10 +53,26 @@ Record ReadRecord(const std::string& path) {
 }
 
 ChildProcess::ChildProcess(const std::string& commandLine, DWORD creationFlags,
-                           const std::string& folder, const char* consoleTitle,
-                           bool captureOutput) {
-  STARTUPINFOA startup = {};
+                           const std::string& folder, const char* consoleTitle, bool captureOutput,
+                           void* pseudoConsole) {
+  STARTUPINFOEXA extended = {};
+  STARTUPINFOA& startup = extended.StartupInfo;
   startup.cb = sizeof startup;
+  std::vector<char> attributeBytes;
+  if (pseudoConsole != nullptr) {
+    // PROC_THREAD_ATTRIBUTE_PSEUDOCONSOLE, which the headers hide below Windows 10 1809.
+    constexpr DWORD_PTR kPseudoConsoleAttribute = 0x00020016;
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    attributeBytes.resize(size);
+    extended.lpAttributeList =
+        reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributeBytes.data());
+    InitializeProcThreadAttributeList(extended.lpAttributeList, 1, 0, &size);
+    UpdateProcThreadAttribute(extended.lpAttributeList, 0, kPseudoConsoleAttribute, pseudoConsole,
+                              sizeof pseudoConsole, nullptr, nullptr);
+    startup.cb = sizeof extended;
+    creationFlags |= EXTENDED_STARTUPINFO_PRESENT;
+  }
   startup.lpTitle = const_cast<char*>(consoleTitle);
   // Only the child may hold the pipe's write end, or reading would never see its end.
   platform::UniqueHandle writeEnd;
@@ -71,11 +87,12 @@ ChildProcess::ChildProcess(const std::string& commandLine, DWORD creationFlags,
   }
   PROCESS_INFORMATION info = {};
   std::string line = commandLine;  // CreateProcessA may write into it
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, captureOutput, creationFlags, nullptr,
-                      folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
-    startError_ = GetLastError();
-    return;
-  }
+  const BOOL created =
+      CreateProcessA(nullptr, line.data(), nullptr, nullptr, captureOutput, creationFlags, nullptr,
+                     folder.empty() ? nullptr : folder.c_str(), &startup, &info);
+  if (!created) startError_ = GetLastError();
+  if (extended.lpAttributeList != nullptr) DeleteProcThreadAttributeList(extended.lpAttributeList);
+  if (!created) return;
   process_ = platform::UniqueHandle(info.hProcess);
   thread_ = platform::UniqueHandle(info.hThread);
   processId_ = info.dwProcessId;

@@ -100,10 +100,11 @@ inline bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, D
 class ChildProcess {
  public:
   // `consoleTitle` names a new console, as a shortcut's title would. With `captureOutput` the
-  // child's standard output and error go into a pipe that ReadOutput empties.
+  // child's standard output and error go into a pipe that ReadOutput empties. With a
+  // `pseudoConsole` (an HPCON) the child is attached to it, as a terminal starts its programs.
   explicit ChildProcess(const std::string& commandLine, DWORD creationFlags = 0,
                         const std::string& folder = "", const char* consoleTitle = nullptr,
-                        bool captureOutput = false);
+                        bool captureOutput = false, void* pseudoConsole = nullptr);
   ~ChildProcess() {
     if (!StillRunningAfter(0)) return;
     TerminateProcess(process_.get(), 99);

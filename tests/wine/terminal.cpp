@@ -1,0 +1,177 @@
+// Plays a terminal that hosts consoles through a pseudo console, as Windows Terminal does: a
+// visible top-level window, a pseudo console the program runs in, and a reader that sets the
+// window's caption from every title the console sends (OSC 0 or 2 on the output pipe).
+//   terminal.exe "<record>" <command line>
+// It runs the command line in the pseudo console and records into <record>:
+//   child_pid, child_exit     the program it ran
+//   titles                    every caption it took, in order, joined by "|"
+//   hidden_while_running      1 when its window was seen hidden while the program ran
+//   visible_after_exit        its window's visibility a second after the program ended
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "instrument.h"
+
+namespace {
+
+namespace e2e = tessaro::e2e;
+
+using CreatePseudoConsoleFunction = HRESULT(WINAPI*)(COORD, HANDLE, HANDLE, DWORD, void**);
+using ClosePseudoConsoleFunction = void(WINAPI*)(void*);
+
+template <typename Function>
+Function Kernel32(const char* name) {
+  return reinterpret_cast<Function>(
+      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"), name)));
+}
+
+// Takes titles out of the console's output as they arrive; a sequence may be split between two
+// reads.
+class TitleReader {
+ public:
+  // Calls `take` with each OSC 0 or 2 title completed by `bytes`.
+  template <typename Take>
+  void Feed(const std::string& bytes, const Take& take) {
+    pending_ += bytes;
+    for (;;) {
+      const std::size_t start = pending_.find("\x1b]");
+      if (start == std::string::npos) {
+        pending_ = !pending_.empty() && pending_.back() == '\x1b' ? "\x1b" : "";
+        return;
+      }
+      const std::size_t end = pending_.find_first_of("\x07\x1b", start + 2);
+      if (end == std::string::npos || (pending_[end] == '\x1b' && end + 1 >= pending_.size())) {
+        pending_.erase(0, start);
+        return;
+      }
+      const std::string body = pending_.substr(start + 2, end - start - 2);
+      pending_.erase(0, end + (pending_[end] == '\x07' ? 1 : 2));
+      if (body.rfind("0;", 0) == 0 || body.rfind("2;", 0) == 0) take(body.substr(2));
+    }
+  }
+
+ private:
+  std::string pending_;
+};
+
+std::wstring Wide(const std::string& utf8) {
+  std::wstring text(utf8.size(), L'\0');
+  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                         text.data(), static_cast<int>(text.size()));
+  text.resize(static_cast<std::size_t>(length));
+  return text;
+}
+
+// The window lives on a thread that does nothing but serve it, so that a caption set by the
+// reader and a hide or show asked by another process take effect at once, as in a terminal.
+class TerminalWindow {
+ public:
+  TerminalWindow() : thread_([this] { Serve(); }) {
+    e2e::WaitUntil([this] { return window_ != nullptr; }, 10000, 5);
+  }
+  ~TerminalWindow() {
+    PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
+    thread_.join();
+  }
+  HWND get() const { return window_; }
+
+ private:
+  void Serve() {
+    threadId_ = GetCurrentThreadId();
+    WNDCLASSW type = {};
+    type.lpfnWndProc = DefWindowProcW;
+    type.hInstance = GetModuleHandleW(nullptr);
+    type.lpszClassName = L"TessaroTestTerminal";
+    RegisterClassW(&type);
+    HWND window =
+        CreateWindowExW(0, type.lpszClassName, L"Terminal", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40,
+                        40, 640, 400, nullptr, nullptr, type.hInstance, nullptr);
+    window_ = window;
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    DestroyWindow(window);
+  }
+
+  std::atomic<HWND> window_{nullptr};
+  std::atomic<DWORD> threadId_{0};
+  std::thread thread_;
+};
+
+// Splits `"<program>" "<record>" <command line>` into the record and the command line.
+bool SplitArguments(const std::string& commandLine, std::string& record, std::string& child) {
+  std::size_t quotes[4] = {};
+  for (std::size_t i = 0, at = 0; i < 4; at = quotes[i++] + 1) {
+    quotes[i] = commandLine.find('"', at);
+    if (quotes[i] == std::string::npos) return false;
+  }
+  record = commandLine.substr(quotes[2] + 1, quotes[3] - quotes[2] - 1);
+  child = commandLine.substr(std::min(commandLine.size(), quotes[3] + 2));
+  return !child.empty();
+}
+
+}  // namespace
+
+int main() {
+  std::string record, child;
+  if (!SplitArguments(GetCommandLineA(), record, child)) return 2;
+  const auto createPseudoConsole = Kernel32<CreatePseudoConsoleFunction>("CreatePseudoConsole");
+  const auto closePseudoConsole = Kernel32<ClosePseudoConsoleFunction>("ClosePseudoConsole");
+  if (createPseudoConsole == nullptr || closePseudoConsole == nullptr) {
+    e2e::AppendRecord(record, {{"error", "no pseudo console on this system"}});
+    return 2;
+  }
+
+  const TerminalWindow window;
+  HANDLE handles[4] = {};
+  CreatePipe(&handles[0], &handles[1], nullptr, 0);  // what the terminal would type
+  CreatePipe(&handles[2], &handles[3], nullptr, 0);  // what the console shows
+  tessaro::platform::UniqueHandle inputRead(handles[0]), inputWrite(handles[1]);
+  tessaro::platform::UniqueHandle outputRead(handles[2]), outputWrite(handles[3]);
+  void* console = nullptr;
+  if (FAILED(createPseudoConsole({80, 25}, inputRead.get(), outputWrite.get(), 0, &console))) {
+    e2e::AppendRecord(record, {{"error", "CreatePseudoConsole failed"}});
+    return 2;
+  }
+  std::unique_ptr<void, ClosePseudoConsoleFunction> pseudoConsole(console, closePseudoConsole);
+  // The console host holds its own copies; the reader sees the end once the console is closed.
+  inputRead.reset();
+  outputWrite.reset();
+
+  std::string titles;
+  std::thread reader([&] {
+    TitleReader osc;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(outputRead.get(), buffer, sizeof buffer, &got, nullptr) && got != 0) {
+      osc.Feed(std::string(buffer, got), [&](const std::string& title) {
+        SetWindowTextW(window.get(), Wide(title).c_str());
+        titles += (titles.empty() ? "" : "|") + title;
+      });
+    }
+  });
+
+  bool hiddenWhileRunning = false;
+  long exitCode = -1;
+  DWORD childId = 0;
+  {
+    const e2e::ChildProcess program(child, 0, "", nullptr, false, console);
+    childId = program.processId();
+    exitCode = program.Wait(60000, [&] { hiddenWhileRunning |= !IsWindowVisible(window.get()); });
+  }
+  // A show or hide the program asked for on its way out is served meanwhile.
+  Sleep(1000);
+  const bool visibleAfter = IsWindowVisible(window.get()) != FALSE;
+  pseudoConsole.reset();
+  reader.join();
+  e2e::AppendRecord(record, {{"child_pid", std::to_string(childId)},
+                             {"child_exit", std::to_string(exitCode)},
+                             {"titles", titles},
+                             {"hidden_while_running", hiddenWhileRunning ? "1" : "0"},
+                             {"visible_after_exit", visibleAfter ? "1" : "0"}});
+  return 0;
+}
