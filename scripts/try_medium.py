@@ -48,8 +48,8 @@ def choose_locale(paths, caller, is_utf8=is_utf8):
                      " to a UTF-8 locale whose Windows code page can")
 
 def display_version(reg_query):
-    """The DisplayVersion values in what "reg query KEY" printed."""
-    return [fields[2] for fields in map(str.split, reg_query.splitlines())
+    """The DisplayVersion values in what "reg query KEY" printed (in the code page's bytes)."""
+    return [fields[2] for fields in map(str.split, reg_query.decode("latin-1").splitlines())
             if fields[:1] == ["DisplayVersion"] and len(fields) > 2]
 
 # Wine escapes strings (\\ \" \n \r \t, \xNN for a byte of an ANSI string, \NNNN for a UTF-16
@@ -61,8 +61,9 @@ WINE_HELPER = re.compile(r"\\(conhost|winemenubuilder|services|plugplay|explorer
 
 def unescape(escaped, wide):
     """The text of a UTF-16 string (WIDE) or the bytes of an ANSI one that the log shows."""
-    units = re.sub(r"\\([0-9a-f]{4}|.)" if wide else r"\\(x[0-9a-f]{2}|.)", lambda m: chr(int(
-        m[1].lstrip("x"), 16)) if len(m[1]) > 1 else CONTROL.get(m[1], m[1]), escaped.decode("latin-1"))
+    escape = r"\\([0-9a-f]{4}|.)" if wide else r"\\(x[0-9a-f]{2}|.)"
+    units = re.sub(escape, lambda m: chr(int(m[1].lstrip("x"), 16)) if len(m[1]) > 1
+                   else CONTROL.get(m[1], m[1]), escaped.decode("latin-1"))
     return units.encode("utf-16-le", "surrogatepass").decode("utf-16-le", "replace") if wide \
         else units.encode("latin-1")
 
@@ -88,7 +89,8 @@ def read_log(what, log, page):
             command = unescape(quoted[1], wide=True)
             found += [] if WINE_HELPER.search(command) else [f"  {command}{cut}"]
         elif what == "trace" and traced:
-            found.append(f"  {text(unescape(traced[1], wide=False), page).removesuffix(chr(10))}{cut}")
+            traced = text(unescape(traced[1], wide=False), page).removesuffix("\n")
+            found.append(f"  {traced}{cut}")
     return found
 
 def main(command, *args):
@@ -96,8 +98,8 @@ def main(command, *args):
     if command == "bits":
         pe = pe_reader.open_pe(args[0]) or sys.exit(f"pe.py: {args[0]} is not a Windows executable")
         machine = pe_reader.machine(pe)
-        print({"i386": 32, "x86-64": 64}.get(machine) or sys.exit(
-            f"try-medium: Launch.exe is neither a 32-bit nor a 64-bit x86 program (machine {machine})"))
+        print({"i386": 32, "x86-64": 64}.get(machine) or sys.exit("try-medium: Launch.exe is"
+              f" neither a 32-bit nor a 64-bit x86 program (machine {machine})"))
     elif command == "locale":
         try:
             print(*choose_locale(args[:2], args[2]), sep="\n")
@@ -106,7 +108,7 @@ def main(command, *args):
     elif command == "package":
         print(*ts_inf.fields(ts_inf.first_line(os.path.join(args[0], "TS_INF"))), sep="\n")
     elif command == "installed":
-        print(*display_version(sys.stdin.read()), sep="\n")
+        print(*display_version(sys.stdin.buffer.read()), sep="\n")
     else:
         with open(args[0], "rb") as log:
             lines = log.read().split(b"\n")

@@ -13,7 +13,7 @@ def first_line(path):
     try:
         with open(path, "rb") as file:
             return file.readline().decode("latin-1").removesuffix("\n")
-    except (FileNotFoundError, NotADirectoryError):
+    except (FileNotFoundError, NotADirectoryError, IsADirectoryError):
         return None
 
 def fields(line):

@@ -80,9 +80,10 @@ class Tables(unittest.TestCase):
                 "Property": [{"Property": "ProductName", "Value": "Tessaro"}],
                 "CustomAction": [{"Action": "SetArpInstallLocation", "Type": "51",
                                   "Source": "ARPINSTALLLOCATION", "Target": "[INSTALLDIR]"}],
-                "InstallExecuteSequence": [{"Action": action, "Sequence": str(sequence)} for
-                                           action, sequence in (("CostFinalize", 1000),
-                                           ("SetArpInstallLocation", 1001), ("RegisterProduct", 6100))],
+                "InstallExecuteSequence": [
+                    {"Action": action, "Sequence": str(sequence)} for action, sequence in (
+                        ("CostFinalize", 1000), ("SetArpInstallLocation", 1001),
+                        ("RegisterProduct", 6100))],
                 "Directory": [{"Directory": "TARGETDIR", "DefaultDir": "SourceDir"},
                               {"Directory": "ProgramFilesFolder", "DefaultDir": "."},
                               {"Directory": "INSTALLDIR", "DefaultDir": "Tessaro"}],
@@ -108,7 +109,7 @@ class Tables(unittest.TestCase):
               for value in ("6601", "950")),
             ((("InstallExecuteSequence", None, []),),
              "does not run between CostFinalize and RegisterProduct"),
-            ((("CustomAction", "Target", "[ProgramFilesFolder]"),), "holds no Tessaro.exe directly"),
+            ((("CustomAction", "Target", "[ProgramFilesFolder]"),), "holds no Tessaro.exe"),
             ((("Component", "Directory_", "ProgramFilesFolder"),), "holds no Tessaro.exe directly"),
             ((("File", "FileName", "Tessaro64.exe"),), "holds no Tessaro.exe directly"),
             ((no_action, ("Property", None, [{"Property": "ARPINSTALLLOCATION",
