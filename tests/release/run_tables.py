@@ -13,8 +13,13 @@ class Rows(unittest.TextTestResult):
         super().addSubTest(test, subtest, outcome)
         self.rows, self.failed = self.rows + 1, self.failed + (outcome is not None)
 
+    # Outside a row: a table that could not run at all counts as one failed row.
     def addError(self, test, error):
         super().addError(test, error)
+        self.rows, self.failed = self.rows + 1, self.failed + 1
+
+    def addFailure(self, test, error):
+        super().addFailure(test, error)
         self.rows, self.failed = self.rows + 1, self.failed + 1
 
 here = str(Path(__file__).resolve().parent)
