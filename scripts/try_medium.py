@@ -108,11 +108,12 @@ def main(command, *args):
     elif command == "package":
         print(*ts_inf.fields(ts_inf.first_line(os.path.join(args[0], "TS_INF"))), sep="\n")
     elif command == "installed":
-        print(*display_version(sys.stdin.buffer.read()), sep="\n")
+        sys.stdout.writelines(f"{line}\n" for line in display_version(sys.stdin.buffer.read()))
     else:
         with open(args[0], "rb") as log:
             lines = log.read().split(b"\n")
-        print(*read_log(command, lines, code_page(os.environ.get("LC_ALL") or "C")), sep="\n")
+        page = code_page(os.environ.get("LC_ALL") or "C")
+        sys.stdout.writelines(f"{line}\n" for line in read_log(command, lines, page))
 
 if __name__ == "__main__":
     main(*sys.argv[1:])
