@@ -49,10 +49,10 @@ windows_path() {
 cases=0 failed=0 case_failed=0
 start() { case_name=$1 cases=$((cases + 1)); }
 must() {
-  local out
+  local must_said # a name no command given is likely to use
   [[ $case_failed != "$cases" ]] || return 0
-  out=$("${@:2}" 2>&1) && return
-  echo "FAIL  $case_name: $1${out:+: $out}"
+  must_said=$("${@:2}" 2>&1) && return
+  echo "FAIL  $case_name: $1${must_said:+: $must_said}"
   failed=$((failed + 1)) case_failed=$cases
 }
 summary() {
