@@ -17,9 +17,7 @@ cp build/win64/tests/wine/stand_in.exe "$work/Setup.exe"
 # A product code nobody has installed: the launcher goes straight to the installer.
 printf '{0B8C1D2E-3F40-4A5B-8C6D-7E8F9A0B1C2D},3.10\r\n' >"$work/TS_INF"
 export TESSARO_WINEPREFIX="$PWD/build/wine-prefix-bench"
-windows_work="Z:$(realpath "$work")"
-windows_work=${windows_work//\//\\}
-"${tessaro_virtual_screen[@]}" \
-  bash scripts/run-in-wine.sh build/win64/tests/wine/bench.exe "$windows_work" "$runs" "$idle"
+"${tessaro_virtual_screen[@]}" bash scripts/run-in-wine.sh build/win64/tests/wine/bench.exe \
+  "$(windows_path "$work")" "$runs" "$idle"
 echo
 echo "Launch.exe size: win32 $(stat -c %s build/win32/Launch.exe) bytes, win64 $(stat -c %s build/win64/Launch.exe) bytes"

@@ -35,3 +35,27 @@ tessaro_make_prefix() {
     fi
   ) 9>"$prefix.lock"
 }
+
+# The name Wine gives a Unix path, on its drive Z:.
+windows_path() {
+  local path
+  path=$(realpath -m -- "$1")
+  printf 'Z:%s' "${path//\//\\}"
+}
+
+# The pass/fail counter of the test scripts: start NAME opens a case; must WHY COMMAND... fails it
+# saying WHY and what COMMAND printed, unless COMMAND succeeds (once: the rest of a failed case is
+# skipped); summary ends with the line the test command counts, and fails if a case failed.
+cases=0 failed=0 case_failed=0
+start() { case_name=$1 cases=$((cases + 1)); }
+must() {
+  local must_said # a name no command given is likely to use
+  [[ $case_failed != "$cases" ]] || return 0
+  must_said=$("${@:2}" 2>&1) && return
+  echo "FAIL  $case_name: $1${must_said:+: $must_said}"
+  failed=$((failed + 1)) case_failed=$cases
+}
+summary() {
+  echo "$((cases - failed)) passed, $failed failed"
+  [[ $failed -eq 0 ]]
+}

@@ -19,14 +19,11 @@ import tempfile
 from pathlib import Path
 
 import pe as pe_reader
+from ts_inf import code_problem, first_line, line_problem, version_problem, version_warning
 
 REPO_ROOT = Path(__file__).resolve().parent.parent
 UMASK = os.umask(0o022)
 os.umask(UMASK)
-# The launcher takes the version to start at byte 39 and builds the uninstall key name from the
-# code, so the code must be exactly a braced GUID. Windows Installer requires upper case.
-GUID = re.compile(r"\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}")
-
 class Refused(Exception):
     """One line for standard error; the medium is not made."""
 
@@ -89,31 +86,6 @@ def read_msi(msi):
     platform = template and template.group(1) or "Intel"
     return properties["ProductCode"], properties["ProductVersion"], platform
 
-def code_problem(code):
-    if not GUID.fullmatch(code):
-        return f"ProductCode is not a braced upper-case GUID: '{code}'"
-
-def version_problem(version):
-    # The launcher reads every dot-separated field as a number and an empty field as 0, so "1..2",
-    # ".1" or "1." would compare equal to versions they are not; an empty version even makes it
-    # skip removing the installed product. Only non-empty digit runs joined by single dots are safe.
-    if not re.fullmatch(r"[0-9]+(\.[0-9]+)*", version, re.ASCII):
-        return f"ProductVersion must be digits separated by single dots: '{version}'"
-    # Windows Installer refuses to install any other version (the fourth field it ignores).
-    fields, limits = version.split("."), [(3, 255), (3, 255), (5, 65535), (5, 65535)]
-    if 3 <= len(fields) <= 4 and all(len(field) <= digits and int(field) <= top
-                                     for field, (digits, top) in zip(fields, limits)):
-        return None
-    return ("ProductVersion is not one Windows Installer takes (three or four fields; major and"
-            f" minor at most 255, build and the fourth at most 65535): '{version}'")
-
-def version_warning(version):
-    match = re.fullmatch(r"([0-9]+\.[0-9]+\.[0-9]+)\.[0-9]+", version, re.ASCII)
-    return match and (
-        f"ProductVersion {version} has a fourth field: Windows Installer ignores it, and the"
-        " launcher compares only the fields the installed version has, so over an installed"
-        f" {match.group(1)} nothing is asked and Windows Installer then refuses (1638)")
-
 def platform_problem(machine, platform):
     # The 32-bit launcher reads the 32-bit registry view, where only x86 packages register their
     # uninstall key; the 64-bit build reads the 64-bit view. Any other pairing silently skips the
@@ -127,15 +99,18 @@ def long_name(value):
     """The long name of a Directory's DefaultDir (its target part) or of a File's FileName."""
     return value.split(":")[0].split("|")[-1]
 
-def install_location_problem(msi):
-    """Why the installed product would have no InstallLocation holding Tessaro.exe, or None.
+def msi_tables(msi):
+    return {name: msi_table(msi, name) for name in (
+        "Property", "CustomAction", "InstallExecuteSequence", "Directory", "Component", "File")}
+
+def install_location_problem(tables):
+    """Why the installed product would have no InstallLocation holding Tessaro.exe, or None,
+    from the package's TABLES (msi_tables).
 
     The launcher tests whether the installed Tessaro.exe is in use only in the folder the
     uninstall key's InstallLocation names, and Windows Installer writes that value only from
     ARPINSTALLLOCATION; without it message 108 can never appear, and nothing else says so.
     """
-    tables = {name: msi_table(msi, name) for name in (
-        "Property", "CustomAction", "InstallExecuteSequence", "Directory", "Component", "File")}
     fix = ("set it to [INSTALLDIR] by a type 51 custom action between CostFinalize and"
            " RegisterProduct (README, Making a medium)")
     sequence = {row["Action"]: int(row["Sequence"] or 0)
@@ -176,18 +151,11 @@ def install_location_problem(msi):
                 " use: set it to the folder of Tessaro.exe")
     return None
 
-verdicts = []
-
-def report(verdict, text):
-    verdicts.append(verdict)
-    print(f"{verdict:<5} {text}")
-
 def medium_executable(exe):
-    """The parsed headers of EXE on the medium, or None after its FAIL line."""
+    """Yields the FAIL line of an EXE on the medium that is none; returns its parsed headers."""
     pe = windows_executable(exe)
     if not pe:
-        report("FAIL", f"{exe.name}: " + ("not a Windows executable" if exe.is_file() else
-                                          "missing"))
+        yield "FAIL", f"{exe.name}: " + ("not a Windows executable" if exe.is_file() else "missing")
     return pe
 
 def check_signature(exe, pe, work, unsigned):
@@ -195,97 +163,104 @@ def check_signature(exe, pe, work, unsigned):
     unchanged since it was signed. Whether Windows trusts the signer is its own decision."""
     der = pe_reader.signature(pe)
     if not der:
-        return report(*unsigned)
+        return (yield unsigned)
     if not shutil.which("osslsigncode"):
-        return report("FAIL", f"{exe.name}: signed, but osslsigncode (Debian package) is not there"
-                      " to verify it")
+        return (yield "FAIL", f"{exe.name}: signed, but osslsigncode (Debian package) is not"
+                " there to verify it")
     (work / "signature.der").write_bytes(der)
     carried = run("openssl", "pkcs7", "-inform", "DER", "-in", work / "signature.der",
                   "-print_certs", "-out", work / "carried.pem")
     verify = carried.returncode == 0 and run("osslsigncode", "verify", "-CAfile",
                                              work / "carried.pem", "-in", exe)
     if not verify or verify.returncode != 0:
-        return report("FAIL", f"{exe.name}: signed, but the signature does not verify (changed"
-                      " after signing?)")
+        return (yield "FAIL", f"{exe.name}: signed, but the signature does not verify (changed"
+                " after signing?)")
     subject = re.search(r"^\s*Subject: (.*)$", verify.stdout, re.M)
     # Without its signature the file is again the build's, byte for byte: that hash is the one to
     # compare with a rebuild of the commit.
     run("osslsigncode", "remove-signature", "-in", exe, "-out", work / "unsigned.exe")
     digest = sha256(work / "unsigned.exe") if (work / "unsigned.exe").is_file() else ""
-    report("ok", f"{exe.name}: signature verifies (signer {subject.group(1) if subject else ''};"
-           f" SHA-256 without the signature {digest})")
+    yield "ok", (f"{exe.name}: signature verifies (signer {subject.group(1) if subject else ''};"
+                 f" SHA-256 without the signature {digest})")
 
 def check_launcher(exe, work):
-    pe = medium_executable(exe)
+    pe = yield from medium_executable(exe)
     if not pe:
         return None
     machine, magic = pe_reader.machine(pe), pe_reader.magic(pe)
-    try:
-        elevated = pe_reader.execution_levels(pe) == ["requireAdministrator"]
-    except ValueError:
-        elevated = False
-    bits = {("i386", "PE32"): "32-bit", ("x86-64", "PE32+"): "64-bit"}.get((machine, magic))
-    if bits and pe_reader.is_console(pe) and elevated:
-        report("ok", f"Launch.exe: the {bits} console launcher ({magic}, {machine}, manifest"
-               " requireAdministrator)")
+    problems = pe_reader.launcher_problems(pe)
+    if not any(problems.values()):
+        yield "ok", (f"Launch.exe: the {pe_reader.LAUNCHER_BITS[machine, magic]} console launcher"
+                     f" ({magic}, {machine}, manifest requireAdministrator)")
     else:
-        report("FAIL", f"Launch.exe: not the console launcher ({machine}, magic"
-               f" {pe.OPTIONAL_HEADER.Magic}, subsystem {pe.OPTIONAL_HEADER.Subsystem},"
-               f" {'' if elevated else 'no '}manifest requireAdministrator)")
-    check_signature(exe, pe, work, ("note", f"Launch.exe: unsigned (SHA-256 {sha256(exe)})"))
+        elevated = not problems["manifest requires administrator"]
+        yield "FAIL", (f"Launch.exe: not the console launcher ({machine}, magic"
+                       f" {pe.OPTIONAL_HEADER.Magic}, subsystem {pe.OPTIONAL_HEADER.Subsystem},"
+                       f" {'' if elevated else 'no '}manifest requireAdministrator)")
+    unsigned = ("note", f"Launch.exe: unsigned (SHA-256 {sha256(exe)})")
+    yield from check_signature(exe, pe, work, unsigned)
     return machine
 
 def check_package_line(path, with_msi):
-    if not path.is_file():
-        return report("FAIL", "TS_INF: missing")
-    # Byte for byte, as the launcher reads it.
-    with open(path, "rb") as file:
-        line = file.readline().decode("latin-1").removesuffix("\n")
+    """Yields the verdicts on a medium's TS_INF; returns its line when the launcher can use it."""
+    line = first_line(path) if path.is_file() else None
+    if line is None:
+        return (yield "FAIL", "TS_INF: missing")
     if not line.endswith("\r"):
-        return report("FAIL", "TS_INF: the first line does not end in CR LF")
+        return (yield "FAIL", "TS_INF: the first line does not end in CR LF")
     line = line[:-1]
-    no_comma = line[38:39] != "," and "no comma after the 38-character product code"
-    if problem := code_problem(line[:38]) or no_comma or version_problem(line[39:]):
-        return report("FAIL", f"TS_INF: {problem}")
+    if problem := line_problem(line):
+        return (yield "FAIL", f"TS_INF: {problem}")
     if not with_msi:
-        report("ok", f"TS_INF: {line}")
+        yield "ok", f"TS_INF: {line}"
     if warning := version_warning(line[39:]):
-        report("warn", f"TS_INF: {warning}")
+        yield "warn", f"TS_INF: {warning}"
     return line
 
 def check_medium(medium, msi, work):
+    """The verdicts on MEDIUM (and whether it fits MSI): (ok, note, warn or FAIL, text) each."""
     if not medium.is_dir():
         raise Refused(f"not a directory: {medium}")
-    machine = check_launcher(medium / "Launch.exe", work)
-    if setup := medium_executable(medium / "Setup.exe"):
-        report("ok", f"Setup.exe: a Windows executable ({pe_reader.machine(setup)})")
+    return list(medium_verdicts(medium, msi, work))
+
+def medium_verdicts(medium, msi, work):
+    machine = yield from check_launcher(medium / "Launch.exe", work)
+    if setup := (yield from medium_executable(medium / "Setup.exe")):
+        yield "ok", f"Setup.exe: a Windows executable ({pe_reader.machine(setup)})"
         # Not a failure: a rehearsal is made with unsigned builds.
-        check_signature(medium / "Setup.exe", setup, work, ("warn", "Setup.exe: unsigned, so"
-                        " nothing shows the customer whose installer the launcher starts"))
+        yield from check_signature(medium / "Setup.exe", setup, work, ("warn", "Setup.exe:"
+                                   " unsigned, so nothing shows the customer whose installer the"
+                                   " launcher starts"))
     if others := sorted(set(os.listdir(medium)) - {"Launch.exe", "Setup.exe", "TS_INF"}):
-        report("note", f"also on the medium: {', '.join(others)}")
-    line = check_package_line(medium / "TS_INF", msi)
+        yield "note", f"also on the medium: {', '.join(others)}"
+    line = yield from check_package_line(medium / "TS_INF", msi)
     if not msi:
         return
     try:
         code, version, platform = read_msi(msi)
     except Refused as error:
-        return report("FAIL", f"MSI: {error}")
+        return (yield "FAIL", f"MSI: {error}")
     if line is not None and line == f"{code},{version}":
-        report("ok", f"TS_INF: {line} names the MSI's ProductCode and ProductVersion")
+        yield "ok", f"TS_INF: {line} names the MSI's ProductCode and ProductVersion"
     elif line is not None:
-        report("FAIL", f"TS_INF: {line} does not name the MSI's {code},{version}")
+        yield "FAIL", f"TS_INF: {line} does not name the MSI's {code},{version}"
     problem = machine and platform_problem(machine, platform)
     if problem:
-        report("FAIL", problem)
+        yield "FAIL", problem
     elif machine:
-        report("ok", f"Launch.exe ({machine}) sees the MSI's {platform} package")
-    problem = install_location_problem(msi)
+        yield "ok", f"Launch.exe ({machine}) sees the MSI's {platform} package"
+    problem = install_location_problem(msi_tables(msi))
     if problem:
-        report("FAIL", f"MSI: {problem}")
+        yield "FAIL", f"MSI: {problem}"
     else:
-        report("ok", "MSI: ARPINSTALLLOCATION is the folder of Tessaro.exe, so the launcher can"
-               " test whether Tessaro is in use")
+        yield "ok", ("MSI: ARPINSTALLLOCATION is the folder of Tessaro.exe, so the launcher can"
+                     " test whether Tessaro is in use")
+
+def password(data):
+    """The password in a password file's bytes: its first line without its line end, LF or CR LF
+    (a file saved on Windows)."""
+    first, newline, _ = data.partition(b"\n")
+    return first.removesuffix(b"\r") if newline else first
 
 def check_certificate(pfx, password_file, work):
     for name in ("osslsigncode", "openssl"):
@@ -293,11 +268,9 @@ def check_certificate(pfx, password_file, work):
     for what, path in (("certificate file", pfx), ("password file", password_file)):
         if not readable(path):
             raise Refused(f"{what} not found or not readable: {path}")
-    # The first line without its line end, LF or CR LF (a file saved on Windows), into the
-    # private work folder. The password goes from file to signer, never as an argument that "ps"
-    # would show.
-    first, newline, _ = Path(password_file).read_bytes().partition(b"\n")
-    (work / "password").write_bytes(first.removesuffix(b"\r") if newline else first)
+    # Into the private work folder: the password goes from file to signer, never as an argument
+    # that "ps" would show.
+    (work / "password").write_bytes(password(Path(password_file).read_bytes()))
     pkcs12 = ("openssl", "pkcs12", "-in", pfx, "-passin", f"file:{work / 'password'}", "-nokeys")
     opened = run(*pkcs12, "-out", work / "certificates.pem")
     if opened.returncode != 0 and "invalid password" in opened.stderr:
@@ -380,7 +353,7 @@ def make_medium(setup_exe, msi, out_dir, launch_exe, options, work, leftovers):
         raise Refused(problem)
     if options.sign:
         check_certificate(options.sign, options.password_file, work)
-    for warning in (version_warning(version), install_location_problem(msi)):
+    for warning in (version_warning(version), install_location_problem(msi_tables(msi))):
         if warning:
             print(f"make-medium: warning: {warning}", file=sys.stderr)
 
@@ -456,8 +429,10 @@ def main(args):
         require_tool("msiinfo", "msitools")
         files = options.files
         if options.check:
-            check_medium(Path(files[0]), files[1] if len(files) > 1 else None, work)
-            return int("FAIL" in verdicts)
+            verdicts = check_medium(Path(files[0]), files[1] if len(files) > 1 else None, work)
+            for verdict, text in verdicts:
+                print(f"{verdict:<5} {text}")
+            return int(any(verdict == "FAIL" for verdict, _ in verdicts))
         launch_exe = files[3] if len(files) > 3 else str(REPO_ROOT / "build/win32/Launch.exe")
         make_medium(*files[:3], launch_exe, options, work, leftovers)
         return 0

@@ -1,13 +1,8 @@
 #!/usr/bin/python3
 # The system Python on purpose: Debian's python3-pefile is installed for it, and a python3 that
 # comes first on PATH (pyenv, a virtualenv) usually lacks pefile.
-"""Facts of a Windows executable's headers and resources, read through pefile.
-
-The one PE reader of the project's scripts: import it, or ask it from a shell with
-    pe.py machine FILE      -> i386, x86-64 or arm64
-    pe.py facts FILE        -> one "NAME VALUE" line per fact the artifact checks look at
-"""
-import sys
+"""Facts of a Windows executable's headers and resources, read through pefile: the one PE
+reader of the project's tools and checks, which import it."""
 import xml.etree.ElementTree as ET
 
 import pefile
@@ -84,34 +79,20 @@ def version_strings(pe):
             for info in getattr(pe, "FileInfo", []) for block in info
             for table in getattr(block, "StringTable", []) for key, value in table.entries.items()}
 
-def facts(pe):
-    yield "machine", machine(pe)
-    yield "magic", magic(pe)
-    yield "subsystem", "console" if is_console(pe) else str(pe.OPTIONAL_HEADER.Subsystem)
-    yield "dll_characteristics", f"0x{pe.OPTIONAL_HEADER.DllCharacteristics:04x}"
-    for entry in directory(pe, "IMPORT") or []:
-        yield "import", entry.dll.decode("ascii", "replace")
+# The two builds of the launcher, each the pairing of machine and header its loader needs.
+LAUNCHER_BITS = {("i386", "PE32"): "32-bit", ("x86-64", "PE32+"): "64-bit"}
+
+def launcher_problems(pe):
+    """What keeps PE from being the console launcher a medium needs: for each of the checks
+    "format", "console subsystem" and "manifest requires administrator", a problem or "". """
     try:
-        for level in execution_levels(pe):
-            yield "execution_level", level
+        levels, manifest = execution_levels(pe), ""
     except ValueError as error:
-        yield "manifest_error", str(error)
-    for key, value in version_strings(pe).items():
-        yield "version", f"{key}={value}"
-
-def main(argv):
-    if len(argv) != 3 or argv[1] not in ("machine", "facts"):
-        print("usage: pe.py machine|facts FILE", file=sys.stderr)
-        return 2
-    pe = open_pe(argv[2])
-    if pe is None:
-        print(f"pe.py: {argv[2]} is not a Windows executable", file=sys.stderr)
-        return 1
-    if argv[1] == "machine":
-        print(machine(pe))
-    for name, value in facts(pe) if argv[1] == "facts" else ():
-        print(name, value)
-    return 0
-
-if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+        levels, manifest = [], str(error)
+    return {
+        "format": "" if (machine(pe), magic(pe)) in LAUNCHER_BITS else
+                  f"{machine(pe)} {magic(pe)} is neither launcher build",
+        "console subsystem": "" if is_console(pe) else f"subsystem {pe.OPTIONAL_HEADER.Subsystem}",
+        "manifest requires administrator": "" if levels == ["requireAdministrator"] else
+                  manifest or f"requestedExecutionLevel: {' '.join(levels) or 'none'}",
+    }

@@ -14,8 +14,8 @@ packages=(
   # Signing a medium: bookworm's osslsigncode 2.5 has all that the medium tool asks of it.
   osslsigncode openssl
   clang libclang-rt-14-dev clang-format cppcheck python3 locales
-  # The lint stage, and the one PE reader (scripts/pe.py) of the medium tool and the checks.
-  shellcheck python3-pefile
+  # The lint stages, and the one PE reader (scripts/pe.py) of the release tools and the checks.
+  shellcheck pyflakes3 python3-pefile
 )
 
 missing=()

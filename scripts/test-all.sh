@@ -51,14 +51,17 @@ stage "one shell dialect" awk 'FNR == 1 && $0 != "#!/usr/bin/env bash" {
   print FILENAME ": " $0 " instead of #!/usr/bin/env bash"; bad = 1 } END { exit bad }' \
   "${shell_scripts[@]}"
 stage "clang-format" bash -c 'git ls-files -z "*.cpp" "*.h" | xargs -0 clang-format --dry-run -Werror'
+mapfile -t python < <(git ls-files "*.py")
 stage "Python compiles" \
-  env PYTHONPYCACHEPREFIX="$log.pycache" /usr/bin/python3 -m py_compile scripts/*.py
+  env PYTHONPYCACHEPREFIX="$log.pycache" /usr/bin/python3 -m py_compile "${python[@]}"
+stage "pyflakes" pyflakes3 "${python[@]}"
 stage "host unit tests" ctest --preset host
 stage "fuzzing" bash tests/fuzz/run-fuzzers.sh
 stage "cppcheck" bash scripts/cppcheck.sh
-stage "artifact build/win32/Launch.exe" bash tests/artifact/check_artifact.sh build/win32/Launch.exe
+stage "artifact build/win32/Launch.exe" tests/artifact/check_artifact.py build/win32/Launch.exe
 stage "artifact build/win64/Launch.exe" \
-  bash tests/artifact/check_artifact.sh --arch x86-64 build/win64/Launch.exe
+  tests/artifact/check_artifact.py --arch x86-64 build/win64/Launch.exe
+stage "release tools' Python tables" tests/release/run_tables.py
 stage "reproducible Launch.exe" bash tests/release/reproducible-build_test.sh win32 win64
 stage "medium assembly" bash tests/release/make-medium_test.sh
 stage "rehearsal" bash tests/release/try-medium_test.sh

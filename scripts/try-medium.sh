@@ -15,15 +15,6 @@ tessaro_tool=try-medium
 # shellcheck source=scripts/lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
-# Wine's ANSI code page for a locale, as the name perl's Encode knows it: Japanese has 932, C and
-# the Western European languages 1252; other languages are not known here (empty).
-code_page() {
-  case ${1%%[_.@]*} in
-    ja) echo cp932 ;;
-    C | POSIX | en | de | fr | es | it | nl | pt | da | sv | nb | nn | no | fi | is | ca) echo cp1252 ;;
-  esac
-}
-
 if [[ ${1:-} != --inside ]]; then
   [[ $# -ge 1 && $# -le 2 ]] || die "usage: scripts/try-medium.sh MEDIUM_DIR [MSI_TO_INSTALL_FIRST]"
   [[ -d $1 ]] || die "no such medium folder: $1"
@@ -38,41 +29,15 @@ if [[ ${1:-} != --inside ]]; then
   done
   cd "$tessaro_root"
   [[ -f $medium/Launch.exe ]] || die "the medium has no Launch.exe: $medium"
-  machine=$(/usr/bin/python3 scripts/pe.py machine "$medium/Launch.exe") || exit 1
-  case $machine in
-    i386) bits=32 ;;
-    x86-64) bits=64 ;;
-    *) die "Launch.exe is neither a 32-bit nor a 64-bit x86 program (machine $machine)" ;;
-  esac
+  bits=$(scripts/try_medium.py bits "$medium/Launch.exe") || exit 1
 
   # Before the locale is chosen: on a new machine it generates the Japanese one.
   bash scripts/setup.sh
-  # Wine hands the path to the launcher, an ANSI program, in the locale's code page, and reads
-  # Unix file names in the locale's charset: a path that one cannot spell is not found at all.
-  # A Japanese path is rehearsed as on a Japanese Windows, the only one where it works.
-  caller_locale=${LC_ALL:-${LC_CTYPE:-${LANG:-C}}}
-  spells() { perl -MEncode -e 'my $cp = shift;
-    for (@ARGV) { my $text = decode("UTF-8", $_); encode($cp, $text, Encode::FB_CROAK) }' "$@"; }
-  run_locale="" missing=""
-  if LC_ALL=C grep -q '^[[:print:]]*$' <<<"$medium$out"; then
-    run_locale=$caller_locale
-  else
-    for candidate in "$caller_locale" C.UTF-8 ja_JP.UTF-8; do
-      cp=$(code_page "$candidate")
-      [[ -n $cp ]] && spells "$cp" "$medium" "$out" 2>/dev/null || continue
-      if [[ $(LC_ALL=$candidate locale charmap 2>/dev/null) == UTF-8 ]]; then
-        run_locale=$candidate
-        break
-      fi
-      missing=${missing:-$candidate}
-    done
-    [[ -n $run_locale || -z $missing ]] ||
-      die "the path needs the locale $missing, which this machine lacks: generate it (locale-gen) and run with LC_ALL=$missing"
-    [[ -n $run_locale ]] ||
-      die "neither code page 1252 nor 932 can spell $medium: run with LC_ALL set to a UTF-8 locale whose Windows code page can"
-  fi
-  [[ $run_locale == "$caller_locale" ]] ||
-    echo "try-medium: running under LC_ALL=$run_locale, whose code page ${cp#cp} spells the medium's path (under $caller_locale Wine could not name it)"
+  # The locale whose code page spells the medium's path, and the line that says so.
+  choice=$(scripts/try_medium.py locale "$medium" "$out" "${LC_ALL:-${LC_CTYPE:-${LANG:-C}}}") ||
+    exit 1
+  run_locale=${choice%%$'\n'*}
+  [[ $choice != *$'\n'?* ]] || echo "${choice#*$'\n'}"
   export LC_ALL=$run_locale
 
   [[ -x build/win64/tests/wine/box_answer.exe ]] || bash scripts/build.sh win64 >/dev/null
@@ -110,21 +75,13 @@ else
   wineserver() { "$TESSARO_WINESERVER" "$@"; }
 fi
 
-windows_path() {
-  local path
-  path=$(realpath -- "$1")
-  printf 'Z:%s' "${path//\//\\}"
-}
 # Both empty for a medium without TS_INF.
-product="" version=""
-IFS=, read -r product version 2>/dev/null <"$medium/TS_INF" || true
-version=${version%$'\r'}
+{ read -r product && read -r version; } < <(scripts/try_medium.py package "$medium")
 key="HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$product"
 # The view the launcher reads: the 32-bit one for the 32-bit program.
 installed() {
   [[ -n $product ]] || return 0
-  { wine reg query "$key" "/reg:$bits" 2>/dev/null || true; } |
-    tr -d '\r' | awk '$1 == "DisplayVersion" { print $3 }'
+  { wine reg query "$key" "/reg:$bits" 2>/dev/null || true; } | scripts/try_medium.py installed
 }
 
 # The machine as the medium should meet it: its product not installed, or installed by MSI.
@@ -152,44 +109,7 @@ exit_code=0
 WINEDEBUG=+pid,+process,+debugstr wine "${run[@]}" 2>"$log" || exit_code=$?
 wineserver -w
 
-# Reads Wine's log: Wine escapes strings (\\ \" \n \r \t, \xNN for a byte of an ANSI string,
-# \NNNN for a UTF-16 unit) and cuts long ones ("..." after the closing quote). The launcher is
-# the process whose debug strings start with its caption, "Launch: ".
-#   started: its command lines, but for Wine's own helpers; trace: its debug strings;
-#   failure: what box_answer.exe said when it could not start it.
-read_log() {
-  perl -CO -MEncode -e '
-    my ($what, $cp, $log) = @ARGV;
-    my %control = (n => "\n", r => "\r", t => "\t");
-    # What Wine itself starts from a program, a console or the first window of a session.
-    my $wine_helper = qr/\\(conhost|winemenubuilder|services|plugplay|explorer|rpcss|svchost
-      |winedevice|wineboot)\.exe/ix;
-    sub bytes_text { $cp ? decode($cp, $_[0]) : $_[0] =~ s{([\x80-\xff])}{sprintf "\\x%02x", ord $1}ger }
-    sub wide_text {
-      my $units = $_[0] =~ s{\\([0-9a-f]{4}|.)}{length $1 > 1 ? chr hex $1 : $control{$1} // $1}ger;
-      return $units =~ s{([\x{d800}-\x{dbff}])([\x{dc00}-\x{dfff}])}
-        {chr(0x10000 + (ord($1) - 0xd800) * 0x400 + ord($2) - 0xdc00)}ger;
-    }
-    sub ansi_text {
-      bytes_text($_[0] =~ s{\\(x[0-9a-f]{2}|.)}{length $1 > 1 ? chr hex substr $1, 1 : $control{$1} // $1}ger);
-    }
-    open my $in, "<", $log or die "$log: $!";
-    chomp(my @lines = <$in>);
-    my ($launcher) = map { /^([0-9a-f]+):[0-9a-f]+:\w+:debugstr:\w+ "Launch: / ? $1 : () } @lines;
-    for (@lines) {
-      if ($what eq "failure") { print bytes_text($_), "\n" if /^cannot start /; next }
-      next unless defined $launcher && /^\Q$launcher\E:/;
-      my $cut = /"\.\.\.$/ ? " [cut short by Wine]" : "";
-      if ($what eq "started" && /:process:CreateProcessInternalW app (.*) cmdline (.*)$/) {
-        my $line = $2 eq "(null)" ? $1 : $2;
-        next unless $line =~ /^L"(.*)"/;
-        my $started = wide_text($1);
-        print "  $started$cut\n" unless $started =~ $wine_helper;
-      } elsif ($what eq "trace" && /:debugstr:\w+ "(.*)"/) {
-        print "  ", ansi_text($1) =~ s/\n$//r, "$cut\n";
-      }
-    }' "$1" "$(code_page "${LC_ALL:-C}")" "$log"
-}
+read_log() { scripts/try_medium.py "$1" "$log"; }
 
 if [[ $exit_code -eq 98 && -n $(read_log failure) ]]; then
   die "box_answer.exe, which answers the boxes, could not start Launch.exe, so the launcher never ran: $(read_log failure)"

@@ -10,8 +10,8 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/reproducible.XXXXXX")
 trap 'rm -rf -- "$work"' EXIT
 
 [[ $# -gt 0 ]] || set -- win32 win64
-failed=0
 for preset; do
+  start "$preset Launch.exe reproducible"
   # Folders of different lengths, so that a path in the file would also move what follows.
   for copy in first second-copy; do
     dir=$work/$preset/$copy
@@ -25,14 +25,8 @@ for preset; do
     [[ $copy != first ]] || sleep 2
   done
   read -r first _ second _ <<<"$(sha256sum "$work/$preset"/*/build/Launch.exe | xargs)"
-  if [[ $first == "$second" ]]; then
-    echo "PASS $preset Launch.exe reproducible: sha256 $first"
-  else
-    echo "FAIL $preset Launch.exe differs: sha256 $first and $second; differing bytes:"
-    cmp -l "$work/$preset"/{first,second-copy}/build/Launch.exe | head -n 10
-    failed=$((failed + 1))
-  fi
+  must "differs: sha256 $first and $second; differing bytes:" \
+    cmp "$work/$preset"/{first,second-copy}/build/Launch.exe
+  [[ $case_failed == "$cases" ]] || echo "ok    $case_name: sha256 $first"
 done
-
-echo "$(($# - failed)) passed, $failed failed"
-[[ $failed -eq 0 ]]
+summary

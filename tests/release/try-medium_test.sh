@@ -28,35 +28,31 @@ rm "$work/no-ts-inf/TS_INF"
 # Its header still says x86-64, but Windows cannot load the rest: the box answerer cannot start it.
 head -c 2048 build/win64/Launch.exe >"$work/cut-short/Launch.exe"
 
-# The Windows path of a folder below $work, with Japanese and blanks decoded as the user reads them,
-# as an extended regular expression that matches only itself.
-win() { sed 's/[][\.*^$?+(){}|/]/\\&/g' <<<"Z:${work//\//\\}\\$1"; }
+# The Windows path of a folder below $work, as an extended regular expression that matches only it.
+win() { sed 's/[][\.*^$?+(){}|/]/\\&/g' <<<"$(windows_path "$work/$1")"; }
 
-passed=0 failed=0
 # row NAME EXIT MEDIUM [MSI] -- PATTERN...: runs try-medium.sh from $work/$ja with MEDIUM and MSI
 # as relative paths, under C.UTF-8; it must exit with EXIT, and its output must hold a line
 # matching each PATTERN (one starting with ! must match no line).
 row() {
-  local name=$1 expected=$2 args=() output status=0 pattern wrong=""
+  local expected=$2 args=() output status=0 pattern
+  start "$1"
   shift 2
   while [[ $1 != -- ]]; do args+=("$1") && shift; done
   shift
   output=$(cd "$work/$ja" && LC_ALL=C.UTF-8 TESSARO_TRY_OUT="$tessaro_root/build/try-medium-test" \
     bash "$tessaro_root/scripts/try-medium.sh" "${args[@]}" 2>&1) || status=$?
-  [[ $status == "$expected" ]] || wrong="exit $status, not $expected"
+  must "exit $status, not $expected" test "$status" == "$expected"
   for pattern; do
     if [[ $pattern == !* ]]; then
-      ! grep -qE -- "${pattern#!}" <<<"$output" || wrong+="${wrong:+; }a line matches ${pattern#!}"
+      must "a line matches ${pattern#!}" not_found "${pattern#!}" <<<"$output"
     else
-      grep -qE -- "$pattern" <<<"$output" || wrong+="${wrong:+; }no line matches $pattern"
+      must "no line matches $pattern" grep -qE -- "$pattern" <<<"$output"
     fi
   done
-  if [[ -z $wrong ]]; then
-    passed=$((passed + 1)) && echo "ok    $name"
-  else
-    failed=$((failed + 1)) && printf 'FAIL  %s: %s\n%s\n' "$name" "$wrong" "$output"
-  fi
+  [[ $case_failed == "$cases" ]] && echo "$output" || echo "ok    $case_name"
 }
+not_found() { ! grep -qE -- "$1"; }
 
 for bits in 64 32; do
   x86=-x86
@@ -65,8 +61,8 @@ for bits in 64 32; do
     "medium $bits" "Tessaro-3.9.0$x86.msi" -- \
     "^try-medium: running under LC_ALL=ja_JP\.UTF-8" "^Launch\.exe exit code: 0$" \
     '^  "C:\\windows\\system32\\msiexec\.exe" /x ' \
-    "^  \"$(win "$ja\\medium $bits\\Setup.exe")\" \"/v LAUNCH=Enable\"$" \
-    "^  Launch: .*\"$(win "$ja\\medium $bits\\Launch.exe")\"" "^After: not installed$" \
+    "^  \"$(win "$ja/medium $bits/Setup.exe")\" \"/v LAUNCH=Enable\"$" \
+    "^  Launch: .*\"$(win "$ja/medium $bits/Launch.exe")\"" "^After: not installed$" \
     '!^Nothing asked'
 done
 row "no TS_INF: message 106 and exit 4" 0 ../no-ts-inf -- \
@@ -79,5 +75,4 @@ row "the box answerer cannot start Launch.exe: no exit code of the launcher" 1 .
 row "a path neither code page 1252 nor 932 spells: one line naming LC_ALL" 1 ../한국어 -- \
   "^try-medium: .*LC_ALL" '!^Launch\.exe exit code'
 
-echo "$passed passed, $failed failed"
-[[ $failed -eq 0 ]]
+summary

@@ -1,0 +1,119 @@
+#!/usr/bin/python3 -B
+"""What scripts/try-medium.sh reads and decides: try_medium.py bits EXE | locale MEDIUM OUT
+CALLER_LOCALE | package MEDIUM | installed (reg query's output on stdin) | started|trace|failure
+WINE_LOG. The system Python for Debian's python3-pefile; -B: no __pycache__ in the tree."""
+import os
+import re
+import subprocess
+import sys
+
+import pe as pe_reader
+import ts_inf
+
+def code_page(locale):
+    """Wine's ANSI code page for a locale: Japanese has 932, C and the Western European languages
+    1252; other languages are not known here (None)."""
+    language = re.split(r"[_.@]", locale, maxsplit=1)[0]
+    return "cp932" if language == "ja" else "cp1252" if language in (
+        "C POSIX en de fr es it nl pt da sv nb nn no fi is ca".split()) else None
+
+def is_utf8(locale):
+    return subprocess.run(["locale", "charmap"], env={**os.environ, "LC_ALL": locale}, text=True,
+                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout == "UTF-8\n"
+
+def choose_locale(paths, caller, is_utf8=is_utf8):
+    """(locale, notice). Wine hands the path to the launcher, an ANSI program, in the locale's code
+    page, and reads Unix file names in the locale's charset: a path that one cannot spell is not
+    found at all. A Japanese path is rehearsed as on a Japanese Windows, the only one where it
+    works. Raises ValueError with the line to stop on when no locale can."""
+    names = [os.fsencode(path) for path in paths]
+    if all(32 <= byte < 127 for name in names for byte in name):
+        return caller, ""
+    missing = None
+    for candidate in (caller, "C.UTF-8", "ja_JP.UTF-8"):
+        page = code_page(candidate)
+        try:
+            [name.decode("utf-8").encode(page) for name in names if page]
+        except UnicodeError:
+            continue
+        if page and is_utf8(candidate):
+            return candidate, "" if candidate == caller else (
+                f"try-medium: running under LC_ALL={candidate}, whose code page {page[2:]} spells"
+                f" the medium's path (under {caller} Wine could not name it)")
+        missing = missing or page and candidate
+    if missing:
+        raise ValueError(f"the path needs the locale {missing}, which this machine lacks: generate"
+                         f" it (locale-gen) and run with LC_ALL={missing}")
+    raise ValueError(f"neither code page 1252 nor 932 can spell {paths[0]}: run with LC_ALL set"
+                     " to a UTF-8 locale whose Windows code page can")
+
+def display_version(reg_query):
+    """The DisplayVersion values in what "reg query KEY" printed (in the code page's bytes)."""
+    return [fields[2] for fields in map(str.split, reg_query.decode("latin-1").splitlines())
+            if fields[:1] == ["DisplayVersion"] and len(fields) > 2]
+
+# Wine escapes strings (\\ \" \n \r \t, \xNN for a byte of an ANSI string, \NNNN for a UTF-16
+# unit) and cuts long ones ("..." after the closing quote).
+CONTROL = {"n": "\n", "r": "\r", "t": "\t"}
+# What Wine itself starts from a program, a console or the first window of a session.
+WINE_HELPER = re.compile(r"\\(conhost|winemenubuilder|services|plugplay|explorer|rpcss|svchost"
+                         r"|winedevice|wineboot)\.exe", re.I)
+
+def unescape(escaped, wide):
+    """The text of a UTF-16 string (WIDE) or the bytes of an ANSI one that the log shows."""
+    escape = r"\\([0-9a-f]{4}|.)" if wide else r"\\(x[0-9a-f]{2}|.)"
+    units = re.sub(escape, lambda m: chr(int(m[1].lstrip("x"), 16)) if len(m[1]) > 1
+                   else CONTROL.get(m[1], m[1]), escaped.decode("latin-1"))
+    return units.encode("utf-16-le", "surrogatepass").decode("utf-16-le", "replace") if wide \
+        else units.encode("latin-1")
+
+def text(data, page):
+    return data.decode(page, "replace") if page else data.decode("latin-1").encode(
+        "ascii", "backslashreplace").decode()
+
+def read_log(what, log, page):
+    """What Wine's log (its lines, bytes) says of the launcher, the process whose debug strings
+    start with its caption, "Launch: ": started, its command lines but for Wine's own helpers;
+    trace, its debug strings; failure, what box_answer.exe said when it could not start it."""
+    if what == "failure":
+        return [text(line, page) for line in log if line.startswith(b"cannot start ")]
+    pids = [m[1] for m in map(re.compile(rb'([0-9a-f]+):[0-9a-f]+:\w+:debugstr:\w+ "Launch: ')
+                                  .match, log) if m]
+    found = []
+    for line in (line for line in log if pids and line.startswith(pids[0] + b":")):
+        cut = " [cut short by Wine]" if line.endswith(b'"...') else ""
+        started = re.search(rb":process:CreateProcessInternalW app (.*) cmdline (.*)$", line)
+        traced = re.search(rb':debugstr:\w+ "(.*)"', line)
+        quoted = started and re.match(rb'L"(.*)"', started[1 + (started[2] != b"(null)")])
+        if what == "started" and quoted:
+            command = unescape(quoted[1], wide=True)
+            found += [] if WINE_HELPER.search(command) else [f"  {command}{cut}"]
+        elif what == "trace" and traced:
+            traced = text(unescape(traced[1], wide=False), page).removesuffix("\n")
+            found.append(f"  {traced}{cut}")
+    return found
+
+def main(command, *args):
+    sys.stdout.reconfigure(encoding="utf-8", errors="replace")
+    if command == "bits":
+        pe = pe_reader.open_pe(args[0]) or sys.exit(f"pe.py: {args[0]} is not a Windows executable")
+        machine = pe_reader.machine(pe)
+        print({"i386": 32, "x86-64": 64}.get(machine) or sys.exit("try-medium: Launch.exe is"
+              f" neither a 32-bit nor a 64-bit x86 program (machine {machine})"))
+    elif command == "locale":
+        try:
+            print(*choose_locale(args[:2], args[2]), sep="\n")
+        except ValueError as error:
+            sys.exit(f"try-medium: {error}")
+    elif command == "package":
+        print(*ts_inf.fields(ts_inf.first_line(os.path.join(args[0], "TS_INF"))), sep="\n")
+    elif command == "installed":
+        sys.stdout.writelines(f"{line}\n" for line in display_version(sys.stdin.buffer.read()))
+    else:
+        with open(args[0], "rb") as log:
+            lines = log.read().split(b"\n")
+        page = code_page(os.environ.get("LC_ALL") or "C")
+        sys.stdout.writelines(f"{line}\n" for line in read_log(command, lines, page))
+
+if __name__ == "__main__":
+    main(*sys.argv[1:])

@@ -1,0 +1,148 @@
+"""The medium tool's checks, one table per function, called directly."""
+import importlib.util
+import os
+import tempfile
+import unittest
+from pathlib import Path
+
+SCRIPTS = Path(__file__).resolve().parent.parent.parent / "scripts"
+spec = importlib.util.spec_from_file_location("make_medium", SCRIPTS / "make-medium.py")
+make_medium = importlib.util.module_from_spec(spec)
+spec.loader.exec_module(make_medium)
+CODE = "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}"
+
+class Tables(unittest.TestCase):
+    def rows(self, function, table, **call):
+        """Each row: what FUNCTION is given, then a fragment its result holds, or None."""
+        for given, expected in table:
+            with self.subTest(given=given):
+                result = function(*given if isinstance(given, tuple) else (given,), **call)
+                if expected is None:
+                    self.assertFalse(result)
+                else:
+                    self.assertIn(expected, result or "")
+
+    def test_version(self):
+        self.rows(make_medium.version_problem, [
+            ("3.9.0", None), ("255.255.65535", None), ("10.0.00.65535", None),
+            ("7", "three or four fields"), ("3.9", "three or four fields"),
+            ("3.9.0.0.1", "three or four fields"),
+            # More than the launcher's line buffer of 260 bytes holds.
+            ("1." * 108 + "1234", "three or four fields"),
+            ("256.0.0", "major and minor at most 255"), ("3.0256.0", "major and minor at most 255"),
+            ("3.9.65536", "build and the fourth at most 65535"),
+            *((version, f"digits separated by single dots: '{version}'") for version in
+              ("", "1..2", ".1.2", "1.2.", "1.2a", "1,2", "-1.2", "1.2 ", "1.2\n", "١.٢.٣"))])
+        self.rows(make_medium.version_warning, [
+            ("10.0.00.65535", "over an installed 10.0.00 nothing is asked"), ("3.9.0", None)])
+
+    def test_product_code(self):
+        self.rows(make_medium.code_problem, [
+            (CODE, None), ("{0A1B2C3D-0000-FFFF-9999-ABCDEF012345}", None),
+            *((code, f"not a braced upper-case GUID: '{code}'") for code in (
+                CODE.lower(), CODE[1:-1], CODE[:-2] + "G}", "{6F1C2A3B4-D5E" + CODE[14:],
+                CODE[:-2] + "}", CODE + " ", ""))])
+
+    def test_platform_and_launcher(self):
+        self.rows(make_medium.platform_problem, [
+            (("i386", "Intel"), None), (("x86-64", "x64"), None),
+            (("i386", "x64"), "Launch.exe (i386) cannot see a package built for x64"),
+            (("x86-64", "Intel"), "Launch.exe (x86-64) cannot see a package built for Intel"),
+            (("i386", "Arm64"), "cannot see a package built for Arm64"),
+            (("x86-64", "Arm64"), "cannot see a package built for Arm64"),
+            (("arm64", "Intel"), "Launch.exe (arm64) cannot see")])
+
+    def test_package_line(self):
+        def verdicts(data, with_msi):
+            with tempfile.TemporaryDirectory() as folder:
+                path = Path(folder, "TS_INF")
+                if data is not None:
+                    path.write_bytes(data)
+                checks = make_medium.check_package_line(path, with_msi)
+                return " | ".join(f"{verdict} {text}" for verdict, text in checks)
+        line = f"{CODE},3.9.0"
+        self.rows(verdicts, [
+            ((f"{line}\r\n".encode(), False), f"ok TS_INF: {line}"),
+            ((f"{line}\r\nmore\r\n".encode(), False), f"ok TS_INF: {line}"),
+            ((f"{line}\r\n".encode(), True), None),
+            ((None, False), "FAIL TS_INF: missing"),
+            ((f"{line}\n".encode(), False), "FAIL TS_INF: the first line does not end in CR LF"),
+            ((f"{line}".encode(), False), "FAIL TS_INF: the first line does not end in CR LF"),
+            ((f"{CODE};3.9.0\r\n".encode(), False), "no comma after the 38-character product code"),
+            ((f"{CODE[:-1]},3.9.0\r\n".encode(), False), "not a braced upper-case GUID"),
+            ((f"{CODE},3.9\r\n".encode(), False), "FAIL TS_INF: ProductVersion is not one"),
+            ((f"{CODE},3.9.0.1\r\n".encode(), False), "warn TS_INF: ProductVersion 3.9.0.1 has"),
+            ((f"{CODE},3.9.\xe9\r\n".encode("latin-1"), False), "3.9.\xe9'")])
+
+    def test_install_location(self):
+        def problem(*edits):
+            tables = {
+                "Property": [{"Property": "ProductName", "Value": "Tessaro"}],
+                "CustomAction": [{"Action": "SetArpInstallLocation", "Type": "51",
+                                  "Source": "ARPINSTALLLOCATION", "Target": "[INSTALLDIR]"}],
+                "InstallExecuteSequence": [
+                    {"Action": action, "Sequence": str(sequence)} for action, sequence in (
+                        ("CostFinalize", 1000), ("SetArpInstallLocation", 1001),
+                        ("RegisterProduct", 6100))],
+                "Directory": [{"Directory": "TARGETDIR", "DefaultDir": "SourceDir"},
+                              {"Directory": "ProgramFilesFolder", "DefaultDir": "."},
+                              {"Directory": "INSTALLDIR", "DefaultDir": "Tessaro"}],
+                "Component": [{"Component": "TessaroExe", "Directory_": "INSTALLDIR"}],
+                "File": [{"File": "TessaroExeFile", "Component_": "TessaroExe",
+                          "FileName": "Tessaro.exe"}]}
+            for table, column, value in edits:
+                for row in tables[table] if column else ():
+                    row[column] = value
+                tables[table] = tables[table] if column else value
+            return make_medium.install_location_problem(tables)
+        typed_in = ("Property", None, [{"Property": "ARPINSTALLLOCATION",
+                                        "Value": "C:\\Program Files (x86)\\Tessaro\\"}])
+        no_action = ("CustomAction", None, [])
+        sequence = ("InstallExecuteSequence", "Sequence")
+        self.rows(problem, [
+            ((), None), ((("CustomAction", "Type", "2099"),), None),
+            ((("File", "FileName", "TESSARO.EXE|Tessaro.exe"),), None),
+            ((no_action, typed_in), None),
+            ((no_action,), "sets no ARPINSTALLLOCATION"),
+            ((("CustomAction", "Type", "35"),), "sets no ARPINSTALLLOCATION"),
+            *(((sequence + (value,),), "does not run between CostFinalize and RegisterProduct")
+              for value in ("6601", "950")),
+            ((("InstallExecuteSequence", None, []),),
+             "does not run between CostFinalize and RegisterProduct"),
+            ((("CustomAction", "Target", "[ProgramFilesFolder]"),), "holds no Tessaro.exe"),
+            ((("Component", "Directory_", "ProgramFilesFolder"),), "holds no Tessaro.exe directly"),
+            ((("File", "FileName", "Tessaro64.exe"),), "holds no Tessaro.exe directly"),
+            ((no_action, ("Property", None, [{"Property": "ARPINSTALLLOCATION",
+                                               "Value": "C:\\Program Files (x86)\\Other\\"}])),
+             "(C:\\Program Files (x86)\\Other\\) that holds no Tessaro.exe directly"),
+            ((("CustomAction", "Target", "[ProgramFilesFolder]Tessaro"),), "cannot be told")])
+
+    def test_added_names(self):
+        with tempfile.TemporaryDirectory() as folder:
+            self.addCleanup(os.chdir, os.getcwd())
+            os.chdir(folder)
+            for path in ("extra/docs/sub", "other/docs"):
+                os.makedirs(path)
+            for path in ("extra/Tessaro-3.9.0.msi", "extra/setup.exe"):
+                Path(path).write_text("file")
+            def names(*paths):
+                try:
+                    return " ".join(make_medium.added_names(paths).values())
+                except make_medium.Refused as error:
+                    return f"refused: {error}"
+            self.rows(names, [
+                (("extra/Tessaro-3.9.0.msi",), "Tessaro-3.9.0.msi"), (("extra/docs",), "docs"),
+                (("extra/Tessaro-3.9.0.msi", "extra/docs/"), "Tessaro-3.9.0.msi docs"),
+                (("extra/setup.exe",), "would take the place of the medium's own setup.exe"),
+                (("none.msi",), "refused: --add: not found: none.msi"),
+                (("extra/docs", "other/docs"), "two of the paths given have the name docs"),
+                ((".",), "has no name of its own"), (("extra/..",), "has no name of its own")])
+
+    def test_password_line_ends(self):
+        for data, expected in ((b"test password\n", b"test password"),
+                               (b"test password\r\n", b"test password"),
+                               (b"test password", b"test password"),
+                               (b"test password\r", b"test password\r"),
+                               (b"one\r\ntwo\n", b"one"), (b"\n", b""), (b"", b"")):
+            with self.subTest(data=data):
+                self.assertEqual(make_medium.password(data), expected)

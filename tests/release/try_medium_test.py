@@ -1,0 +1,74 @@
+"""The rehearsal's reading of Wine's log, its choice of locale and its other reads, as tables."""
+import unittest
+
+import try_medium
+import ts_inf
+
+LAUNCH = (rb'0030:0034:warn:debugstr:OutputDebugStringA "Launch: module path'
+          rb' \"Z:\\m\\Launch.exe\"\n"')
+# Lines on process starts: by the launcher, with its command line or not, and by another process.
+START = rb"0030:0034:trace:process:CreateProcessInternalW app "
+RUN, OTHER = START + b"(null) cmdline ", START.replace(b"0030", b"0040") + b"(null) cmdline "
+
+class Tables(unittest.TestCase):
+    def test_wine_log(self):
+        for what, page, lines, expected in (
+            ("started", None, [LAUNCH, RUN + rb'L"\"C:\\windows\\msiexec.exe\" /x {A}"'],
+             ['  "C:\\windows\\msiexec.exe" /x {A}']),
+            # Before the launcher's first trace line, and from another process: both its own.
+            ("started", None, [START + rb'L"C:\\a.exe" cmdline (null)', LAUNCH,
+                               OTHER + rb'L"C:\\b.exe"'], ["  C:\\a.exe"]),
+            ("started", None, [LAUNCH, RUN + rb'L"Z:\\\30ea\d83d\de00\\S.exe"...'],
+             ["  Z:\\\u30ea\U0001f600\\S.exe [cut short by Wine]"]),
+            ("started", None, [LAUNCH, RUN + rb'L"C:\\windows\\system32\\CONHOST.exe 0x4"',
+                               RUN + rb'L"C:\\w\\wineboot.exe"'], []),
+            ("started", None, [OTHER + rb'L"C:\\b.exe"'], []),
+            ("trace", None, [LAUNCH], ['  Launch: module path "Z:\\m\\Launch.exe"']),
+            ("trace", "cp932", [LAUNCH.replace(rb"\\m", rb"\\\x83\x8a\t")],
+             ['  Launch: module path "Z:\\\u30ea\t\\Launch.exe"']),
+            ("trace", None, [LAUNCH.replace(rb"\\m", rb"\\\x83\x8a")],
+             ['  Launch: module path "Z:\\\\x83\\x8a\\Launch.exe"']),
+            ("trace", "cp1252", [LAUNCH[:60] + b'"...'], ["  Launch: module p [cut short by Wine]"]),
+            ("failure", "cp932", [b"cannot start Z:\\\x83\x8a: 193", LAUNCH],
+             ["cannot start Z:\\\u30ea: 193"]),
+            ("failure", None, [b"cannot start Z:\\\x83: 193"], ["cannot start Z:\\\\x83: 193"]),
+        ):
+            with self.subTest(what=what, lines=lines):
+                self.assertEqual(try_medium.read_log(what, lines, page), expected)
+
+    def test_locale(self):
+        everywhere = {"C.UTF-8", "ja_JP.UTF-8", "de_DE.UTF-8"}
+        for paths, caller, available, expected in (
+            (["/tmp/m 1", "/w/out"], "POSIX", set(), ("POSIX", "")),
+            (["/tmp/caf\xe9", "/w/out"], "de_DE.UTF-8", everywhere, ("de_DE.UTF-8", "")),
+            (["/tmp/caf\xe9", "/w/out"], "de_DE", everywhere, ("C.UTF-8", "LC_ALL=C.UTF-8,"
+             " whose code page 1252 spells the medium's path (under de_DE Wine could not name it)")),
+            (["/tmp/caf\xe9", "/w/out"], "ja_JP.UTF-8", everywhere, ("C.UTF-8", "code page 1252")),
+            (["/tmp/\u30ea", "/w/out"], "C.UTF-8", everywhere, ("ja_JP.UTF-8", "code page 932")),
+            (["/tmp/\u30ea", "/w/out"], "C.UTF-8", {"C.UTF-8"},
+             (None, "needs the locale ja_JP.UTF-8, which this machine lacks")),
+            (["/tmp/\u30ea", "/w/\xe9"], "C.UTF-8", everywhere,
+             (None, "neither code page 1252 nor 932 can spell /tmp/\u30ea:")),
+            (["/tmp/\ud55c", "/w/out"], "ko_KR.UTF-8", everywhere, (None, "neither code page")),
+        ):
+            with self.subTest(paths=paths, caller=caller):
+                try:
+                    locale, notice = try_medium.choose_locale(paths, caller, available.__contains__)
+                except ValueError as error:
+                    locale, notice = None, str(error)
+                self.assertEqual(locale, expected[0])
+                self.assertIn(expected[1], notice)
+                self.assertEqual(expected[1] == "", notice == "")
+
+    def test_registry_and_package(self):
+        for given, expected in (
+            (try_medium.display_version(b"\r\nHKEY\\X\r\n    DisplayVersion    REG_SZ    3.9.0\r\n"
+                                        b"    DisplayName    REG_SZ    \x83\x8a\r\n"), ["3.9.0"]),
+            (try_medium.display_version(b"reg: Unable to find the specified registry key\n"), []),
+            (ts_inf.fields("{A},3.10.0\r"), ("{A}", "3.10.0")), (ts_inf.fields(None), ("", "")),
+            (ts_inf.fields("{A},1,2"), ("{A}", "1,2")),
+            (ts_inf.fields("no comma"), ("no comma", "")),
+            (ts_inf.first_line("/nonexistent/TS_INF"), None), (ts_inf.first_line("/"), None),
+        ):
+            with self.subTest(expected=expected):
+                self.assertEqual(given, expected)
