@@ -11,8 +11,8 @@ unsigned long long Ticks(const FILETIME& time) {
 
 void RemoveTree(const std::string& path) {
   WIN32_FIND_DATAA entry;
-  HANDLE search = FindFirstFileA((path + "\\*").c_str(), &entry);
-  for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &entry)) {
+  platform::UniqueFileSearch search(FindFirstFileA((path + "\\*").c_str(), &entry));
+  for (bool more = search.valid(); more; more = FindNextFileA(search.get(), &entry)) {
     const std::string name = entry.cFileName;
     const std::string child = path + "\\" + name;
     if (name == "." || name == "..") continue;
@@ -22,7 +22,7 @@ void RemoveTree(const std::string& path) {
     else
       DeleteFileA(child.c_str());
   }
-  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  search.reset();  // an open search would keep the folder
   RemoveDirectoryA(path.c_str());
 }
 
@@ -52,17 +52,15 @@ Record ReadRecord(const std::string& path) {
   return record;
 }
 
-ChildProcess::ChildProcess(const std::string& commandLine, DWORD creationFlags,
-                           const std::string& folder, const char* consoleTitle,
-                           bool captureOutput) {
+ChildProcess::ChildProcess(const std::string& commandLine, const StartOptions& options) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
-  startup.lpTitle = const_cast<char*>(consoleTitle);
+  startup.lpTitle = const_cast<char*>(options.consoleTitle);
   // Only the child may hold the pipe's write end, or reading would never see its end.
   platform::UniqueHandle writeEnd;
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   HANDLE readHandle = nullptr, writeHandle = nullptr;
-  if (captureOutput && CreatePipe(&readHandle, &writeHandle, &inherit, 0)) {
+  if (options.captureOutput && CreatePipe(&readHandle, &writeHandle, &inherit, 0)) {
     output_ = platform::UniqueHandle(readHandle);
     writeEnd = platform::UniqueHandle(writeHandle);
     SetHandleInformation(readHandle, HANDLE_FLAG_INHERIT, 0);
@@ -71,8 +69,9 @@ ChildProcess::ChildProcess(const std::string& commandLine, DWORD creationFlags,
   }
   PROCESS_INFORMATION info = {};
   std::string line = commandLine;  // CreateProcessA may write into it
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, captureOutput, creationFlags, nullptr,
-                      folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
+  const char* folder = options.folder.empty() ? nullptr : options.folder.c_str();
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, options.captureOutput,
+                      options.creationFlags, nullptr, folder, &startup, &info)) {
     startError_ = GetLastError();
     return;
   }
