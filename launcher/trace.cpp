@@ -62,10 +62,9 @@ void TraceLine(SystemInterface& system, std::initializer_list<TracePart> parts) 
   LeadByteTable leadBytes;
   bool leadBytesKnown = false;
   for (const TracePart& part : parts) {
-    const std::string_view text(part.text_, part.value_);
     switch (part.form_) {
       case TracePart::kAsIs:
-        line += text;
+        line.append(part.text_, part.value_);
         continue;
       case TracePart::kMessage:
         line += "message ";
@@ -83,7 +82,7 @@ void TraceLine(SystemInterface& system, std::initializer_list<TracePart> parts) 
     }
     const bool quoted = part.form_ == TracePart::kQuoted;
     if (quoted) line += '"';
-    AppendEscaped(line, text, quoted, leadBytes);
+    AppendEscaped(line, std::string_view(part.text_, part.value_), quoted, leadBytes);
     if (quoted) line += '"';
   }
   system.Trace(line);

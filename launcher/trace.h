@@ -62,7 +62,8 @@ void TraceLine(SystemInterface& system, std::initializer_list<TracePart> parts);
 std::string DecimalText(unsigned value);
 
 // Why the run ended, for the trace's exit line: up to three pieces, e.g. an answer, " in " and
-// the message it was given in. Only the launcher's own words: the pieces outlive the call.
+// the message it was given in. A reason outlives the call that gives it, so it holds the
+// launcher's own words only (literals, numbers, message names), never an escaped value.
 struct ExitReason {
   TracePart first = "";
   TracePart second = "";
