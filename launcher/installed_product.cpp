@@ -47,26 +47,22 @@ void TraceInstalledProduct(SystemInterface& system, const UninstallValues& value
              values.displayVersion ? Quoted(info.installedVersion) : "not read",
              ", InstallLocation ", values.installLocation ? Quoted(installLocation) : "not read"});
   if (!values.displayVersion) {
-    system.Trace("no DisplayVersion: nothing asked");
+    TraceLine(system, {"no DisplayVersion: nothing asked"});
     return;
   }
-  TraceLine(system, {proceed ? "versions equal: package " : "versions differ: package ",
+  TraceLine(system, {Either(proceed, "versions equal: package ", "versions differ: package "),
                      Quoted(info.packageVersion), ", installed ", Quoted(info.installedVersion),
-                     proceed ? ": nothing asked" : ": asking to uninstall"});
+                     Either(proceed, ": nothing asked", ": asking to uninstall")});
 }
 
 }  // namespace
 
-bool CheckInstalledProduct(SystemInterface& system, std::string* stopReason) {
-  ProductInfo info;
+bool CheckInstalledProduct(SystemInterface& system, ExitReason& stopReason) {
+  std::optional<ProductInfo> read = ReadPackageInfo(system, stopReason);
+  if (!read) return false;
+  ProductInfo& info = *read;
   std::string installLocation;
   bool proceed = true;
-  const auto stop = [stopReason](std::string_view reason) {
-    if (stopReason != nullptr) *stopReason = reason;
-    return false;
-  };
-
-  if (!ReadPackageInfo(system, info, stopReason)) return false;
 
   const std::string keyPath = std::string(kUninstallKeyPrefix) + info.productCode;
   const UninstallValues values = system.ReadUninstallValues(keyPath);
@@ -84,26 +80,29 @@ bool CheckInstalledProduct(SystemInterface& system, std::string* stopReason) {
 
   if (!ConfirmUninstall(system, info, stopReason)) return false;
   if (installLocation.empty()) {
-    system.Trace("InstallLocation empty: no lock test");
+    TraceLine(system, {"InstallLocation empty: no lock test"});
   } else if (IsProductInUse(system, installLocation, stopReason)) {
     return false;
   }
-  if (!UninstallProduct(system, info)) return stop("Windows Installer could not be started");
+  if (!UninstallProduct(system, info)) {
+    stopReason = {"Windows Installer could not be started"};
+    return false;
+  }
   return true;
 }
 
-bool ConfirmUninstall(SystemInterface& system, const ProductInfo& info, std::string* declined) {
+bool ConfirmUninstall(SystemInterface& system, const ProductInfo& info, ExitReason& declined) {
   const std::string text =
       FormatMessageArgument(system.LoadMessageText(IDS_ALREADY_INSTALLED), info.installedVersion);
   const int answer =
       ShowTracedMessageBox(system, IDS_ALREADY_INSTALLED, text, kMbOkCancel | kMbIconInformation);
   if (answer == kIdOk) return true;
-  if (declined != nullptr) *declined = std::string(AnswerText(answer)) + " in message 107";
+  declined = {AnswerText(answer), " in ", MessageName(IDS_ALREADY_INSTALLED)};
   return false;
 }
 
 bool IsProductInUse(SystemInterface& system, const std::string& installLocation,
-                    std::string* stopped) {
+                    ExitReason& stopped) {
   // No separator is inserted: a location without its closing backslash names a file beside
   // the folder, which normally does not exist, and then there is nothing to test.
   const std::string executable = installLocation + kProductExecutable;
@@ -120,7 +119,7 @@ bool IsProductInUse(SystemInterface& system, const std::string& installLocation,
     TraceLine(system, {"lock test: ", Quoted(executable), " does not open for writing: in use"});
     const int answer = ShowMessageBox(system, IDS_PRODUCT_IN_USE, kMbRetryCancel | kMbIconError);
     if (answer != kIdRetry) {
-      if (stopped != nullptr) *stopped = std::string(AnswerText(answer)) + " in message 108";
+      stopped = {AnswerText(answer), " in ", MessageName(IDS_PRODUCT_IN_USE)};
       return true;
     }
   }
@@ -128,15 +127,15 @@ bool IsProductInUse(SystemInterface& system, const std::string& installLocation,
 
 bool UninstallProduct(SystemInterface& system, const ProductInfo& info) {
   if (info.packageVersion.empty()) {
-    system.Trace("package version empty: nothing removed");
+    TraceLine(system, {"package version empty: nothing removed"});
     return true;
   }
-  std::string systemDirectory;
-  if (!system.SystemDirectory(systemDirectory)) {
-    system.Trace("system folder not found: nothing removed");
+  const std::optional<std::string> systemDirectory = system.SystemDirectory();
+  if (!systemDirectory) {
+    TraceLine(system, {"system folder not found: nothing removed"});
     return true;
   }
-  return RunAndWaitTraced(system, BuildUninstallCommandLine(systemDirectory, info.productCode));
+  return RunAndWaitTraced(system, BuildUninstallCommandLine(*systemDirectory, info.productCode));
 }
 
 }  // namespace tessaro

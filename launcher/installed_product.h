@@ -5,6 +5,7 @@
 
 #include "launcher/package_info.h"
 #include "launcher/system_interface.h"
+#include "launcher/trace.h"
 
 namespace tessaro {
 
@@ -24,15 +25,15 @@ std::string FormatMessageArgument(std::string_view format, std::string_view argu
 std::string BuildUninstallCommandLine(std::string_view systemDirectory,
                                       std::string_view productCode);
 
-// Returns true to go on with the installer, false to stop the launcher. `stopReason`, when
-// given, receives why it stopped, for the trace's exit line.
-bool CheckInstalledProduct(SystemInterface& system, std::string* stopReason = nullptr);
-// `declined`, when given, receives the answer that was not OK, for the trace's exit line.
-bool ConfirmUninstall(SystemInterface& system, const ProductInfo& info,
-                      std::string* declined = nullptr);
-// `stopped`, when given, receives the answer that ended the Retry loop, for the exit line.
+// Returns true to go on with the installer, false to stop the launcher; `stopReason` then says
+// why, for the trace's exit line.
+bool CheckInstalledProduct(SystemInterface& system, ExitReason& stopReason);
+// False when the answer was not OK; `declined` then names it, for the trace's exit line.
+bool ConfirmUninstall(SystemInterface& system, const ProductInfo& info, ExitReason& declined);
+// True when the user gave up on a product in use; `stopped` then names the answer that ended the
+// Retry loop, for the exit line.
 bool IsProductInUse(SystemInterface& system, const std::string& installLocation,
-                    std::string* stopped = nullptr);
+                    ExitReason& stopped);
 bool UninstallProduct(SystemInterface& system, const ProductInfo& info);
 
 }  // namespace tessaro

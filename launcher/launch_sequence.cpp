@@ -18,17 +18,16 @@ class ConsoleConcealment {
   explicit ConsoleConcealment(SystemInterface& system) : system_(system) {
     const ConsoleWindowState state = system.FindConsoleWindow();
     if (state.found && !state.own) {
-      system.Trace(
-          "console window found is not the console's own (a terminal hosts the console): left "
-          "as it is");
+      TraceLine(system, {"console window found is not the console's own (a terminal hosts the "
+                         "console): left as it is"});
       return;
     }
     if (state.found) system.HideConsoleWindow();
     showAgain_ = state.found && state.shared && state.wasVisible;
-    TraceLine(system, {state.found ? "console window found" : "console window not found",
-                       state.shared ? ", shared" : ", not shared",
-                       state.wasVisible ? ", was visible" : ", was not visible",
-                       showAgain_ ? ": shown again at the end" : ": not shown again"});
+    TraceLine(system, {Either(state.found, "console window found", "console window not found"),
+                       Either(state.shared, ", shared", ", not shared"),
+                       Either(state.wasVisible, ", was visible", ", was not visible"),
+                       Either(showAgain_, ": shown again at the end", ": not shown again")});
   }
   ~ConsoleConcealment() {
     if (showAgain_) system_.ShowConsoleWindowAgain();
@@ -41,9 +40,9 @@ class ConsoleConcealment {
   bool showAgain_ = false;
 };
 
-int ExitWith(SystemInterface& system, int exitCode, std::string_view reason) {
-  TraceLine(system, {"exit ", DecimalText(static_cast<unsigned>(exitCode)), ": ",
-                     TracePart(reason, TracePart::kAsIs)});
+int ExitWith(SystemInterface& system, int exitCode, const ExitReason& reason) {
+  TraceLine(system, {"exit ", static_cast<unsigned>(exitCode), ": ", reason.first, reason.second,
+                     reason.third});
   return exitCode;
 }
 
@@ -64,39 +63,38 @@ int RunLauncher(SystemInterface& system) {
   if (length == 0 || length >= kMaxPath) {
     system.WriteStandardOutput(kStartFailureText);
     if (length == 0) {
-      system.Trace("module path not obtained");
+      TraceLine(system, {"module path not obtained"});
     } else {
       TraceLine(system, {"module path cut at 260 characters: ", Quoted(modulePath)});
     }
-    return ExitWith(system, kExitFrameworkFailed, "framework start failed");
+    return ExitWith(system, kExitFrameworkFailed, {"framework start failed"});
   }
   const unsigned errorMode = system.SetProcessErrorMode(0);
   system.SetProcessErrorMode(errorMode | kStartErrorModeFlags);
   system.SetApplicationTitle(modulePath);
   TraceLine(system, {"module path ", Quoted(modulePath)});
   if (system.ModulePathLosesCharacters()) {
-    system.Trace(
-        "module path holds characters the system code page cannot show: they read as the "
-        "default character, and files beside the launcher cannot be found by that path");
+    TraceLine(system,
+              {"module path holds characters the system code page cannot show: they read as the "
+               "default character, and files beside the launcher cannot be found by that path"});
   }
 
   const ConsoleConcealment concealment(system);
 
-  std::string stopReason = "the installed product check said stop";
-  if (!CheckInstalledProduct(system, &stopReason)) {
+  ExitReason stopReason = {"the installed product check said stop"};
+  if (!CheckInstalledProduct(system, stopReason)) {
     return ExitWith(system, kExitCheckStopped, stopReason);
   }
 
-  std::string directory;
-  if (!GetModuleDirectory(system, directory)) {
-    return ExitWith(system, kExitNoDirectory, "launcher folder not found");
-  }
+  const std::optional<std::string> directory = GetModuleDirectory(system);
+  if (!directory) return ExitWith(system, kExitNoDirectory, {"launcher folder not found"});
 
-  if (!RunAndWaitTraced(system, BuildInstallerCommandLine(directory))) {
+  if (!RunAndWaitTraced(system, BuildInstallerCommandLine(*directory))) {
     ShowMessageBox(system, IDS_LAUNCH_FAILED, kMbOk | kMbIconError);
-    return ExitWith(system, kExitCompleted, "installer not started, message 104 shown");
+    return ExitWith(system, kExitCompleted,
+                    {"installer not started, ", MessageName(IDS_LAUNCH_FAILED), " shown"});
   }
-  return ExitWith(system, kExitCompleted, "installer ended");
+  return ExitWith(system, kExitCompleted, {"installer ended"});
 }
 
 }  // namespace tessaro

@@ -14,9 +14,6 @@ enum ExitCode : int {
   kExitNoDirectory = 5,
 };
 
-// Failure modes gained at start: SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX.
-inline constexpr unsigned kStartErrorModeFlags = 0x8001;
-
 // The start failure text: code page 932 bytes, written unconverted.
 inline constexpr std::string_view kStartFailureText =
     "\x92\x76\x96\xbd\x93\x49\x82\xc8\x83\x47\x83\x89\x81\x5b\x20\x3a\x20\x4d\x46\x43\x20\x82\xcc"

@@ -21,11 +21,10 @@ std::string ModuleDirectoryFromPath(std::string_view path, const LeadByteTable& 
   return std::string(path.substr(0, directoryEnd));
 }
 
-bool GetModuleDirectory(SystemInterface& system, std::string& directory) {
+std::optional<std::string> GetModuleDirectory(SystemInterface& system) {
   std::string path;
-  if (system.QueryModulePath(path) == 0) return false;
-  directory = ModuleDirectoryFromPath(path, system.AnsiLeadBytes());
-  return true;
+  if (system.QueryModulePath(path) == 0) return std::nullopt;
+  return ModuleDirectoryFromPath(path, system.AnsiLeadBytes());
 }
 
 }  // namespace tessaro

@@ -1,6 +1,7 @@
 // Finding what lies beside the launcher's own executable: TS_INF and Setup.exe.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,7 @@ namespace tessaro {
 // Separators are looked for outside double-byte characters, as the C runtime's path split does.
 std::string ModuleDirectoryFromPath(std::string_view path, const LeadByteTable& leadBytes);
 
-bool GetModuleDirectory(SystemInterface& system, std::string& directory);
+// The folder of the launcher's own executable; empty optional when its path cannot be had.
+std::optional<std::string> GetModuleDirectory(SystemInterface& system);
 
 }  // namespace tessaro

@@ -48,41 +48,40 @@ void CutPackageLine(std::string_view line, const LeadByteTable& leadBytes, std::
   packageVersion.assign(last == std::string_view::npos ? "" : version.substr(0, last + 1));
 }
 
-bool ReadPackageInfo(SystemInterface& system, ProductInfo& info, std::string* failure) {
-  const auto fail = [failure](std::string_view reason) {
-    if (failure != nullptr) *failure = reason;
-    return false;
-  };
-  std::string directory;
-  if (!GetModuleDirectory(system, directory)) {
-    system.Trace("TS_INF not read: launcher folder not found");
-    return fail("launcher folder not found for TS_INF");
+std::optional<ProductInfo> ReadPackageInfo(SystemInterface& system, ExitReason& failure) {
+  const std::optional<std::string> directory = GetModuleDirectory(system);
+  if (!directory) {
+    TraceLine(system, {"TS_INF not read: launcher folder not found"});
+    failure = {"launcher folder not found for TS_INF"};
+    return std::nullopt;
   }
 
-  const std::string path = directory + kPackageInfoFileName;
-  std::string raw;
-  if (!system.ReadFileStart(path, kRawReadBytes, raw)) {
+  const std::string path = *directory + kPackageInfoFileName;
+  const std::optional<std::string> raw = system.ReadFileStart(path, kRawReadBytes);
+  if (!raw) {
     // A path with the default character in place of a name's characters names no real folder.
-    TraceLine(system,
-              {"TS_INF not read: ", Quoted(path),
-               system.ModulePathLosesCharacters()
-                   ? " cannot be opened: the module path holds characters the system code page "
-                     "cannot show"
-                   : " cannot be opened (missing or locked)"});
+    TraceLine(system, {"TS_INF not read: ", Quoted(path),
+                       Either(system.ModulePathLosesCharacters(),
+                              " cannot be opened: the module path holds characters the system "
+                              "code page cannot show",
+                              " cannot be opened (missing or locked)")});
     ShowMessageBox(system, IDS_INFO_OPEN_FAILED, kMbOk | kMbIconError);
-    return fail("TS_INF cannot be opened, message 106 shown");
+    failure = {"TS_INF cannot be opened, ", MessageName(IDS_INFO_OPEN_FAILED), " shown"};
+    return std::nullopt;
   }
-  const std::optional<std::string> line = FirstLineInTextMode(raw);
+  const std::optional<std::string> line = FirstLineInTextMode(*raw);
   if (!line) {
     TraceLine(system, {"TS_INF not read: ", Quoted(path),
                        " is empty (nothing before the end, a Ctrl-Z or a read error)"});
-    return fail("TS_INF empty");
+    failure = {"TS_INF empty"};
+    return std::nullopt;
   }
 
+  ProductInfo info;
   CutPackageLine(*line, system.AnsiLeadBytes(), info.productCode, info.packageVersion);
   TraceLine(system, {"TS_INF read: product code ", Quoted(info.productCode), ", package version ",
                      Quoted(info.packageVersion)});
-  return true;
+  return info;
 }
 
 }  // namespace tessaro

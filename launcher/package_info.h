@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "launcher/system_interface.h"
+#include "launcher/trace.h"
 
 namespace tessaro {
 
@@ -28,9 +29,8 @@ std::optional<std::string> FirstLineInTextMode(std::string_view rawBytes);
 void CutPackageLine(std::string_view line, const LeadByteTable& leadBytes, std::string& productCode,
                     std::string& packageVersion);
 
-// Reads TS_INF beside the launcher into `info`. Shows message 106 when the file cannot be
-// opened; writes the record only on success. `failure`, when given, receives why it failed,
-// for the trace's exit line.
-bool ReadPackageInfo(SystemInterface& system, ProductInfo& info, std::string* failure = nullptr);
+// Reads TS_INF beside the launcher. Shows message 106 when the file cannot be opened. Empty
+// optional on failure, and `failure` then says why, for the trace's exit line.
+std::optional<ProductInfo> ReadPackageInfo(SystemInterface& system, ExitReason& failure);
 
 }  // namespace tessaro

@@ -23,6 +23,9 @@ inline constexpr int kIdOk = 1;
 inline constexpr int kIdCancel = 2;
 inline constexpr int kIdRetry = 4;
 
+// Failure modes gained at start: SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX.
+inline constexpr unsigned kStartErrorModeFlags = 0x8001;
+
 // Lead bytes of the ANSI code page's double-byte characters (all false on single-byte pages).
 using LeadByteTable = std::bitset<256>;
 
@@ -37,8 +40,6 @@ struct ConsoleWindowState {
   bool wasVisible = false;  // The window found was on screen.
 };
 
-// What the registry gave for the two values of an uninstall key. A value is the raw bytes the
-// registry returned; an empty optional means the value could not be read (missing, too long).
 // How a started process was seen to end; for the trace alone, no decision depends on it.
 struct ProcessEnd {
   // The wait returned without seeing the end: the process may still run.
@@ -47,6 +48,8 @@ struct ProcessEnd {
   std::optional<unsigned> exitCode;
 };
 
+// What the registry gave for the two values of an uninstall key. A value is the raw bytes the
+// registry returned; an empty optional means the value could not be read (missing, too long).
 struct UninstallValues {
   bool keyOpened = false;
   std::optional<std::string> displayVersion;
@@ -81,9 +84,10 @@ class SystemInterface {
   virtual void ShowConsoleWindowAgain() = 0;
 
   virtual LeadByteTable AnsiLeadBytes() = 0;
-  // Reads up to `maxBytes` raw bytes from the start of a file. False when it cannot be opened;
-  // a read error leaves `bytes` empty.
-  virtual bool ReadFileStart(const std::string& path, std::size_t maxBytes, std::string& bytes) = 0;
+  // Up to `maxBytes` raw bytes from the start of a file; empty optional when it cannot be
+  // opened. A read error gives no bytes.
+  virtual std::optional<std::string> ReadFileStart(const std::string& path,
+                                                   std::size_t maxBytes) = 0;
   virtual bool FileExists(const std::string& path) = 0;
   // Opens an existing file for writing and closes it at once; never creates or changes it.
   virtual bool CanOpenForWriting(const std::string& path) = 0;
@@ -91,18 +95,20 @@ class SystemInterface {
   // Opens the key under HKEY_LOCAL_MACHINE, reads DisplayVersion and InstallLocation into
   // 256-byte buffers and closes the key again before returning.
   virtual UninstallValues ReadUninstallValues(const std::string& keyPath) = 0;
-  virtual bool SystemDirectory(std::string& directory) = 0;
+  // Empty optional when the system would not say, or the directory does not fit kMaxPath.
+  virtual std::optional<std::string> SystemDirectory() = 0;
 
-  // Starts a command line and waits for its end; false only when it could not be started.
-  // `end` says how the wait ended, for the trace.
-  virtual bool RunAndWait(const std::string& commandLine, ProcessEnd& end) = 0;
+  // Starts a command line and waits for its end: how the wait ended, for the trace, or an empty
+  // optional when it could not be started.
+  virtual std::optional<ProcessEnd> RunAndWait(const std::string& commandLine) = 0;
   // The message in the user's language, or empty when the table lacks it.
   virtual std::string LoadMessageText(unsigned id) = 0;
   // Shows a modal box captioned with the application title; returns the button chosen.
   virtual int ShowMessageBox(const std::string& text, unsigned style) = 0;
 
   // Hands one finished line of the support trace, without prefix or line end, to whoever
-  // listens. Never fails and never writes anything anywhere.
+  // listens. Never fails and never writes anything anywhere. The launcher's lines come through
+  // TraceLine alone (launcher/trace.h), which keeps outside text escaped.
   virtual void Trace(std::string_view line) = 0;
 };
 

@@ -44,7 +44,7 @@ void AppendEscaped(std::string& to, std::string_view text, bool quoted,
 
 }  // namespace
 
-const char* AnswerText(int answer) {
+TracePart AnswerText(int answer) {
   switch (answer) {
     case kIdOk:
       return "OK";
@@ -62,17 +62,27 @@ void TraceLine(SystemInterface& system, std::initializer_list<TracePart> parts) 
   LeadByteTable leadBytes;
   bool leadBytesKnown = false;
   for (const TracePart& part : parts) {
-    if (part.form == TracePart::kAsIs) {
-      line += part.text;
-      continue;
+    switch (part.form_) {
+      case TracePart::kAsIs:
+        line.append(part.text_, part.value_);
+        continue;
+      case TracePart::kMessage:
+        line += "message ";
+        [[fallthrough]];
+      case TracePart::kNumber:
+        line += DecimalText(static_cast<unsigned>(part.value_));
+        continue;
+      case TracePart::kEscaped:
+      case TracePart::kQuoted:
+        break;
     }
     if (!leadBytesKnown) {
       leadBytes = system.AnsiLeadBytes();
       leadBytesKnown = true;
     }
-    const bool quoted = part.form == TracePart::kQuoted;
+    const bool quoted = part.form_ == TracePart::kQuoted;
     if (quoted) line += '"';
-    AppendEscaped(line, part.text, quoted, leadBytes);
+    AppendEscaped(line, std::string_view(part.text_, part.value_), quoted, leadBytes);
     if (quoted) line += '"';
   }
   system.Trace(line);
@@ -93,7 +103,7 @@ std::string DecimalText(unsigned value) {
 int ShowTracedMessageBox(SystemInterface& system, unsigned messageId, const std::string& text,
                          unsigned style) {
   const int answer = system.ShowMessageBox(text, style);
-  TraceLine(system, {"message ", DecimalText(messageId), " shown, answer ", AnswerText(answer)});
+  TraceLine(system, {MessageName(messageId), " shown, answer ", AnswerText(answer)});
   return answer;
 }
 
@@ -105,18 +115,20 @@ bool RunAndWaitTraced(SystemInterface& system, const std::string& commandLine) {
   // Traced before the wait too: the wait may last as long as an installation, and a viewer
   // then already shows what the launcher waits for.
   TraceLine(system, {"starting ", Escaped(commandLine)});
-  ProcessEnd end;
-  const bool started = system.RunAndWait(commandLine, end);
-  if (!started) {
-    system.Trace("could not be started");
-  } else if (end.waitFailed) {
-    system.Trace("the wait for its end failed: it may still run, exit code unknown");
-  } else if (end.exitCode) {
-    TraceLine(system, {"ended with exit code ", DecimalText(*end.exitCode)});
-  } else {
-    system.Trace("ended, exit code not readable");
+  const std::optional<ProcessEnd> end = system.RunAndWait(commandLine);
+  if (!end) {
+    TraceLine(system, {"could not be started"});
+    return false;
   }
-  return started;
+  const ProcessEnd& seen = *end;
+  if (seen.waitFailed) {
+    TraceLine(system, {"the wait for its end failed: it may still run, exit code unknown"});
+  } else if (seen.exitCode) {
+    TraceLine(system, {"ended with exit code ", *seen.exitCode});
+  } else {
+    TraceLine(system, {"ended, exit code not readable"});
+  }
+  return true;
 }
 
 }  // namespace tessaro

@@ -8,7 +8,7 @@
 
 namespace tessaro::platform {
 
-bool RunAndWait(const std::string& commandLine, ProcessEnd& end) {
+std::optional<ProcessEnd> RunAndWait(const std::string& commandLine) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -20,7 +20,7 @@ bool RunAndWait(const std::string& commandLine, ProcessEnd& end) {
   mutableLine.push_back('\0');
   if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                       &startup, &process)) {
-    return false;
+    return std::nullopt;
   }
   const UniqueHandle processHandle(process.hProcess);
   const UniqueHandle threadHandle(process.hThread);
@@ -33,13 +33,14 @@ bool RunAndWait(const std::string& commandLine, ProcessEnd& end) {
   }
   // After a failed wait the system answers STILL_ACTIVE (259) for a process that may well
   // still run: that must not read as its exit code.
+  ProcessEnd end;
   if (waited != WAIT_OBJECT_0) {
     end.waitFailed = true;
-    return true;
+    return end;
   }
   DWORD code = 0;
   if (GetExitCodeProcess(processHandle.get(), &code)) end.exitCode = code;
-  return true;
+  return end;
 }
 
 }  // namespace tessaro::platform

@@ -1,57 +1,66 @@
-// Owners for Win32 handles, so that every path out of a function releases them.
+// One owner for every kind of Win32 handle, so that every path out of a function releases it.
 #pragma once
 
 #include <windows.h>
 
 namespace tessaro::platform {
 
-class UniqueHandle {
+// Owns a handle of type T and frees it with Close when it goes. Null and INVALID_HANDLE_VALUE
+// both mean "none": CreateFile and FindFirstFile report failure with the latter, most other
+// calls with null.
+template <typename T, void (*Close)(T)>
+class UniqueOwner {
  public:
-  UniqueHandle() = default;
-  explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
-  ~UniqueHandle() { reset(); }
-  UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
-  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+  UniqueOwner() = default;
+  explicit UniqueOwner(T handle) : handle_(handle) {}
+  ~UniqueOwner() { reset(); }
+  UniqueOwner(UniqueOwner&& other) noexcept : handle_(other.release()) {}
+  UniqueOwner& operator=(UniqueOwner&& other) noexcept {
     if (this != &other) {
       reset();
       handle_ = other.release();
     }
     return *this;
   }
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
+  UniqueOwner(const UniqueOwner&) = delete;
+  UniqueOwner& operator=(const UniqueOwner&) = delete;
 
-  HANDLE get() const { return handle_; }
-  // CreateFile reports failure with INVALID_HANDLE_VALUE, most other calls with null.
-  bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE release() {
-    HANDLE handle = handle_;
+  T get() const { return handle_; }
+  bool valid() const {
+    return handle_ != nullptr && handle_ != reinterpret_cast<T>(INVALID_HANDLE_VALUE);
+  }
+  // For calls that hand a new handle back through a pointer; whatever was owned is freed first.
+  T* receive() {
+    reset();
+    return &handle_;
+  }
+  T release() {
+    T handle = handle_;
     handle_ = nullptr;
     return handle;
   }
   void reset() {
-    if (valid()) CloseHandle(handle_);
+    if (valid()) Close(handle_);
     handle_ = nullptr;
   }
 
  private:
-  HANDLE handle_ = nullptr;
+  T handle_ = nullptr;
 };
 
-class UniqueRegistryKey {
- public:
-  UniqueRegistryKey() = default;
-  ~UniqueRegistryKey() {
-    if (key_ != nullptr) RegCloseKey(key_);
-  }
-  UniqueRegistryKey(const UniqueRegistryKey&) = delete;
-  UniqueRegistryKey& operator=(const UniqueRegistryKey&) = delete;
+// The close function of each kind.
+inline void CloseKernelHandle(HANDLE handle) { CloseHandle(handle); }
+inline void CloseRegistryKey(HKEY key) { RegCloseKey(key); }
+inline void CloseFileSearch(HANDLE search) { FindClose(search); }
+inline void DeleteDeviceContext(HDC context) { DeleteDC(context); }
+inline void ReleaseScreenContext(HDC context) { ReleaseDC(nullptr, context); }
+inline void DeleteBitmap(HBITMAP bitmap) { DeleteObject(bitmap); }
 
-  HKEY get() const { return key_; }
-  HKEY* receive() { return &key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
+using UniqueHandle = UniqueOwner<HANDLE, CloseKernelHandle>;
+using UniqueRegistryKey = UniqueOwner<HKEY, CloseRegistryKey>;
+using UniqueFileSearch = UniqueOwner<HANDLE, CloseFileSearch>;
+using UniqueDeviceContext = UniqueOwner<HDC, DeleteDeviceContext>;
+using UniqueScreenContext = UniqueOwner<HDC, ReleaseScreenContext>;
+using UniqueBitmap = UniqueOwner<HBITMAP, DeleteBitmap>;
 
 }  // namespace tessaro::platform

@@ -9,7 +9,6 @@
 
 #include <cstdio>
 
-#include "launcher/launch_sequence.h"
 #include "platform/console_window.h"
 #include "platform/message_catalog.h"
 #include "platform/process_runner.h"
@@ -139,15 +138,15 @@ LeadByteTable WindowsSystem::AnsiLeadBytes() {
   return table;
 }
 
-bool WindowsSystem::ReadFileStart(const std::string& path, std::size_t maxBytes,
-                                  std::string& bytes) {
+std::optional<std::string> WindowsSystem::ReadFileStart(const std::string& path,
+                                                        std::size_t maxBytes) {
   // Shared for reading and writing, as the C runtime opens files: only an exclusive holder
   // keeps the launcher out.
   const UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) return false;
-  bytes.assign(maxBytes, '\0');
+  if (!file.valid()) return std::nullopt;
+  std::string bytes(maxBytes, '\0');
   std::size_t filled = 0;
   while (filled < maxBytes) {
     DWORD got = 0;
@@ -160,7 +159,7 @@ bool WindowsSystem::ReadFileStart(const std::string& path, std::size_t maxBytes,
     filled += got;
   }
   bytes.resize(filled);
-  return true;
+  return bytes;
 }
 
 bool WindowsSystem::FileExists(const std::string& path) {
@@ -190,17 +189,16 @@ UninstallValues WindowsSystem::ReadUninstallValues(const std::string& keyPath) {
   return values;
 }
 
-bool WindowsSystem::SystemDirectory(std::string& directory) {
+std::optional<std::string> WindowsSystem::SystemDirectory() {
   char buffer[kMaxPath] = {};
   const UINT length = GetSystemDirectoryA(buffer, kMaxPath);
   // A result of the buffer's size or more means it did not fit and nothing usable came back.
-  if (length == 0 || length >= kMaxPath) return false;
-  directory.assign(buffer, length);
-  return true;
+  if (length == 0 || length >= kMaxPath) return std::nullopt;
+  return std::string(buffer, length);
 }
 
-bool WindowsSystem::RunAndWait(const std::string& commandLine, ProcessEnd& end) {
-  return platform::RunAndWait(commandLine, end);
+std::optional<ProcessEnd> WindowsSystem::RunAndWait(const std::string& commandLine) {
+  return platform::RunAndWait(commandLine);
 }
 
 std::string WindowsSystem::LoadMessageText(unsigned id) {

@@ -25,12 +25,12 @@ class WindowsSystem final : public SystemInterface {
   void HideConsoleWindow() override;
   void ShowConsoleWindowAgain() override;
   LeadByteTable AnsiLeadBytes() override;
-  bool ReadFileStart(const std::string& path, std::size_t maxBytes, std::string& bytes) override;
+  std::optional<std::string> ReadFileStart(const std::string& path, std::size_t maxBytes) override;
   bool FileExists(const std::string& path) override;
   bool CanOpenForWriting(const std::string& path) override;
   UninstallValues ReadUninstallValues(const std::string& keyPath) override;
-  bool SystemDirectory(std::string& directory) override;
-  bool RunAndWait(const std::string& commandLine, ProcessEnd& end) override;
+  std::optional<std::string> SystemDirectory() override;
+  std::optional<ProcessEnd> RunAndWait(const std::string& commandLine) override;
   std::string LoadMessageText(unsigned id) override;
   int ShowMessageBox(const std::string& text, unsigned style) override;
   void Trace(std::string_view line) override;

@@ -51,6 +51,7 @@ class FakeSystem : public SystemInterface {
   Boxes boxes;
   int moduleQueries = 0;
   Strings trace;
+  ExitReason stopReason;  // for the calls that say why the run stops
 
   // The first trace line, or call, holding `fragment`; "" when none does.
   std::string Traced(std::string_view fragment) const { return FirstHolding(trace, fragment); }
@@ -86,12 +87,11 @@ class FakeSystem : public SystemInterface {
   void HideConsoleWindow() override { calls.push_back("HideConsoleWindow"); }
   void ShowConsoleWindowAgain() override { calls.push_back("ShowConsoleWindowAgain"); }
   LeadByteTable AnsiLeadBytes() override { return leadBytes; }
-  bool ReadFileStart(const std::string& path, std::size_t maxBytes, std::string& bytes) override {
+  std::optional<std::string> ReadFileStart(const std::string& path, std::size_t maxBytes) override {
     calls.push_back("ReadFileStart:" + path);
     const auto file = files.find(path);
-    if (file == files.end() || lockedFiles.count(path) != 0) return false;
-    bytes = file->second.substr(0, maxBytes);
-    return true;
+    if (file == files.end() || lockedFiles.count(path) != 0) return std::nullopt;
+    return file->second.substr(0, maxBytes);
   }
   bool FileExists(const std::string& path) override {
     calls.push_back("FileExists:" + path);
@@ -106,18 +106,16 @@ class FakeSystem : public SystemInterface {
     const auto key = registry.find(keyPath);
     return key == registry.end() ? UninstallValues{} : key->second;
   }
-  bool SystemDirectory(std::string& directory) override {
-    if (systemDirectory) directory = *systemDirectory;
-    return systemDirectory.has_value();
-  }
-  bool RunAndWait(const std::string& commandLine, ProcessEnd& end) override {
+  std::optional<std::string> SystemDirectory() override { return systemDirectory; }
+  std::optional<ProcessEnd> RunAndWait(const std::string& commandLine) override {
     calls.push_back("RunAndWait:" + commandLine);
-    if (unstartable.count(commandLine) != 0) return false;
+    if (unstartable.count(commandLine) != 0) return std::nullopt;
     started.push_back(commandLine);
+    ProcessEnd end;
     end.waitFailed = waitFails.count(commandLine) != 0;
     const auto code = exitCodes.find(commandLine);
     if (!end.waitFailed) end.exitCode = code == exitCodes.end() ? 0u : code->second;
-    return true;
+    return end;
   }
   std::string LoadMessageText(unsigned id) override {
     return messages.count(id) != 0 ? messages[id] : "";

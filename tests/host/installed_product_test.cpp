@@ -83,7 +83,7 @@ TEST(CheckInstalledProduct, DecisionTable) {
       };
     }
     system.answers = c.answers;
-    EXPECT_EQ(CheckInstalledProduct(system), c.result);
+    EXPECT_EQ(CheckInstalledProduct(system, system.stopReason), c.result);
     std::vector<unsigned> styles;
     for (const auto& box : system.boxes) styles.push_back(box.second);
     EXPECT_EQ(styles, c.boxStyles);
@@ -95,7 +95,7 @@ TEST(CheckInstalledProduct, DecisionTable) {
 TEST(CheckInstalledProduct, NoKeyMeansNothingToDo) {
   FakeSystem system = Machine("3.10", "3.9");
   system.registry.clear();
-  EXPECT_TRUE(CheckInstalledProduct(system));
+  EXPECT_TRUE(CheckInstalledProduct(system, system.stopReason));
   EXPECT_TRUE(system.boxes.empty());
   EXPECT_EQ(system.LastTraced(), "uninstall key \"" + kKey + "\" not found: nothing installed");
 }
@@ -105,7 +105,7 @@ TEST(CheckInstalledProduct, UnreadablePackageFileStopsBeforeTheRegistry) {
     FakeSystem system = Machine("3.10", "3.9");
     system.files[kInf] = "";
     if (missing) system.files.erase(kInf);
-    EXPECT_FALSE(CheckInstalledProduct(system));
+    EXPECT_FALSE(CheckInstalledProduct(system, system.stopReason));
     EXPECT_EQ(system.Called("ReadUninstallValues"), "");
     EXPECT_EQ(system.boxes.size(), missing ? 1u : 0u);
   }
@@ -135,6 +135,7 @@ TEST(CheckInstalledProduct, QuestionShowsTheVersionAsTheRegistryHoldsIt) {
       {"3.9\\x0a\\9", "installed: 3.9\\x0a\\9?", "DisplayVersion \"3.9\\x5cx0a\\9\""},
       // a double-byte viewer must not join a lead byte with an escape's backslash or the quote
       {"3.9\x95\\1", "installed: 3.9\x95\\1?", "DisplayVersion \"3.9\x95\\1\"", true},
+      {"3.9\x95y", "installed: 3.9\x95y?", "DisplayVersion \"3.9\x95y\"", true},
       {"3.9\x95\\x", "installed: 3.9\x95\\x?", "DisplayVersion \"3.9\\x95\\x5cx\"", true},
       {"3.9\x82\n", "installed: 3.9\x82\n?", "DisplayVersion \"3.9\\x82\\x0a\"", true},
       {"3.9\x82\"", "installed: 3.9\x82\"?", "DisplayVersion \"3.9\\x82\\x22\"", true},
@@ -146,7 +147,7 @@ TEST(CheckInstalledProduct, QuestionShowsTheVersionAsTheRegistryHoldsIt) {
     FakeSystem system = Machine(c.package, c.stored);
     if (c.cp932) system.leadBytes = Cp932LeadBytes();
     system.answers = {kIdCancel};
-    EXPECT_FALSE(CheckInstalledProduct(system));
+    EXPECT_FALSE(CheckInstalledProduct(system, system.stopReason));
     EXPECT_EQ(system.boxes, (Boxes{{c.shown, 0x41}}));
     EXPECT_NE(system.Traced(c.traced), "");
   }
@@ -155,7 +156,7 @@ TEST(CheckInstalledProduct, QuestionShowsTheVersionAsTheRegistryHoldsIt) {
 TEST(CheckInstalledProduct, ProductCodeEndingInLineFeedFindsNoKey) {
   FakeSystem system = Machine("3.10", "3.9");
   system.files[kInf] = kCode + "\n";
-  EXPECT_TRUE(CheckInstalledProduct(system));
+  EXPECT_TRUE(CheckInstalledProduct(system, system.stopReason));
   EXPECT_EQ(system.Called("ReadUninstallValues"), "ReadUninstallValues:" + kKey + "\n");
   EXPECT_TRUE(system.boxes.empty());
 }
@@ -199,7 +200,7 @@ TEST(IsProductInUse, ManyRetriesDoNotGrowTheStack) {
   system.lockedFiles.insert(kExe);
   system.answers = std::deque<int>(100000, kIdRetry);
   system.answers.push_back(kIdCancel);
-  EXPECT_TRUE(IsProductInUse(system, kLocation));
+  EXPECT_TRUE(IsProductInUse(system, kLocation, system.stopReason));
   EXPECT_EQ(system.boxes.size(), 100001u);
 }
 

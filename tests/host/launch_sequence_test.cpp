@@ -78,7 +78,6 @@ TEST(RunLauncher, FrameworkStartAddsTheErrorModeFlagsToTheCurrentMode) {
 }
 
 TEST(RunLauncher, ModulePathThatDoesNotFitIsAStartFailure) {
-  EXPECT_EQ(kStartFailureText.size(), 50u);
   for (std::size_t result : {std::size_t{0}, std::size_t{260}}) {
     FakeSystem system = Medium();
     system.modulePathResult = result;

@@ -14,10 +14,10 @@ using Parsed = std::tuple<bool, std::string, std::string>;  // ok, product code,
 Parsed ReadThroughFake(const std::string& fileBytes, const LeadByteTable& lead = {}) {
   FakeSystem system = Medium(fileBytes);
   system.leadBytes = lead;
-  ProductInfo info;
-  const bool ok = ReadPackageInfo(system, info);
+  const std::optional<ProductInfo> info = ReadPackageInfo(system, system.stopReason);
   EXPECT_TRUE(system.boxes.empty());
-  return {ok, info.productCode, info.packageVersion};
+  if (!info) return {false, "", ""};
+  return {true, info->productCode, info->packageVersion};
 }
 
 TEST(ReadPackageInfo, FirstLineByteRules) {
@@ -60,8 +60,7 @@ TEST(ReadPackageInfo, FirstLineByteRules) {
   for (const auto& c : cases) EXPECT_EQ(ReadThroughFake(c.file), c.expected) << c.name;
   // The trace shows both fields as cut, with the bytes a viewer could not show escaped.
   FakeSystem system = Medium(code + ",  3.1\t0 \r\n");
-  ProductInfo info;
-  ASSERT_TRUE(ReadPackageInfo(system, info));
+  ASSERT_TRUE(ReadPackageInfo(system, system.stopReason));
   EXPECT_EQ(system.LastTraced(),
             "TS_INF read: product code \"" + code + "\", package version \"  3.1\\x090\"");
 }
@@ -109,10 +108,7 @@ TEST(ReadPackageInfo, FailuresLeaveTheRecordAlone) {
     FakeSystem system;
     if (c.file) system.files[kInf] = *c.file;
     system.modulePathResult = c.moduleResult;
-    ProductInfo info{"old code", "old version", "installed"};
-    EXPECT_FALSE(ReadPackageInfo(system, info));
-    EXPECT_EQ(info.productCode, "old code");
-    EXPECT_EQ(info.packageVersion, "old version");
+    EXPECT_FALSE(ReadPackageInfo(system, system.stopReason));
     EXPECT_NE(system.Traced(c.traced), "");
     EXPECT_EQ(system.boxes, Boxes(c.boxes, {"cannot open TS_INF", 0x10}));
   }
@@ -121,16 +117,14 @@ TEST(ReadPackageInfo, FailuresLeaveTheRecordAlone) {
 TEST(ReadPackageInfo, LocksAreOpenFailures) {
   FakeSystem system = Medium();
   system.lockedFiles.insert(kInf);
-  ProductInfo info;
-  EXPECT_FALSE(ReadPackageInfo(system, info));
+  EXPECT_FALSE(ReadPackageInfo(system, system.stopReason));
   EXPECT_EQ(system.boxes, (Boxes{{"cannot open TS_INF", 0x10}}));
 }
 
 TEST(ReadPackageInfo, FileBesideALauncherAtTheRoot) {
   FakeSystem system = Medium(kCode + ",1.0\n", "E:\\Launch.exe");
-  ProductInfo info;
-  EXPECT_TRUE(ReadPackageInfo(system, info));
-  EXPECT_EQ(info.packageVersion, "1.0");
+  EXPECT_EQ(ReadPackageInfo(system, system.stopReason).value_or(ProductInfo{}).packageVersion,
+            "1.0");
 }
 
 }  // namespace

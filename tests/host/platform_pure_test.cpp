@@ -20,14 +20,15 @@ TEST(FormatTemporaryTitle, SignedDecimals) {
   for (const auto& [tick, pid, title] : cases) EXPECT_EQ(FormatTemporaryTitle(tick, pid), title);
 }
 
-// Builds a block from (count, text) entries, little-endian.
+// Builds a block from (count, text) entries, little-endian, in a buffer of exactly its size, so
+// that the sanitizer sees a read past its end.
 std::vector<unsigned char> Block(const std::vector<std::u16string>& entries) {
   std::u16string units;
   for (const auto& entry : entries) units += static_cast<char16_t>(entry.size()) + entry;
-  std::vector<unsigned char> bytes;
-  for (char16_t unit : units) {
-    bytes.push_back(static_cast<unsigned char>(unit & 0xff));
-    bytes.push_back(static_cast<unsigned char>(unit >> 8));
+  std::vector<unsigned char> bytes(2 * units.size());
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    bytes[2 * i] = static_cast<unsigned char>(units[i] & 0xff);
+    bytes[2 * i + 1] = static_cast<unsigned char>(units[i] >> 8);
   }
   return bytes;
 }
@@ -37,9 +38,10 @@ TEST(StringBlockEntry, WalksEntriesByTheirCounts) {
   entries[8] = u"launch";
   entries[10] = u"\u30c6\u30b9\u30c8";  // non-ASCII units survive unchanged
   entries[11] = u"x";
+  entries[15] = u"end";  // the last units of the block
   const auto block = Block(entries);
   const std::pair<unsigned, std::u16string> cases[] = {
-      {8, u"launch"}, {10, u"\u30c6\u30b9\u30c8"}, {11, u"x"}, {0, u""}, {15, u""}};
+      {8, u"launch"}, {10, u"\u30c6\u30b9\u30c8"}, {11, u"x"}, {0, u""}, {15, u"end"}};
   for (const auto& [index, text] : cases) {
     EXPECT_EQ(StringBlockEntry(block.data(), block.size(), index), text) << index;
   }
@@ -47,11 +49,13 @@ TEST(StringBlockEntry, WalksEntriesByTheirCounts) {
 
 TEST(StringBlockEntry, NeverReadsPastTheBlock) {
   const auto block = Block({u"", u"abc"});
+  const std::vector<unsigned char> odd(3);  // an empty entry, then half a count
   // An entry whose count runs past the end, a count cut in half, an entry beyond the block.
   EXPECT_EQ(StringBlockEntry(block.data(), block.size() - 1, 1), u"");
   EXPECT_EQ(StringBlockEntry(block.data(), 3, 1), u"");
   EXPECT_EQ(StringBlockEntry(block.data(), block.size(), 5), u"");
   EXPECT_EQ(StringBlockEntry(block.data(), 0, 0), u"");
+  EXPECT_EQ(StringBlockEntry(odd.data(), odd.size(), 1), u"");
   EXPECT_EQ(StringBlockEntry(block.data(), block.size(), 1), u"abc");
 }
 

@@ -26,7 +26,8 @@ struct Run {
 Run Start(const std::string& program, const std::string& record) {
   DeleteFileA(record.c_str());
   const unsigned long long before = tessaro::e2e::Now100ns();
-  const ChildProcess child("\"" + program + "\"", CREATE_NEW_CONSOLE);
+  const ChildProcess child("\"" + program + "\"",
+                           tessaro::e2e::StartOptions().Flags(CREATE_NEW_CONSOLE));
   if (!child.started()) {
     std::fprintf(stderr, "cannot start %s\n", program.c_str());
     std::exit(1);

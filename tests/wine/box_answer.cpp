@@ -39,7 +39,8 @@ int main(int argc, char** argv) {
   for (int i = 2; i < argc; ++i)
     commandLine += (i > 2 ? " \"" : "\"") + std::string(argv[i]) + "\"";
 
-  const tessaro::e2e::ChildProcess program(commandLine, CREATE_NEW_CONSOLE);
+  const tessaro::e2e::ChildProcess program(commandLine,
+                                           tessaro::e2e::StartOptions().Flags(CREATE_NEW_CONSOLE));
   if (!program.started()) {
     std::fprintf(stderr, "cannot start %s (error %lu)\n", commandLine.c_str(),
                  program.startError());

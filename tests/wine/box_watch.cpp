@@ -34,22 +34,21 @@ Capture CaptureWindow(HWND window) {
                       static_cast<DWORD>(((width * 3 + 3) & ~3) * height), 0, 0, 0, 0},
                      {}};
   const BITMAPINFOHEADER& header = info.bmiHeader;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
+  const platform::UniqueScreenContext screen(GetDC(nullptr));
+  const platform::UniqueDeviceContext memory(CreateCompatibleDC(screen.get()));
   void* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  if (bitmap != nullptr) {
-    HGDIOBJ previous = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, header.biWidth, header.biHeight, screen, rect.left, rect.top, SRCCOPY);
-    GdiFlush();
-    capture.header = header;
-    const auto* begin = static_cast<const unsigned char*>(bits);
-    capture.pixels.assign(begin, begin + header.biSizeImage);
-    SelectObject(memory, previous);
-    DeleteObject(bitmap);
-  }
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
+  const platform::UniqueBitmap bitmap(
+      CreateDIBSection(memory.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  if (!bitmap.valid()) return capture;
+  // Selected out again before the owners free the bitmap and the context.
+  HGDIOBJ previous = SelectObject(memory.get(), bitmap.get());
+  BitBlt(memory.get(), 0, 0, header.biWidth, header.biHeight, screen.get(), rect.left, rect.top,
+         SRCCOPY);
+  GdiFlush();
+  capture.header = header;
+  const auto* begin = static_cast<const unsigned char*>(bits);
+  capture.pixels.assign(begin, begin + header.biSizeImage);
+  SelectObject(memory.get(), previous);
   return capture;
 }
 

@@ -19,7 +19,7 @@ HWND ConsoleOf(const Record& record) {
 
 TEST(ConsoleWindow, OwnConsoleIsHiddenWhileTheInstallerRunsAndKeepsItsTitle) {
   Medium medium("console-own", kNotInstalledInfo, "sleep_ms=300\n");
-  LauncherRun launcher(medium.launcherPath(), CREATE_NEW_CONSOLE, "", "Tessaro medium");
+  ProgramRun launcher(medium.launcherPath(), CREATE_NEW_CONSOLE, "", "Tessaro medium");
   EXPECT_EQ(launcher.WaitForExit(), 0);
   Record record = medium.RecordOf("Setup.exe");
   EXPECT_NE(ConsoleOf(record), nullptr) << "the installer shares the launcher's console";
@@ -31,13 +31,13 @@ TEST(ConsoleWindow, LauncherWithoutAConsoleHidesNothingElse) {
   Medium medium("console-none", kNotInstalledInfo, "");
   // A bystander with a console window of its own, which must stay on screen.
   medium.AddStandIn("Bystander.exe", "until_file=" + medium.directory() + "Bystander.stop\n");
-  LauncherRun bystander(medium.directory() + "Bystander.exe", CREATE_NEW_CONSOLE, "", "Bystander");
+  ProgramRun bystander(medium.directory() + "Bystander.exe", CREATE_NEW_CONSOLE, "", "Bystander");
   ASSERT_TRUE(WaitUntil([&] { return medium.Ran("Bystander.exe"); }, 10000));
   const HWND bystanderWindow = ConsoleOf(medium.RecordOf("Bystander.exe"));
   ASSERT_NE(bystanderWindow, nullptr);
   ASSERT_TRUE(IsWindowVisible(bystanderWindow));
 
-  LauncherRun launcher(medium.launcherPath(), DETACHED_PROCESS);
+  ProgramRun launcher(medium.launcherPath(), DETACHED_PROCESS);
   EXPECT_EQ(launcher.WaitForExit(), 0);
   // A console program started by a process without a console gets a fresh console of its own;
   // the launcher must leave it alone too.
@@ -77,7 +77,7 @@ TEST(ConsoleWindow, ConsoleSharedWithAShellIsShownAgainOnlyIfItWasVisible) {
         c.childIsLauncher ? medium.launcherPath() : medium.directory() + "Setup.exe";
     medium.AddStandIn("Shell.exe", "run=\"" + child + "\"\nhide_console=" +
                                        (c.shellHidesConsole ? "1" : "0") + "\n");
-    LauncherRun shell(medium.directory() + "Shell.exe", CREATE_NEW_CONSOLE, "", "Shell");
+    ProgramRun shell(medium.directory() + "Shell.exe", CREATE_NEW_CONSOLE, "", "Shell");
     EXPECT_EQ(shell.WaitForExit(), 0);
     Record record = medium.RecordOf("Shell.exe");
     EXPECT_EQ(record["console_window_visible"], c.shellHidesConsole ? "0" : "1");
@@ -95,8 +95,8 @@ TEST(ConsoleWindow, ConsoleSharedWithAShellIsShownAgainOnlyIfItWasVisible) {
 TEST(ConsoleWindow, TwoLaunchersStartedTogetherEachHideTheirOwnConsole) {
   Medium first("console-first", kNotInstalledInfo, "sleep_ms=500\n");
   Medium second("console-second", kNotInstalledInfo, "sleep_ms=500\n");
-  LauncherRun one(first.launcherPath(), CREATE_NEW_CONSOLE, "", "first");
-  LauncherRun two(second.launcherPath(), CREATE_NEW_CONSOLE, "", "second");
+  ProgramRun one(first.launcherPath(), CREATE_NEW_CONSOLE, "", "first");
+  ProgramRun two(second.launcherPath(), CREATE_NEW_CONSOLE, "", "second");
   EXPECT_EQ(one.WaitForExit(), 0);
   EXPECT_EQ(two.WaitForExit(), 0);
   Record a = first.RecordOf("Setup.exe");
@@ -131,9 +131,9 @@ TEST(ConsoleWindow, TerminalHostingTheConsoleKeepsItsWindowOnScreen) {
     medium.AddStandIn("Hider.exe", "hide_titled_window=1\nsleep_ms=1500\n");
     const std::string record = medium.directory() + "Terminal.record";
     // The run quotes the whole: "terminal.exe" "<record>" "<program>".
-    LauncherRun terminal(TestProgramDirectory() + "terminal.exe\" \"" + record + "\" \"" +
-                             medium.directory() + c.program,
-                         DETACHED_PROCESS);
+    ProgramRun terminal(TestProgramDirectory() + "terminal.exe\" \"" + record + "\" \"" +
+                            medium.directory() + c.program,
+                        DETACHED_PROCESS);
     EXPECT_EQ(terminal.WaitForExit(90000), 0);
     Record seen = ReadRecord(record);
     EXPECT_EQ(seen["child_exit"], "0") << seen["error"];

@@ -26,9 +26,8 @@ inline bool JapaneseLocale() { return GetACP() == 932; }
 class Medium {
  public:
   explicit Medium(const std::string& name, const std::optional<std::string>& info = std::nullopt,
-                  const std::optional<std::string>& setupConfig = std::nullopt,
-                  const std::string& launcherName = "Launch.exe")
-      : directory_("C:\\tessaro-e2e\\" + name + "\\"), launcherName_(launcherName) {
+                  const std::optional<std::string>& setupConfig = std::nullopt)
+      : directory_("C:\\tessaro-e2e\\" + name + "\\") {
     const std::string folder = directory_.substr(0, directory_.size() - 1);
     RemoveTree(folder);
     SHCreateDirectoryExA(nullptr, folder.c_str(), nullptr);  // with every level a name nests
@@ -39,6 +38,11 @@ class Medium {
   }
   const std::string& directory() const { return directory_; }
   std::string launcherPath() const { return directory_ + launcherName_; }
+  // Gives the launcher another file name, and with it the caption of its boxes.
+  void RenameLauncher(const std::string& fileName) {
+    EXPECT_TRUE(MoveFileA(launcherPath().c_str(), (directory_ + fileName).c_str())) << fileName;
+    launcherName_ = fileName;
+  }
   // Puts a stand-in program named `fileName` into `folder` (default: the medium) with a config.
   void AddStandIn(const std::string& fileName, const std::string& config,
                   const std::string& folder = "") const {
@@ -54,7 +58,7 @@ class Medium {
 
  private:
   std::string directory_;
-  std::string launcherName_;
+  std::string launcherName_ = "Launch.exe";
 };
 
 enum class Message { kLaunchFailed, kInfoOpenFailed, kAlreadyInstalled, kProductInUse };
@@ -104,12 +108,13 @@ inline void ExpectMessage(const Box& box, Message message, const std::string& ve
   EXPECT_EQ(box.buttons, expected.buttons);
 }
 
-// The launcher, or a stand-in, started by a test.
-class LauncherRun : public ChildProcess {
+// A program of a medium (the launcher, or a stand-in acting as a shell) started by a test, its
+// boxes read and answered as a user would.
+class ProgramRun : public ChildProcess {
  public:
-  explicit LauncherRun(const std::string& path, DWORD creationFlags = CREATE_NEW_CONSOLE,
-                       const std::string& folder = "", const char* consoleTitle = nullptr)
-      : ChildProcess("\"" + path + "\"", creationFlags, folder, consoleTitle) {
+  explicit ProgramRun(const std::string& path, DWORD creationFlags = CREATE_NEW_CONSOLE,
+                      const std::string& folder = "", const char* consoleTitle = nullptr)
+      : ChildProcess("\"" + path + "\"", {creationFlags, folder, consoleTitle, false}) {
     EXPECT_TRUE(started()) << "cannot start " << path << " error " << startError();
   }
   // The next box it shows; a failed expectation when none comes.

@@ -156,7 +156,7 @@ struct AnsweredRun {
     EXPECT_TRUE(tessaroRan || !FileExists(ProductExecutable()));
   }
   const Medium medium;
-  const LauncherRun run;
+  const ProgramRun run;
   const Box question;
 };
 
@@ -166,7 +166,7 @@ TEST(InstalledProduct, SameVersionInAnotherSpellingStartsTheInstallerAndKeepsThe
   for (const char* version : {"3.9", "3.9.0", "03.09"}) {
     SCOPED_TRACE(version);
     Medium medium = MediumOf("installed-same", version);
-    LauncherRun run(medium.launcherPath());
+    ProgramRun run(medium.launcherPath());
     EXPECT_EQ(run.WaitForExit(), 0);
     EXPECT_EQ(medium.RecordOf("Setup.exe")["registry_key_exists"], "1");
     EXPECT_TRUE(ProductKeyExists());
@@ -226,7 +226,7 @@ TEST(InstalledProduct, OkRemovesTheProductBeforeTheInstallerStarts) {
     ASSERT_TRUE(tessaro.Install("3.9.0"));
     Medium medium = MediumOf("installed-removed");
     if (postQuit) DeleteFileA((medium.directory() + "Setup.exe").c_str());
-    LauncherRun run(medium.launcherPath());
+    ProgramRun run(medium.launcherPath());
     run.Answer(Message::kAlreadyInstalled, IDOK, "3.9.0");
     if (postQuit) {
       DWORD installer = 0;
@@ -277,7 +277,7 @@ TEST(InstalledProduct, ProductOfTheOtherArchitecturesPackageIsNotSeen) {
   TessaroOnTheMachine tessaro;
   ASSERT_TRUE(tessaro.Install("3.9.0", !LauncherIs32Bit()));
   Medium medium = MediumOf("installed-other-view");
-  LauncherRun run(medium.launcherPath());
+  ProgramRun run(medium.launcherPath());
   EXPECT_EQ(run.WaitForExit(), 0);
   EXPECT_TRUE(medium.Ran("Setup.exe"));
   EXPECT_TRUE(ProductKeyExists(kProductCode, OtherView()));
@@ -350,7 +350,7 @@ TEST(InstalledProduct, OddDisplayVersionValues) {
     const FakeKey key;
     ASSERT_TRUE(SetProductValue(kFakeProductCode, "DisplayVersion", c.type, c.bytes));
     Medium medium = MediumOf("installed-odd-version", "3.10", kFakeProductCode);
-    LauncherRun run(medium.launcherPath());
+    ProgramRun run(medium.launcherPath());
     if (c.shown) {
       // 255 digits make the box wider than the screen: its icon is out of sight.
       const Box box = run.NextBox();

@@ -11,8 +11,8 @@ unsigned long long Ticks(const FILETIME& time) {
 
 void RemoveTree(const std::string& path) {
   WIN32_FIND_DATAA entry;
-  HANDLE search = FindFirstFileA((path + "\\*").c_str(), &entry);
-  for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &entry)) {
+  platform::UniqueFileSearch search(FindFirstFileA((path + "\\*").c_str(), &entry));
+  for (bool more = search.valid(); more; more = FindNextFileA(search.get(), &entry)) {
     const std::string name = entry.cFileName;
     const std::string child = path + "\\" + name;
     if (name == "." || name == "..") continue;
@@ -22,7 +22,7 @@ void RemoveTree(const std::string& path) {
     else
       DeleteFileA(child.c_str());
   }
-  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  search.reset();  // an open search would keep the folder
   RemoveDirectoryA(path.c_str());
 }
 
@@ -52,14 +52,14 @@ Record ReadRecord(const std::string& path) {
   return record;
 }
 
-ChildProcess::ChildProcess(const std::string& commandLine, DWORD creationFlags,
-                           const std::string& folder, const char* consoleTitle, bool captureOutput,
-                           void* pseudoConsole) {
+ChildProcess::ChildProcess(const std::string& commandLine, const StartOptions& options) {
   STARTUPINFOEXA extended = {};
   STARTUPINFOA& startup = extended.StartupInfo;
   startup.cb = sizeof startup;
+  startup.lpTitle = const_cast<char*>(options.consoleTitle);
+  DWORD creationFlags = options.creationFlags;
   std::vector<char> attributeBytes;
-  if (pseudoConsole != nullptr) {
+  if (options.pseudoConsole != nullptr) {
     // PROC_THREAD_ATTRIBUTE_PSEUDOCONSOLE, which the headers hide below Windows 10 1809.
     constexpr DWORD_PTR kPseudoConsoleAttribute = 0x00020016;
     SIZE_T size = 0;
@@ -68,17 +68,17 @@ ChildProcess::ChildProcess(const std::string& commandLine, DWORD creationFlags,
     extended.lpAttributeList =
         reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributeBytes.data());
     InitializeProcThreadAttributeList(extended.lpAttributeList, 1, 0, &size);
-    UpdateProcThreadAttribute(extended.lpAttributeList, 0, kPseudoConsoleAttribute, pseudoConsole,
-                              sizeof pseudoConsole, nullptr, nullptr);
+    void* console = options.pseudoConsole;
+    UpdateProcThreadAttribute(extended.lpAttributeList, 0, kPseudoConsoleAttribute, console,
+                              sizeof console, nullptr, nullptr);
     startup.cb = sizeof extended;
     creationFlags |= EXTENDED_STARTUPINFO_PRESENT;
   }
-  startup.lpTitle = const_cast<char*>(consoleTitle);
   // Only the child may hold the pipe's write end, or reading would never see its end.
   platform::UniqueHandle writeEnd;
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   HANDLE readHandle = nullptr, writeHandle = nullptr;
-  if (captureOutput && CreatePipe(&readHandle, &writeHandle, &inherit, 0)) {
+  if (options.captureOutput && CreatePipe(&readHandle, &writeHandle, &inherit, 0)) {
     output_ = platform::UniqueHandle(readHandle);
     writeEnd = platform::UniqueHandle(writeHandle);
     SetHandleInformation(readHandle, HANDLE_FLAG_INHERIT, 0);
@@ -87,9 +87,9 @@ ChildProcess::ChildProcess(const std::string& commandLine, DWORD creationFlags,
   }
   PROCESS_INFORMATION info = {};
   std::string line = commandLine;  // CreateProcessA may write into it
-  const BOOL created =
-      CreateProcessA(nullptr, line.data(), nullptr, nullptr, captureOutput, creationFlags, nullptr,
-                     folder.empty() ? nullptr : folder.c_str(), &startup, &info);
+  const char* folder = options.folder.empty() ? nullptr : options.folder.c_str();
+  const BOOL created = CreateProcessA(nullptr, line.data(), nullptr, nullptr, options.captureOutput,
+                                      creationFlags, nullptr, folder, &startup, &info);
   if (!created) startError_ = GetLastError();
   if (extended.lpAttributeList != nullptr) DeleteProcThreadAttributeList(extended.lpAttributeList);
   if (!created) return;

@@ -40,12 +40,16 @@ bool SaveScreenshot(const Box& box, const std::string& bmpPath);
 // processId is 0) to `answer`, which must make it go away.
 std::function<void()> AnsweringBoxes(DWORD processId, std::function<void(const Box&)> answer);
 
-// Folder of the running test program, with a closing backslash.
-inline std::string TestProgramDirectory() {
+// The running program's own path.
+inline std::string OwnPath() {
   char path[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, path, MAX_PATH);
-  const std::string text = path;
-  return text.substr(0, text.find_last_of('\\') + 1);
+  return path;
+}
+// Folder of the running test program, with a closing backslash.
+inline std::string TestProgramDirectory() {
+  const std::string path = OwnPath();
+  return path.substr(0, path.find_last_of('\\') + 1);
 }
 // The launcher under test: the 64-bit twin built beside the tests, or the shipped 32-bit build
 // when TESSARO_E2E_BUILD=win32 (the run in the 32-bit rig).
@@ -96,15 +100,22 @@ inline bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, D
   return true;
 }
 
+// How a child starts beyond its command line, each option set by name.
+struct StartOptions {
+  DWORD creationFlags = 0;
+  std::string folder;                  // its current directory; empty: the test's own
+  const char* consoleTitle = nullptr;  // names a new console, as a shortcut's title would
+  bool captureOutput = false;          // standard output and error into a pipe for ReadOutput
+  void* pseudoConsole = nullptr;       // an HPCON to attach it to, as a terminal starts programs
+  StartOptions& Flags(DWORD flags) { return creationFlags = flags, *this; }
+  StartOptions& CapturingOutput() { return captureOutput = true, *this; }
+  StartOptions& InPseudoConsole(void* console) { return pseudoConsole = console, *this; }
+};
+
 // A program started by a test; one still running when the object goes is ended then.
 class ChildProcess {
  public:
-  // `consoleTitle` names a new console, as a shortcut's title would. With `captureOutput` the
-  // child's standard output and error go into a pipe that ReadOutput empties. With a
-  // `pseudoConsole` (an HPCON) the child is attached to it, as a terminal starts its programs.
-  explicit ChildProcess(const std::string& commandLine, DWORD creationFlags = 0,
-                        const std::string& folder = "", const char* consoleTitle = nullptr,
-                        bool captureOutput = false, void* pseudoConsole = nullptr);
+  explicit ChildProcess(const std::string& commandLine, const StartOptions& options = {});
   ~ChildProcess() {
     if (!StillRunningAfter(0)) return;
     TerminateProcess(process_.get(), 99);

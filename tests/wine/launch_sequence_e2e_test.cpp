@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "harness.h"
+#include "launcher/launch_sequence.h"
 
 namespace tessaro::e2e {
 namespace {
@@ -16,7 +17,7 @@ TEST(LaunchSequence, StartsTheInstallerQuotedAndWaitsForItsEnd) {
     Medium medium("installer-runs", kNotInstalledInfo,
                   std::string("sleep_ms=1500\nexit=") + exitCode + "\n");
     CreateDirectoryA("C:\\tessaro-e2e\\cwd", nullptr);
-    LauncherRun run(medium.launcherPath(), CREATE_NEW_CONSOLE, "C:\\tessaro-e2e\\cwd");
+    ProgramRun run(medium.launcherPath(), CREATE_NEW_CONSOLE, "C:\\tessaro-e2e\\cwd");
     EXPECT_EQ(run.WaitForExit(), 0) << exitCode;
     const Record record = medium.RecordOf("Setup.exe");
     EXPECT_EQ(record.at("command_line"),
@@ -29,7 +30,7 @@ TEST(LaunchSequence, StartsTheInstallerQuotedAndWaitsForItsEnd) {
 TEST(LaunchSequence, DecoyAtTheShorterPrefixOfASpacedPathNeverStarts) {
   Medium medium("decoy\\Tessaro 3.10", kNotInstalledInfo, "");
   medium.AddStandIn("Tessaro.exe", "", "C:\\tessaro-e2e\\decoy\\");
-  LauncherRun run(medium.launcherPath());
+  ProgramRun run(medium.launcherPath());
   EXPECT_EQ(run.WaitForExit(), 0);
   EXPECT_FALSE(FileExists("C:\\tessaro-e2e\\decoy\\Tessaro.record"));
   EXPECT_TRUE(medium.Ran("Setup.exe"));
@@ -37,7 +38,7 @@ TEST(LaunchSequence, DecoyAtTheShorterPrefixOfASpacedPathNeverStarts) {
 
 TEST(LaunchSequence, QuitPostedToTheLauncherDoesNotEndTheWait) {
   Medium medium("quit-message", kNotInstalledInfo, "sleep_ms=2500\n");
-  LauncherRun run(medium.launcherPath());
+  ProgramRun run(medium.launcherPath());
   // Wait until the installer runs, so that the launcher is inside its wait.
   ASSERT_TRUE(WaitUntil([&] { return medium.Ran("Setup.exe"); }, 5000));
   EXPECT_TRUE(PostThreadMessageA(run.threadId(), WM_QUIT, 0, 0));
@@ -53,8 +54,9 @@ TEST(LaunchSequence, MessageLaunchFailedCaptionedWithTheLauncherName) {
     const char* caption;
   } cases[] = {{"Launch.exe", "Launch"}, {"Tessaro.Setup.v2.exe", "Tessaro.Setup.v2"}};
   for (const auto& c : cases) {
-    Medium medium("no-setup", kNotInstalledInfo, std::nullopt, c.fileName);
-    LauncherRun run(medium.launcherPath());
+    Medium medium("no-setup", kNotInstalledInfo);
+    medium.RenameLauncher(c.fileName);
+    ProgramRun run(medium.launcherPath());
     const Box box = run.NextBox();
     ExpectMessage(box, Message::kLaunchFailed, "", c.caption);
     EXPECT_TRUE(run.StillRunningAfter(300)) << "the launcher must wait for the answer";
@@ -120,7 +122,7 @@ TEST(LaunchSequence, TraceReachesADebugOutputViewer) {
     Medium medium("trace", c.info, "exit=4711\n");
     const DebugOutputViewer viewer;
     ASSERT_NE(viewer.view, nullptr);
-    LauncherRun run(medium.launcherPath());
+    ProgramRun run(medium.launcherPath());
     const std::vector<std::string> lines = viewer.LinesUntilTheEnd(run);
     EXPECT_EQ(run.WaitForExit(), c.exitCode);
     std::string all;
@@ -149,7 +151,7 @@ TEST(LaunchSequence, TraceReachesADebugOutputViewer) {
 TEST(LaunchSequence, CodePage932FolderWithABackslashTrailByteHoldsTheWholeMedium) {
   if (!JapaneseLocale()) GTEST_SKIP() << "needs code page 932";
   Medium medium("dbcs\\\x95\x5c", kNotInstalledInfo, "");
-  LauncherRun run(medium.launcherPath());
+  ProgramRun run(medium.launcherPath());
   EXPECT_EQ(run.WaitForExit(), 0);
   EXPECT_EQ(medium.RecordOf("Setup.exe")["command_line"],
             "\"" + medium.directory() + "Setup.exe\" \"/v LAUNCH=Enable\"");
@@ -159,14 +161,9 @@ TEST(LaunchSequence, CodePage932FolderWithABackslashTrailByteHoldsTheWholeMedium
 // and a bare line feed, whatever the console's code page.
 TEST(LaunchSequence, StartFailureTextReachesStandardOutputAsItsOwnBytes) {
   const ChildProcess writer("\"" + TestProgramDirectory() + "start_failure_writer.exe\"",
-                            CREATE_NO_WINDOW, "", nullptr, true);
+                            StartOptions().Flags(CREATE_NO_WINDOW).CapturingOutput());
   ASSERT_TRUE(writer.started());
-  const std::string output = writer.ReadOutput();
-  const std::string expected =
-      "\x92\x76\x96\xbd\x93\x49\x82\xc8\x83\x47\x83\x89\x81\x5b\x20\x3a\x20\x4d\x46\x43\x20\x82"
-      "\xcc\x8f\x89\x8a\xfa\x89\xbb\x82\xaa\x82\xc5\x82\xab\x82\xdc\x82\xb9\x82\xf1\x82\xc5\x82"
-      "\xb5\x82\xbd\x81\x42\n";
-  EXPECT_EQ(output, expected);
+  EXPECT_EQ(writer.ReadOutput(), kStartFailureText);
   EXPECT_EQ(writer.Wait(10000), 1);
 }
 

@@ -21,9 +21,7 @@ TEST(LockTest, ProbingForWritingNeverCreatesOrChangesTheFile) {
   EXPECT_FALSE(FileExists(missing)) << "the probe created the file it looked for";
 
   EXPECT_TRUE(system.CanOpenForWriting(present));
-  std::string bytes;
-  EXPECT_TRUE(system.ReadFileStart(present, 100, bytes));
-  EXPECT_EQ(bytes, "MZ original bytes");
+  EXPECT_EQ(system.ReadFileStart(present, 100), "MZ original bytes");
   EXPECT_EQ(FileStamp(present), written);
 
   // Held by someone who shares reading only: the probe must fail, and still change nothing.
@@ -36,7 +34,7 @@ TEST(LockTest, ProbingForWritingNeverCreatesOrChangesTheFile) {
 
 TEST(PackageInfo, MessageWhenTsInfIsMissing) {
   Medium medium("info-missing", std::nullopt, "");
-  LauncherRun run(medium.launcherPath());
+  ProgramRun run(medium.launcherPath());
   run.Answer(Message::kInfoOpenFailed, IDOK);
   EXPECT_EQ(run.WaitForExit(), 4);
   EXPECT_FALSE(medium.Ran("Setup.exe"));
@@ -67,7 +65,7 @@ TEST(PackageInfo, MessageOnlyWhenAnotherProcessHoldsTsInfExclusively) {
       held = OpenExisting(info, c.heldAccess, c.heldSharing);
       ASSERT_TRUE(held.valid());
     }
-    LauncherRun run(medium.launcherPath());
+    ProgramRun run(medium.launcherPath());
     if (c.message) run.Answer(Message::kInfoOpenFailed, IDOK);
     EXPECT_EQ(run.WaitForExit(), c.message ? 4 : 0);
     EXPECT_EQ(medium.Ran("Setup.exe"), !c.message);
@@ -85,7 +83,7 @@ TEST(PackageInfo, ContentDecidesWithoutAWord) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Medium medium("info-content", c.info, "");
-    LauncherRun run(medium.launcherPath());
+    ProgramRun run(medium.launcherPath());
     EXPECT_EQ(run.WaitForExit(), c.exitCode);
     EXPECT_EQ(medium.Ran("Setup.exe"), c.exitCode == 0);
   }

@@ -20,13 +20,6 @@ namespace {
 
 namespace e2e = tessaro::e2e;
 
-std::string OwnPathWithout(const char* newExtension) {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  const std::string text = path;
-  return text.substr(0, text.find_last_of('.')) + newExtension;
-}
-
 std::string Visible(HWND window) {
   return window != nullptr && IsWindowVisible(window) ? "1" : "0";
 }
@@ -56,8 +49,10 @@ int HideVisibleWindowsTitled(const std::string& title) {
 
 int main() {
   const unsigned long long started = e2e::Now100ns();
-  e2e::Record config = e2e::ReadRecord(OwnPathWithout(".cfg"));
-  const std::string record = OwnPathWithout(".record");
+  const std::string own = e2e::OwnPath();
+  const std::string ownWithoutExtension = own.substr(0, own.find_last_of('.'));
+  e2e::Record config = e2e::ReadRecord(ownWithoutExtension + ".cfg");
+  const std::string record = ownWithoutExtension + ".record";
 
   char directory[MAX_PATH] = {};
   GetCurrentDirectoryA(MAX_PATH, directory);

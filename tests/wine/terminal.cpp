@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <memory>
 #include <string>
 #include <thread>
 
@@ -21,14 +20,8 @@ namespace {
 
 namespace e2e = tessaro::e2e;
 
-using CreatePseudoConsoleFunction = HRESULT(WINAPI*)(COORD, HANDLE, HANDLE, DWORD, void**);
-using ClosePseudoConsoleFunction = void(WINAPI*)(void*);
-
-template <typename Function>
-Function Kernel32(const char* name) {
-  return reinterpret_cast<Function>(
-      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"), name)));
-}
+void ClosePseudoConsoleNow(HPCON console) { ClosePseudoConsole(console); }
+using UniquePseudoConsole = tessaro::platform::UniqueOwner<HPCON, ClosePseudoConsoleNow>;
 
 // Takes titles out of the console's output as they arrive; a sequence may be split between two
 // reads.
@@ -119,25 +112,18 @@ bool SplitArguments(const std::string& commandLine, std::string& record, std::st
 int main() {
   std::string record, child;
   if (!SplitArguments(GetCommandLineA(), record, child)) return 2;
-  const auto createPseudoConsole = Kernel32<CreatePseudoConsoleFunction>("CreatePseudoConsole");
-  const auto closePseudoConsole = Kernel32<ClosePseudoConsoleFunction>("ClosePseudoConsole");
-  if (createPseudoConsole == nullptr || closePseudoConsole == nullptr) {
-    e2e::AppendRecord(record, {{"error", "no pseudo console on this system"}});
-    return 2;
-  }
-
   const TerminalWindow window;
   HANDLE handles[4] = {};
   CreatePipe(&handles[0], &handles[1], nullptr, 0);  // what the terminal would type
   CreatePipe(&handles[2], &handles[3], nullptr, 0);  // what the console shows
   tessaro::platform::UniqueHandle inputRead(handles[0]), inputWrite(handles[1]);
   tessaro::platform::UniqueHandle outputRead(handles[2]), outputWrite(handles[3]);
-  void* console = nullptr;
-  if (FAILED(createPseudoConsole({80, 25}, inputRead.get(), outputWrite.get(), 0, &console))) {
+  UniquePseudoConsole pseudoConsole;
+  if (FAILED(CreatePseudoConsole({80, 25}, inputRead.get(), outputWrite.get(), 0,
+                                 pseudoConsole.receive()))) {
     e2e::AppendRecord(record, {{"error", "CreatePseudoConsole failed"}});
     return 2;
   }
-  std::unique_ptr<void, ClosePseudoConsoleFunction> pseudoConsole(console, closePseudoConsole);
   // The console host holds its own copies; the reader sees the end once the console is closed.
   inputRead.reset();
   outputWrite.reset();
@@ -159,7 +145,8 @@ int main() {
   long exitCode = -1;
   DWORD childId = 0;
   {
-    const e2e::ChildProcess program(child, 0, "", nullptr, false, console);
+    const e2e::ChildProcess program(child,
+                                    e2e::StartOptions().InPseudoConsole(pseudoConsole.get()));
     childId = program.processId();
     exitCode = program.Wait(60000, [&] { hiddenWhileRunning |= !IsWindowVisible(window.get()); });
   }
