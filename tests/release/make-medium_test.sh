@@ -8,7 +8,7 @@ set -euo pipefail
 # shellcheck source=scripts/lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib.sh"
 scripts=$tessaro_root/scripts
-for tool in msibuild msiinfo openssl osslsigncode; do
+for tool in msibuild msiinfo openssl osslsigncode wixl; do
   command -v "$tool" >/dev/null || { echo "$0: $tool not found (scripts/setup.sh)" >&2; exit 2; }
 done
 build=$scripts/../build
@@ -297,5 +297,25 @@ must "check" "$make_medium" --check "$work/wine" "$work/x64.msi"
 must "run-in-wine.sh" timeout 120 bash "$scripts/run-in-wine.sh" "$work/wine/Launch.exe"
 must "record: $(cat "$work/wine/Setup.record" 2>&1)" \
   grep -q 'command_line="Z:.*Setup\.exe" "/v LAUNCH=Enable"' "$work/wine/Setup.record"
+
+# The sample's packaging with a product of one's own: its names and codes land in the package,
+# which the medium tool takes as it takes the sample's.
+start "build_msi.sh with a name, a maker and an upgrade code of one's own"
+own=(--name "Acme Viewer" --manufacturer "Acme & Sons" --upgrade-code "$new_code")
+rc=0
+bash "$tessaro_root/sample/build_msi.sh" "${own[@]}" "$work/own.msi" "$work/launch-real.exe" 2.0.1 \
+  "$good_code" x86 >"$work/own.out" 2>&1 || rc=$?
+must "a name with & made a package" test "$rc" -ne 0
+must "$(cat "$work/own.out")" grep -q 'a name may not be empty or hold' "$work/own.out"
+own[3]="Acme Ltd"
+must "build_msi.sh" bash "$tessaro_root/sample/build_msi.sh" "${own[@]}" "$work/own.msi" \
+  "$work/launch-real.exe" 2.0.1 "$good_code" x86
+msiinfo export "$work/own.msi" Property | tr -d '\r' >"$work/own.properties"
+for property in "ProductName	Acme Viewer" "Manufacturer	Acme Ltd" "UpgradeCode	$new_code" \
+  "ProductCode	$good_code" "ProductVersion	2.0.1"; do
+  must "$(cat "$work/own.properties")" grep -qx "$property" "$work/own.properties"
+done
+must "the medium tool refuses it" "$make_medium" "$work/setup-pe.exe" "$work/own.msi" "$work/own" \
+  "$work/launch-real.exe"
 
 summary
