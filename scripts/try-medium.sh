@@ -141,7 +141,11 @@ installed() {
 }
 
 # The machine as the medium should meet it: its product not installed, or installed by MSI.
-[[ -z $product ]] || wine msiexec /x "$product" /qn >/dev/null 2>&1 || true
+# The MSI's own product too: a package with another product code than TS_INF's is no longer
+# removed by the medium's runs, and would stand in the way of installing it again.
+for code in "$product" ${msi:+"$(scripts/try_medium.py code "$msi")"}; do
+  [[ -z $code ]] || wine msiexec /x "$code" /qn >/dev/null 2>&1 || true
+done
 [[ -z $msi ]] || wine msiexec /i "$(windows_path "$msi")" /qn || die "msiexec /i $msi failed"
 before=$(installed)
 notes=$(scripts/try_medium.py before "$medium" "$msi") || exit 1

@@ -2,7 +2,7 @@
 """What scripts/try-medium.sh reads and decides: try_medium.py bits EXE | locale MEDIUM OUT
 CALLER_LOCALE | package MEDIUM | installed (reg query's output on stdin) | started|trace|failure
 WINE_LOG | answers ID=BUTTON[,BUTTON...]... | location (reg query's output on stdin) | before
-MEDIUM [MSI]. The system Python for Debian's python3-pefile; -B: no __pycache__ in the tree."""
+MEDIUM [MSI] | code MSI. The system Python for Debian's python3-pefile; -B: no __pycache__ in the tree."""
 import importlib.util
 import os
 import re
@@ -177,6 +177,8 @@ def main(command, *args):
             sys.exit(f"try-medium: {error}")
     elif command == "location":
         print(install_location(sys.stdin.buffer.read()))
+    elif command == "code":
+        print(read_package(args[0])[0])
     elif command == "before":
         line = ts_inf.first_line(os.path.join(args[0], "TS_INF"))
         package = read_package(args[1]) if len(args) > 1 and args[1] else None

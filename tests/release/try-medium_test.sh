@@ -113,6 +113,11 @@ row "an empty TS_INF: no box, exit 4, the MSI installed first named" 0 ../empty-
   '!^box '
 row "no TS_INF: the MSI installed first named" 0 ../no-ts-inf Tessaro-3.9.0.msi -- \
   "^Before: the medium has no TS_INF \(the launcher shows message 106" "^Before: Tessaro-3\.9\.0"
+# 3.9.0 stays installed from the row before; a medium that does not name its product code still
+# has it removed, so that 3.10.0 of the same product code can be installed first.
+row "the package installed first removed before, also when TS_INF names another product" 0 \
+  ../new-code Tessaro-3.10.0.msi -- "^Before: warning: Tessaro-3\.10\.0\.msi " \
+  "^Launch\.exe exit code: 0$" '!msiexec /i'
 row "an answer the message has not: one line, nothing run" 1 --answer 107=Retry "medium 64" -- \
   "^try-medium: --answer 107=Retry: message 107 offers OK and Cancel" '!^Before'
 row "--product-running without an MSI to install first" 1 --product-running "medium 64" -- \
