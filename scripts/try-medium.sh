@@ -150,11 +150,10 @@ done
 before=$(installed)
 notes=$(scripts/try_medium.py before "$medium" "$msi") || exit 1
 [[ -z $notes ]] || sed 's/^/Before: /' <<<"$notes"
-if [[ -z $product ]]; then
-  :
-elif [[ -n $before ]]; then
+# Without a product code the notes above said what the launcher meets.
+if [[ -n $product && -n $before ]]; then
   echo "Before: Tessaro $before installed (product $product)"
-else
+elif [[ -n $product ]]; then
   echo "Before: product $product not installed (in the registry view of the launcher)"
 fi
 
