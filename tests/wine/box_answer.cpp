@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
     const int button = asGiven ? given.front() : ChooseAnswer(box);
     if (asGiven) given.pop_front();
     if (watch) {
-      std::printf("  -> answered at the display (screenshot %s)\n", bmp.c_str());
+      std::printf("  -> yours to answer at the display (screenshot %s)\n", bmp.c_str());
     } else {
       std::printf("  -> %s%s (screenshot %s)\n", ButtonName(button), asGiven ? ", as given" : "",
                   bmp.c_str());
