@@ -1,19 +1,36 @@
 #!/usr/bin/env bash
 # Build a Tessaro test MSI with wixl.
-#   build_msi.sh OUT.msi TESSARO_EXE VERSION PRODUCTCODE [x64|x86]
+#
+#   build_msi.sh [--name NAME] [--manufacturer NAME] [--upgrade-code GUID]
+#                OUT.msi TESSARO_EXE VERSION PRODUCTCODE [x64|x86]
+#
 # x86 is what a 32-bit product ships: it installs into Program Files (x86) and registers in the
 # 32-bit registry view, where the shipped 32-bit launcher looks. x64 is the default.
+# PRODUCTCODE must stay the same across your releases (the launcher finds the installed version
+# by it); --upgrade-code names the product family (default the sample's), --name the product
+# (default Tessaro) and --manufacturer its maker (default Tessaro Test).
 # Example:
 #   build_msi.sh out/Tessaro-3.9.0.msi build/Tessaro.exe 3.9.0 \
 #       '{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}'
 set -euo pipefail
+# shellcheck source=scripts/lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../scripts/lib.sh"
+tessaro_args "$@"
 
-usage() {
-  echo "usage: $0 OUT.msi TESSARO_EXE VERSION PRODUCTCODE [x64|x86]" >&2
-  exit 2
-}
+usage() { tessaro_usage_error "$@"; }
 
-[[ $# -eq 4 || $# -eq 5 ]] || usage
+name=Tessaro manufacturer="Tessaro Test" upgrade_code='{3E7D1C55-0B9A-4C2E-9F41-6A8B2D7E0C13}'
+while [[ ${1:-} == --* ]]; do
+  [[ $# -ge 2 ]] || usage "$1 needs a value"
+  case $1 in
+    --name) name=$2 ;;
+    --manufacturer) manufacturer=$2 ;;
+    --upgrade-code) upgrade_code=$2 ;;
+    *) usage "unknown option: $1" ;;
+  esac
+  shift 2
+done
+[[ $# -eq 4 || $# -eq 5 ]] || usage "OUT.msi TESSARO_EXE VERSION PRODUCTCODE and at most the platform"
 out=$1
 exe=$2
 version=$3
@@ -22,7 +39,7 @@ arch=${5:-x64}
 case $arch in
   x64) program_files=ProgramFiles64Folder win64=yes ;;
   x86) program_files=ProgramFilesFolder win64=no ;;
-  *) usage ;;
+  *) usage "the platform is x64 or x86: $arch" ;;
 esac
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -40,10 +57,14 @@ fi
 
 # Upper case and braces matter: the product code becomes the name of the
 # uninstall registry key and is compared as a string by the tests.
-if ! [[ $product_code =~ ^\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}$ ]]; then
-  echo "$0: product code must be a braced upper-case GUID: $product_code" >&2
-  exit 1
-fi
+guid='^\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}$'
+for code in "$product_code" "$upgrade_code"; do
+  [[ $code =~ $guid ]] || die "product and upgrade code must be braced upper-case GUIDs: $code"
+done
+# They are written into the package's XML as they are.
+for text in "$name" "$manufacturer"; do
+  [[ -n $text && $text != *[\<\>\&\"]* ]] || die "a name may not be empty or hold < > & \": $text"
+done
 
 # wixl rejects absolute File/@Source paths and looks files up relative to
 # the .wxs, so the exe and the template are staged together in a scratch dir.
@@ -65,6 +86,9 @@ rm -f "$out_abs"
     -D "ProgramFiles=$program_files" \
     -D "Win64=$win64" \
     -D "ProductCode=$product_code" \
+    -D "UpgradeCode=$upgrade_code" \
+    -D "ProductName=$name" \
+    -D "Manufacturer=$manufacturer" \
     -D "TessaroExe=Tessaro.exe" \
     -o "$out_abs" tessaro.wxs
 )

@@ -5,9 +5,14 @@
 set -euo pipefail
 # shellcheck source=scripts/lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
-cd "$tessaro_root"
+tessaro_args "$@"
+[[ $# -le 2 ]] || tessaro_usage_error "at most two arguments: RUNS and IDLE_MS"
 runs=${1:-10}
 idle=${2:-5000}
+for number in "$runs" "$idle"; do
+  [[ $number =~ ^[1-9][0-9]{0,5}$ ]] || tessaro_usage_error "not a positive whole number: $number"
+done
+cd "$tessaro_root"
 bash scripts/setup.sh
 bash scripts/build.sh win32 win64 >/dev/null
 work=build/bench

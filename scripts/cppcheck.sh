@@ -9,6 +9,7 @@ set -euo pipefail
 
 # shellcheck source=scripts/lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+tessaro_passes_options=1 tessaro_args "$@"
 cd "$tessaro_root"
 command -v cppcheck >/dev/null || { echo "$0: cppcheck not found (Debian package cppcheck)" >&2; exit 2; }
 

@@ -59,3 +59,31 @@ summary() {
   echo "$((cases - failed)) passed, $failed failed"
   [[ $failed -eq 0 ]]
 }
+
+# tessaro_args ARG...: a script's own arguments, checked before it does anything. --help or -h
+# prints the script's opening comment (its usage and what it does) and exits 0; a word starting
+# with "-" that the comment does not name is refused in one line, status 2. With
+# tessaro_passes_options set, only --help is looked for (the script hands its options on).
+tessaro_args() {
+  local arg word words
+  for arg; do
+    [[ $arg != -h && $arg != --help ]] && continue
+    sed -n '2,/^[^#]/{/^# shellcheck/d;s/^#$//p;s/^# //p}' "$0"
+    exit 0
+  done
+  [[ -z ${tessaro_passes_options:-} ]] || return 0
+  read -r -d '' -a words < <(sed -n '2,/^[^#]/{s/^#//p}' "$0" | tr '[]|=,.:()' ' ') || true
+  for arg; do
+    [[ $arg == -* ]] || continue
+    for word in "${words[@]}"; do
+      [[ $word != "${arg%%=*}" ]] || continue 2
+    done
+    tessaro_usage_error "unknown option: $arg"
+  done
+}
+
+# tessaro_usage_error TEXT: one line that points to --help, status 2.
+tessaro_usage_error() {
+  echo "${tessaro_tool:-$(basename "$0" .sh)}: $* (--help tells the usage)" >&2
+  exit 2
+}

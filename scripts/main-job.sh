@@ -4,8 +4,14 @@
 # the x86 sample Tessaro 3.9.0 is installed: message 107, the removal, the sample installer.
 # With a DISPLAY you answer the boxes; without one each is answered and saved under
 # build/sample-run/, and the job fails unless the run removed 3.9.0 and ended with 0.
+#
+#   scripts/main-job.sh
 set -euo pipefail
-cd "$(dirname "${BASH_SOURCE[0]}")/.."
+# shellcheck source=scripts/lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+tessaro_args "$@"
+[[ $# -eq 0 ]] || tessaro_usage_error "takes no arguments"
+cd "$tessaro_root"
 bash scripts/setup.sh
 bash scripts/build.sh win32 win64
 

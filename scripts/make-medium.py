@@ -217,16 +217,26 @@ def check_package_line(path, with_msi):
         yield "warn", f"TS_INF: {warning}"
     return line
 
-def check_medium(medium, msi, work):
-    """The verdicts on MEDIUM (and whether it fits MSI): (ok, note, warn or FAIL, text) each."""
+def check_medium(medium, msi, work, previous=None, package_required=False):
+    """The verdicts on MEDIUM (and whether it fits MSI, and follows the PREVIOUS package):
+    (ok, note, warn or FAIL, text) each."""
     if not medium.is_dir():
         raise Refused(f"not a directory: {medium}")
-    return list(medium_verdicts(medium, msi, work))
+    verdicts = list(medium_verdicts(medium, msi, work))
+    if msi and os.path.isfile(msi):
+        verdicts.append(package_on_medium(medium, msi, package_required))
+    if msi and previous:
+        try:
+            verdicts.append(previous_check(msi, previous))
+        except Refused as error:
+            verdicts.append(("FAIL", f"--previous: {error}"))
+    return verdicts
 
 def medium_verdicts(medium, msi, work):
     machine = yield from check_launcher(medium / "Launch.exe", work)
     if setup := (yield from medium_executable(medium / "Setup.exe")):
         yield "ok", f"Setup.exe: a Windows executable ({pe_reader.machine(setup)})"
+        yield setup_platform(pe_reader.machine(setup))
         # Not a failure: a rehearsal is made with unsigned builds.
         yield from check_signature(medium / "Setup.exe", setup, work, ("warn", "Setup.exe:"
                                    " unsigned, so nothing shows the customer whose installer the"
@@ -255,6 +265,67 @@ def medium_verdicts(medium, msi, work):
     else:
         yield "ok", ("MSI: ARPINSTALLLOCATION is the folder of Tessaro.exe, so the launcher can"
                      " test whether Tessaro is in use")
+
+def version_key(version):
+    return tuple(int(field) for field in re.findall(r"[0-9]+", version or ""))
+
+def takes_previous(row, upgrade_code, version):
+    """Whether an Upgrade table ROW finds the previous package (UPGRADE_CODE, VERSION) to remove:
+    its UpgradeCode, a version in its range (bound 0x100 and 0x200 make the ends inclusive), and
+    not only detected (0x2)."""
+    attributes = int(row.get("Attributes") or 0)
+    low, high, mine = row.get("VersionMin"), row.get("VersionMax"), version_key(version)
+    return (row.get("UpgradeCode", "").upper() == upgrade_code.upper() and not attributes & 0x2
+            and (not low or mine > version_key(low)
+                 or attributes & 0x100 and mine == version_key(low))
+            and (not high or mine < version_key(high)
+                 or attributes & 0x200 and mine == version_key(high)))
+
+def previous_verdict(new, previous, upgrade_rows, sequence):
+    """The verdict on a release after PREVIOUS; NEW and PREVIOUS: the packages' (ProductCode,
+    ProductVersion, UpgradeCode); UPGRADE_ROWS and SEQUENCE: the new one's Upgrade table and its
+    InstallExecuteSequence actions. The launcher finds the installed version by the medium's
+    product code only."""
+    (code, version, _), (old_code, old_version, old_upgrade) = new, previous
+    if code == old_code:
+        return "ok", (f"--previous: the same ProductCode {code} as {old_version}, so the launcher"
+                      f" finds an installed {old_version}")
+    removes = old_upgrade and "RemoveExistingProducts" in sequence and any(
+        takes_previous(row, old_upgrade, old_version) for row in upgrade_rows)
+    if removes:
+        return "note", (f"--previous: ProductCode {code} is not {old_version}'s {old_code}: the"
+                        f" launcher does not see an installed {old_version}, but the package's"
+                        " Upgrade table takes its UpgradeCode, so the package removes it itself")
+    return "warn", (f"--previous: ProductCode {code} is not {old_version}'s {old_code}, and the"
+                    " package's Upgrade table does not remove it: the launcher never sees an"
+                    f" installed {old_version}, and {version} is installed beside it (README,"
+                    " Your own package)")
+
+def previous_check(msi, previous):
+    def package(path):
+        code, version, _ = read_msi(path)
+        upgrade = {row["Property"]: row.get("Value") for row in msi_table(path, "Property")}
+        return code, version, upgrade.get("UpgradeCode", "")
+    sequence = {row["Action"] for row in msi_table(msi, "InstallExecuteSequence")}
+    return previous_verdict(package(msi), package(previous), msi_table(msi, "Upgrade"), sequence)
+
+def package_on_medium(medium, msi, required):
+    """Whether the MSI's own bytes lie on MEDIUM (anywhere below it): without them Setup.exe has
+    nothing to install, unless it carries the package itself."""
+    digest = sha256(msi)
+    for folder, _, names in os.walk(medium):
+        for name in names:
+            path = Path(folder, name)
+            if path.stat().st_size == os.path.getsize(msi) and sha256(path) == digest:
+                return "ok", f"MSI: on the medium as {path.relative_to(medium)}"
+    return ("FAIL" if required else "warn"), (
+        f"MSI: {os.path.basename(msi)} is not on the medium (make it with --add MSI), so"
+        " Setup.exe finds no package" + ("" if required else ", unless it carries its own"))
+
+def setup_platform(machine):
+    return "note", ("Setup.exe: a 64-bit program: it starts on 64-bit Windows only (on 32-bit"
+                    " Windows the launcher shows message 104)" if machine == "x86-64" else
+                    "Setup.exe: a 32-bit program: it starts on 32-bit and 64-bit Windows")
 
 def password(data):
     """The password in a password file's bytes: its first line without its line end, LF or CR LF
@@ -356,6 +427,11 @@ def make_medium(setup_exe, msi, out_dir, launch_exe, options, work, leftovers):
     for warning in (version_warning(version), install_location_problem(msi_tables(msi))):
         if warning:
             print(f"make-medium: warning: {warning}", file=sys.stderr)
+    if options.previous:
+        verdict, text = previous_check(msi, options.previous)
+        if verdict != "ok":
+            print(f"make-medium: {'warning' if verdict == 'warn' else verdict}: {text}",
+                  file=sys.stderr)
 
     if missing_top:
         os.makedirs(parent)
@@ -386,6 +462,21 @@ def make_medium(setup_exe, msi, out_dir, launch_exe, options, work, leftovers):
     leftovers.clear()
     print(f"{out_dir}: TS_INF = {code},{version}" + (", Launch.exe signed" if options.sign else ""))
 
+def add_release_options(parser):
+    parser.add_argument("--previous", metavar="MSI", help="the package of the release before:"
+                        " ok when the product code stays, a note when the new package removes it"
+                        " by its Upgrade table, else a warning")
+    parser.add_argument("--package-on-medium", action="store_true", help="with --check: FAIL,"
+                        " not warn, when MSI is not on the medium (a Setup.exe that does not"
+                        " carry its own package)")
+
+def release_option_problem(options):
+    if options.package_on_medium and not (options.check and len(options.files) == 2):
+        return "--package-on-medium goes with --check MEDIUM MSI"
+    if options.previous and options.check and len(options.files) != 2:
+        return "--check --previous MSI needs the MSI of the medium too: --check MEDIUM MSI"
+    return None
+
 def usage_error(problem):
     print(f"make-medium: {problem}", file=sys.stderr)
     sys.exit(2)
@@ -394,8 +485,8 @@ def parse(args):
     parser = argparse.ArgumentParser(prog="make-medium", description=__doc__, allow_abbrev=False,
                                      usage="""\
 make-medium.sh [--sign PFX --password-file FILE [--timestamp URL]] [--add PATH]...
-                      SETUP_EXE MSI OUT_DIR [LAUNCH_EXE]
-       make-medium.sh --check MEDIUM [MSI]""")
+                      [--previous MSI] SETUP_EXE MSI OUT_DIR [LAUNCH_EXE]
+       make-medium.sh --check [--previous MSI] [--package-on-medium] MEDIUM [MSI]""")
     parser.add_argument("--sign", metavar="PFX", help="sign the medium's copy of Launch.exe"
                         " (Authenticode, SHA-256) with the PKCS#12 file PFX, and verify it")
     parser.add_argument("--password-file", metavar="FILE", help="its first line: PFX's password")
@@ -405,6 +496,7 @@ make-medium.sh [--sign PFX --password-file FILE [--timestamp URL]] [--add PATH].
                         " folder the medium also holds, such as the MSI that Setup.exe installs")
     parser.add_argument("--check", action="store_true", help="one line on each part of MEDIUM"
                         " (and whether it fits MSI); exit 0 only when all hold")
+    add_release_options(parser)
     parser.add_argument("files", nargs="*", help=argparse.SUPPRESS)
     options = parser.parse_args(args)
     if len(options.files) not in ((1, 2) if options.check else (3, 4)):
@@ -412,6 +504,8 @@ make-medium.sh [--sign PFX --password-file FILE [--timestamp URL]] [--add PATH].
     if options.check and (options.sign or options.password_file or options.timestamp
                           or options.add):
         usage_error("--check takes no --sign, --password-file, --timestamp or --add")
+    if problem := release_option_problem(options):
+        usage_error(problem)
     if options.sign and not options.password_file:
         usage_error("--sign PFX needs --password-file FILE, whose first line is PFX's password")
     if not options.sign and (options.password_file or options.timestamp):
@@ -429,7 +523,8 @@ def main(args):
         require_tool("msiinfo", "msitools")
         files = options.files
         if options.check:
-            verdicts = check_medium(Path(files[0]), files[1] if len(files) > 1 else None, work)
+            verdicts = check_medium(Path(files[0]), files[1] if len(files) > 1 else None, work,
+                                    options.previous, options.package_on_medium)
             for verdict, text in verdicts:
                 print(f"{verdict:<5} {text}")
             return int(any(verdict == "FAIL" for verdict, _ in verdicts))

@@ -23,6 +23,8 @@ set -euo pipefail
 
 # shellcheck source=scripts/lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+# What follows the command belongs to it (a program's arguments).
+tessaro_args "${1-}"
 rig=${TESSARO_RIG32:-/var/lib/tessaro-rig32}
 root=$rig/root
 suite=trixie

@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
 # Installs what building and testing the launcher needs on a Debian machine (run as root).
 # Idempotent: packages already there are left alone, and apt is only asked when one is missing.
+#
+#   scripts/setup.sh
 set -euo pipefail
+# shellcheck source=scripts/lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+tessaro_args "$@"
+[[ $# -eq 0 ]] || tessaro_usage_error "takes no arguments"
 
 packages=(
   cmake ninja-build g++ googletest libgtest-dev

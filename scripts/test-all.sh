@@ -3,9 +3,13 @@
 # built artifacts, the medium assembly and its rehearsal, and the Windows end-to-end tests under
 # Wine against both builds of Launch.exe. Builds first.
 # Ends with one line "test-all: N passed, M failed"; exits non-zero when anything failed.
+#
+#   scripts/test-all.sh
 set -uo pipefail
 # shellcheck source=scripts/lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+tessaro_args "$@"
+[[ $# -eq 0 ]] || tessaro_usage_error "takes no arguments"
 cd "$tessaro_root" || exit 1
 
 bash scripts/setup.sh || exit 1

@@ -3,25 +3,78 @@
 # prefix of its own, optionally after installing an MSI (so that an older version is found);
 # README.md, "Trying your own medium", tells what it prints.
 #
-#   scripts/try-medium.sh MEDIUM_DIR [MSI_TO_INSTALL_FIRST]
+#   scripts/try-medium.sh [--answer ID=BUTTON[,BUTTON...]]... [--product-running]
+#                         MEDIUM_DIR [MSI_TO_INSTALL_FIRST]
+#   scripts/try-medium.sh --remove-prefixes
+#
+# --answer: the answers to the launcher's message ID (107: OK, Cancel; 108: Retry, Cancel), used
+# in order, each one printed; a box without one gets OK where it has one, else Cancel.
+# --product-running: starts the installed Tessaro.exe (from the uninstall key's InstallLocation)
+# before the launcher and ends it once message 108 shows, so that a Retry finds it ended.
+# --remove-prefixes: removes the rehearsals' Wine prefixes (0.7 to 1.4 GB each).
 #
 # TESSARO_TRY_PREFIX names the Wine prefix (default build/wine-prefix-try32 or -try64), kept
-# between runs; TESSARO_TRY_OUT the output folder (default build/try-run), made anew: "result"
-# (exit_code=, before=, after=: the installed version, empty for none), Wine's whole log
-# "wine.log" and the screenshots. Both lie in the work tree, where the rig can see them; relative
-# paths, here and in the variables, are taken from the caller's folder.
+# between runs; TESSARO_TRY_OUT the output folder, made anew (default: a folder of its own under
+# build/try-runs, kept, the newest also named build/try-runs/newest): "result" (exit_code=,
+# before=, after=: the installed version, empty for none), Wine's whole log "wine.log" and the
+# screenshots. Both lie in the work tree, where the rig can see them; relative paths, here and
+# in the variables, are taken from the caller's folder.
 set -euo pipefail
 tessaro_tool=try-medium
 # shellcheck source=scripts/lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
+# The options before the medium: answers (box_answer.exe's own options) and hold ("hold" or "").
+read_options() {
+  tessaro_args "$@"
+  answers=() hold=""
+  while [[ ${1:-} == --* ]]; do
+    case $1 in
+      --answer)
+        [[ $# -ge 2 ]] || tessaro_usage_error "--answer needs ID=BUTTON"
+        answers+=("$2") && shift
+        ;;
+      --answer=*) answers+=("${1#*=}") ;;
+      --product-running) hold=hold ;;
+      --remove-prefixes)
+        [[ $# -eq 1 ]] || tessaro_usage_error "--remove-prefixes takes nothing else"
+        remove_prefixes
+        ;;
+      *) tessaro_usage_error "unknown option: $1" ;;
+    esac
+    shift
+  done
+  rest=("$@")
+  if [[ ${#answers[@]} -gt 0 ]]; then
+    mapfile -t answers < <("$tessaro_root/scripts/try_medium.py" answers "${answers[@]}")
+    [[ ${#answers[@]} -gt 0 ]] || exit 1
+  fi
+}
+
+remove_prefixes() {
+  local prefix freed=0
+  for prefix in "$tessaro_root"/build/wine-prefix-{try32,try64,sample32} \
+    ${TESSARO_TRY_PREFIX:+"$(realpath -m -- "$TESSARO_TRY_PREFIX")"}; do
+    [[ -e $prefix ]] || continue
+    echo "try-medium: removing $prefix ($(du -sh -- "$prefix" | cut -f1))"
+    rm -rf -- "$prefix" "$prefix.lock" && freed=$((freed + 1))
+  done
+  echo "try-medium: $freed prefixes removed; the next rehearsal makes its prefix anew"
+  exit 0
+}
+
 if [[ ${1:-} != --inside ]]; then
-  [[ $# -ge 1 && $# -le 2 ]] || die "usage: scripts/try-medium.sh MEDIUM_DIR [MSI_TO_INSTALL_FIRST]"
+  read_options "$@"
+  set -- "${rest[@]}"
+  [[ $# -ge 1 && $# -le 2 ]] || tessaro_usage_error "one medium folder and at most one MSI"
   [[ -d $1 ]] || die "no such medium folder: $1"
   [[ $# -eq 1 || -f $2 ]] || die "no such MSI: $2"
+  [[ -z $hold || $# -eq 2 ]] ||
+    die "--product-running needs an installed product: give the MSI to install first"
   medium=$(realpath -- "$1")
   msi=${2:+$(realpath -- "$2")}
-  out=$(realpath -m -- "${TESSARO_TRY_OUT:-$tessaro_root/build/try-run}")
+  runs=$tessaro_root/build/try-runs
+  out=$(realpath -m -- "${TESSARO_TRY_OUT:-$runs/$(date +%Y%m%d-%H%M%S)-$$}")
   prefix=${TESSARO_TRY_PREFIX:+$(realpath -m -- "$TESSARO_TRY_PREFIX")}
   for folder in "$out" "$prefix"; do
     [[ -z $folder || $folder == "$tessaro_root"/* ]] ||
@@ -42,6 +95,7 @@ if [[ ${1:-} != --inside ]]; then
 
   [[ -x build/win64/tests/wine/box_answer.exe ]] || bash scripts/build.sh win64 >/dev/null
   rm -rf "$out" && mkdir -p "$out"
+  [[ -n ${TESSARO_TRY_OUT:-} ]] || ln -sfn "$(basename "$out")" "$runs/newest"
   # The rig sees the work tree and the medium's folder, lent to it where it lies; an MSI from
   # elsewhere is only installed, so it is copied in rather than lent.
   if [[ $bits == 32 && -n $msi && $msi != "$tessaro_root"/* ]]; then
@@ -49,7 +103,8 @@ if [[ ${1:-} != --inside ]]; then
     echo "try-medium: the MSI is installed from a copy in $out (the rig sees only the work tree and the medium)"
   fi
   echo "try-medium: $bits-bit Launch.exe, medium $medium${msi:+, installing $msi first}"
-  inside=(bash scripts/try-medium.sh --inside "$bits" "$medium" "$msi" "$out" "${DISPLAY:-}")
+  inside=(bash scripts/try-medium.sh --inside "$bits" "$medium" "$msi" "$out" "${DISPLAY:-}" "$hold"
+    ${answers[@]+"${answers[@]}"})
   if [[ $bits == 32 ]]; then
     export TESSARO_RIG32_PREFIX=${prefix:-$tessaro_root/build/wine-prefix-try32}
     export TESSARO_RIG32_LEND=$medium
@@ -63,7 +118,8 @@ fi
 
 # --- inside: Wine, its prefix and a display are ready. $6 is the caller's own DISPLAY, if any:
 # then the boxes are the caller's to answer (the DISPLAY here may be a virtual one).
-bits=$2 medium=$3 msi=$4 out=$5 interactive=$6
+bits=$2 medium=$3 msi=$4 out=$5 interactive=$6 hold=$7
+answers=("${@:8}")
 if [[ $bits == 32 ]]; then
   wine() { bash scripts/rig32.sh wine "$@"; }
   wineserver() { bash scripts/rig32.sh wineserver "$@"; }
@@ -81,18 +137,23 @@ key="HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$product"
 # The view the launcher reads: the 32-bit one for the 32-bit program.
 installed() {
   [[ -n $product ]] || return 0
-  { wine reg query "$key" "/reg:$bits" 2>/dev/null || true; } | scripts/try_medium.py installed
+  { wine reg query "$key" "/reg:$bits" 2>/dev/null || true; } | scripts/try_medium.py "${1:-installed}"
 }
 
 # The machine as the medium should meet it: its product not installed, or installed by MSI.
-[[ -z $product ]] || wine msiexec /x "$product" /qn >/dev/null 2>&1 || true
+# The MSI's own product too: a package with another product code than TS_INF's is no longer
+# removed by the medium's runs, and would stand in the way of installing it again.
+for code in "$product" ${msi:+"$(scripts/try_medium.py code "$msi")"}; do
+  [[ -z $code ]] || wine msiexec /x "$code" /qn >/dev/null 2>&1 || true
+done
 [[ -z $msi ]] || wine msiexec /i "$(windows_path "$msi")" /qn || die "msiexec /i $msi failed"
 before=$(installed)
-if [[ -z $product ]]; then
-  echo "Before: the medium has no TS_INF, so no product to look for (the launcher shows message 106)"
-elif [[ -n $before ]]; then
+notes=$(scripts/try_medium.py before "$medium" "$msi") || exit 1
+[[ -z $notes ]] || sed 's/^/Before: /' <<<"$notes"
+# Without a product code the notes above said what the launcher meets.
+if [[ -n $product && -n $before ]]; then
   echo "Before: Tessaro $before installed (product $product)"
-else
+elif [[ -n $product ]]; then
   echo "Before: product $product not installed (in the registry view of the launcher)"
 fi
 
@@ -100,11 +161,18 @@ launcher=$(windows_path "$medium/Launch.exe")
 # Wine reports every process start on its "process" channel and OutputDebugString on
 # "debugstr"; with "pid" each line names its process, which tells the launcher's lines apart.
 log=$out/wine.log
-run=(build/win64/tests/wine/box_answer.exe "$(windows_path "$out")" "$launcher")
+run=(build/win64/tests/wine/box_answer.exe ${answers[@]+"${answers[@]}"})
+if [[ -n $hold ]]; then
+  location=$(installed location)
+  [[ -n $location ]] || die "--product-running: the installed product has no InstallLocation"
+  # Named as the launcher names it: InstallLocation and the file name, nothing between.
+  run+=(--hold "${location}Tessaro.exe")
+fi
 if [[ -n $interactive ]]; then
   echo "Starting $launcher on $DISPLAY: answer its boxes there."
-  run=("$launcher")
+  run+=(--watch)
 fi
+run+=("$(windows_path "$out")" "$launcher")
 exit_code=0
 WINEDEBUG=+pid,+process,+debugstr wine "${run[@]}" 2>"$log" || exit_code=$?
 wineserver -w

@@ -1,7 +1,9 @@
 #!/usr/bin/python3 -B
 """What scripts/try-medium.sh reads and decides: try_medium.py bits EXE | locale MEDIUM OUT
 CALLER_LOCALE | package MEDIUM | installed (reg query's output on stdin) | started|trace|failure
-WINE_LOG. The system Python for Debian's python3-pefile; -B: no __pycache__ in the tree."""
+WINE_LOG | answers ID=BUTTON[,BUTTON...]... | location (reg query's output on stdin) | before
+MEDIUM [MSI] | code MSI. The system Python for Debian's python3-pefile; -B: no __pycache__ in the tree."""
+import importlib.util
 import os
 import re
 import subprocess
@@ -93,6 +95,67 @@ def read_log(what, log, page):
             found.append(f"  {traced}{cut}")
     return found
 
+# The launcher's boxes by message, with the buttons each offers; box_answer.exe tells a box by its
+# buttons in control-id order (OK 1, Cancel 2, Retry 4).
+MESSAGE_BUTTONS = {104: ("OK",), 106: ("OK",), 107: ("OK", "Cancel"), 108: ("Cancel", "Retry")}
+
+def box_answers(given):
+    """box_answer.exe's options for the --answer ID=BUTTON[,BUTTON...] GIVEN, in order. Raises
+    ValueError with the line to stop on for a message or button the launcher does not have."""
+    options = {}
+    for answer in given:
+        number, _, buttons = answer.partition("=")
+        message = int(number) if number.isdigit() else None
+        if message not in MESSAGE_BUTTONS:
+            raise ValueError(f"--answer {answer}: the launcher's boxes are the messages"
+                             f" {', '.join(map(str, MESSAGE_BUTTONS))}")
+        offered = MESSAGE_BUTTONS[message]
+        for button in buttons.split(","):
+            if button not in offered:
+                raise ValueError(f"--answer {answer}: message {message} offers"
+                                 f" {' and '.join(offered)}, not '{button}'")
+        options.setdefault(message, []).extend(buttons.split(","))
+    return [part for message, buttons in options.items()
+            for part in ("--answer", f"{'+'.join(MESSAGE_BUTTONS[message])}={','.join(buttons)}")]
+
+def install_location(reg_query):
+    """The InstallLocation in what "reg query KEY" printed, or "" (a value may hold blanks)."""
+    for fields in (line.split(None, 2) for line in reg_query.decode("latin-1").splitlines()):
+        if fields[:2] == ["InstallLocation", "REG_SZ"] and len(fields) > 2:
+            return fields[2]
+    return ""
+
+def before_notes(line, package):
+    """What to say before the run of a medium whose TS_INF starts with LINE (None: no TS_INF), with
+    the MSI installed first PACKAGE ((ProductCode, ProductVersion, file name), or None)."""
+    code, version = ts_inf.fields(line)
+    first = package and f"{package[2]} (Tessaro {package[1]}, product {package[0]}) installed first"
+    if line is None:
+        notes = ["the medium has no TS_INF (the launcher shows message 106 and exits 4)"]
+    elif not code:
+        notes = ["the medium's TS_INF is empty: no product to look for (the launcher shows no"
+                 " box and exits 4)"]
+    else:
+        notes = []
+    if first and not notes and package[0] != code:
+        notes.append(f"warning: {first}, but the medium's TS_INF names product {code}: the"
+                     f" launcher does not find it and starts Setup.exe beside it (README, Your own"
+                     " package)")
+    elif first and notes:
+        notes.append(first)
+    return notes
+
+def read_package(msi):
+    """(ProductCode, ProductVersion, file name) of an MSI, read as the medium tool reads it."""
+    spec = importlib.util.spec_from_file_location(
+        "make_medium", os.path.join(os.path.dirname(__file__), "make-medium.py"))
+    make_medium = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(make_medium)
+    try:
+        return *make_medium.read_msi(msi)[:2], os.path.basename(msi)
+    except make_medium.Refused as error:
+        sys.exit(f"try-medium: {error}")
+
 def main(command, *args):
     sys.stdout.reconfigure(encoding="utf-8", errors="replace")
     if command == "bits":
@@ -107,6 +170,19 @@ def main(command, *args):
             sys.exit(f"try-medium: {error}")
     elif command == "package":
         print(*ts_inf.fields(ts_inf.first_line(os.path.join(args[0], "TS_INF"))), sep="\n")
+    elif command == "answers":
+        try:
+            print(*box_answers(args), sep="\n")
+        except ValueError as error:
+            sys.exit(f"try-medium: {error}")
+    elif command == "location":
+        print(install_location(sys.stdin.buffer.read()))
+    elif command == "code":
+        print(read_package(args[0])[0])
+    elif command == "before":
+        line = ts_inf.first_line(os.path.join(args[0], "TS_INF"))
+        package = read_package(args[1]) if len(args) > 1 and args[1] else None
+        sys.stdout.writelines(f"{note}\n" for note in before_notes(line, package))
     elif command == "installed":
         sys.stdout.writelines(f"{line}\n" for line in display_version(sys.stdin.buffer.read()))
     else:

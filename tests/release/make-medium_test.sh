@@ -8,7 +8,7 @@ set -euo pipefail
 # shellcheck source=scripts/lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib.sh"
 scripts=$tessaro_root/scripts
-for tool in msibuild msiinfo openssl osslsigncode; do
+for tool in msibuild msiinfo openssl osslsigncode wixl; do
   command -v "$tool" >/dev/null || { echo "$0: $tool not found (scripts/setup.sh)" >&2; exit 2; }
 done
 build=$scripts/../build
@@ -42,6 +42,18 @@ printf 'not an executable\r\n' |
 cp "$build/win64/sample/Tessaro-3.9.0-x86.msi" "$work/good.msi"
 cp "$build/win64/sample/Tessaro-3.9.0.msi" "$work/x64.msi"
 readonly good_code='{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}'
+# The next release with a new product code, once as a major upgrade of the good package (its
+# Upgrade table takes the sample's UpgradeCode, and RemoveExistingProducts runs), once not.
+readonly new_code='{5D1E0C4B-7A2F-4E39-9B6C-1F0A2B3C4D5E}'
+for kind in upgrade newcode; do
+  cp "$work/good.msi" "$work/$kind.msi"
+  msibuild "$work/$kind.msi" -q "UPDATE Property SET Value='$new_code' WHERE Property='ProductCode'"
+done
+msibuild "$work/upgrade.msi" -q "INSERT INTO Upgrade (UpgradeCode, VersionMin, VersionMax, \
+Attributes, ActionProperty) VALUES ('{3E7D1C55-0B9A-4C2E-9F41-6A8B2D7E0C13}', '1.0.0', '3.9.0', \
+768, 'OLDER')" -q "INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES \
+('FindRelatedProducts', 25)" -q "INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES \
+('RemoveExistingProducts', 1450)"
 
 # Throwaway certificates as a release engineer would make them, one without the code-signing use,
 # and password files: the PFX.pfx and password-PASSWORD of the rows' sign:PFX/PASSWORD.
@@ -70,7 +82,7 @@ make_msi() {
   local name=${1#*:} query=$1
   name=${name%%=*}
   case $1 in
-    good | x64 | text) cp "$work/$1.msi" "$2" && return ;;
+    good | x64 | text | upgrade | newcode) cp "$work/$1.msi" "$2" && return ;;
     none) return ;;
     del:*) query="DELETE FROM Property WHERE Property='$name'" ;;
     set:*) query="UPDATE Property SET Value='${1#*=}' WHERE Property='$name'" ;;
@@ -87,7 +99,7 @@ run_case() {
   shift
   start "$* | $result"
   for word; do opt[${word%%:*}]=${word#*:}; done
-  [[ ! -v opt[code] ]] || opt[msi]=set:ProductCode=${opt[code]}
+  [[ ! -v opt[code] || ${opt[msi]} != good ]] || opt[msi]=set:ProductCode=${opt[code]}
   [[ ! -v opt[version] ]] || opt[msi]=set:ProductVersion=${opt[version]}
   local dir=$work/case$cases launch_source=$work/launch-${opt[launch]}.exe
   local out_dir=$dir/parent/medium slash="" rc=0 check_status=0 before
@@ -99,6 +111,7 @@ run_case() {
   [[ ! -v opt[tsa] ]] || args+=(--timestamp "http://${opt[tsa]}/")
   [[ -z ${opt[add]} ]] || read -r -a adds <<<"${added[${opt[add]}]}"
   for word in "${adds[@]}"; do args+=(--add "$word"); done
+  [[ ! -v opt[previous] ]] || args+=(--previous "$work/${opt[previous]}.msi")
   case ${opt[out]} in
     spaced) out_dir="$dir/parent/my medium 1" ;;
     slash) slash=/ ;;
@@ -130,11 +143,14 @@ run_case() {
   must "the medium is not the one given, or not alone" \
     diff -r ${opt[sign]:+--exclude=Launch.exe} "$dir/expected" "$dir/parent"
   if [[ $result == warns ]]; then
-    must "stderr: $(cat "$dir/stderr")" grep -qF -- "${opt[arp]}" <(grep warning "$dir/stderr")
+    [[ -v opt[said] ]] ||
+      must "stderr: $(cat "$dir/stderr")" grep -qF -- "${opt[arp]}" <(grep warning "$dir/stderr")
+    must "stderr: $(cat "$dir/stderr")" grep -qF -- "${opt[said]:-}" "$dir/stderr"
   else
     must "stderr: $(cat "$dir/stderr")" test ! -s "$dir/stderr"
   fi
-  "$make_medium" --check "$out_dir" "$dir/in/product.msi" >"$dir/check" 2>&1 || check_status=$?
+  "$make_medium" --check ${opt[previous]:+--previous "$work/${opt[previous]}.msi"} "$out_dir" \
+    "$dir/in/product.msi" >"$dir/check" 2>&1 || check_status=$?
   [[ -z ${opt[sign]} ]] || must "--check: $(cat "$dir/check")" test "$check_status" -eq 0
   # The report's lines: each starts with the part before "|" and holds the part after it.
   local lines=("ok    MSI: ARPINSTALLLOCATION is the folder of Tessaro.exe|")
@@ -142,6 +158,18 @@ run_case() {
   [[ -z ${opt[arp]} ]] || lines[0]="FAIL  MSI: |${opt[arp]}"
   [[ ${opt[setup]} != signed ]] || lines[1]="ok    Setup.exe: signature verifies|"
   for word in "${adds[@]}"; do lines+=("note  also on the medium: |$(basename -- "$word")"); done
+  # Only add:file and add:both put the package on the medium (the good one's bytes).
+  if [[ ${opt[add]} == file || ${opt[add]} == both ]]; then
+    lines+=("ok    MSI: on the medium as |Tessaro-3.9.0.msi")
+  else
+    lines+=("warn  MSI: product.msi is not on the medium|--add MSI")
+  fi
+  if [[ ${opt[setup]} == signed ]]; then
+    lines+=("note  Setup.exe: a 32-bit program|32-bit and 64-bit")
+  else
+    lines+=("note  Setup.exe: a 64-bit program|on 32-bit Windows the launcher shows message 104")
+  fi
+  [[ ! -v opt[verdict] ]] || lines+=("${opt[verdict]}")
   [[ -z ${opt[sign]} ]] || lines+=("ok    Launch.exe: signature verifies|$real_sha256")
   for word in "${lines[@]}"; do
     must "--check: $(cat "$dir/check")" grep -qF -- "${word#*|}" <(grep "^${word%%|*}" "$dir/check")
@@ -205,6 +233,27 @@ add:clash                          | would take the place of the medium's own se
 add:both launch:real sign:good/good out:orphan                 | made
 add:both launch:real sign:good/good tsa:127.0.0.1:9 out:orphan | no time stamp from
 EOF
+# The release before: the same product code is ok; a new one is a note when the package removes
+# the previous one itself, else a warning (the words with blanks are given one by one).
+run_case made previous:good add:file "verdict:ok    --previous: |the same ProductCode" </dev/null
+run_case warns msi:upgrade "code:$new_code" previous:good "said:note: --previous: ProductCode" \
+  "verdict:note  --previous: |the package removes it itself" </dev/null
+run_case warns msi:newcode "code:$new_code" previous:good "said:is installed beside it" \
+  "verdict:warn  --previous: |the launcher never sees an installed 3.9.0" </dev/null
+# A medium made without --add MSI: --check warns, and fails with --package-on-medium.
+"$make_medium" "$work/setup-pe.exe" "$work/good.msi" "$work/nopackage" >/dev/null 2>&1
+while read -r verdict status flag; do
+  start "--check $flag of a medium without its package: $verdict, exit $status"
+  rc=0
+  "$make_medium" --check $flag "$work/nopackage" "$work/good.msi" >"$work/nopackage.out" 2>&1 ||
+    rc=$?
+  must "status $rc: $(cat "$work/nopackage.out")" test "$rc" -eq "$status"
+  must "$(cat "$work/nopackage.out")" grep -q "^$verdict  MSI: good.msi is not on the medium" \
+    "$work/nopackage.out"
+done <<'EOF'
+warn 0
+FAIL 1 --package-on-medium
+EOF
 
 # An install location that Windows Installer does not record: a warning, and --check fails.
 run_case warns "msi:DELETE FROM CustomAction" "arp:sets no ARPINSTALLLOCATION" </dev/null
@@ -248,5 +297,25 @@ must "check" "$make_medium" --check "$work/wine" "$work/x64.msi"
 must "run-in-wine.sh" timeout 120 bash "$scripts/run-in-wine.sh" "$work/wine/Launch.exe"
 must "record: $(cat "$work/wine/Setup.record" 2>&1)" \
   grep -q 'command_line="Z:.*Setup\.exe" "/v LAUNCH=Enable"' "$work/wine/Setup.record"
+
+# The sample's packaging with a product of one's own: its names and codes land in the package,
+# which the medium tool takes as it takes the sample's.
+start "build_msi.sh with a name, a maker and an upgrade code of one's own"
+own=(--name "Acme Viewer" --manufacturer "Acme & Sons" --upgrade-code "$new_code")
+rc=0
+bash "$tessaro_root/sample/build_msi.sh" "${own[@]}" "$work/own.msi" "$work/launch-real.exe" 2.0.1 \
+  "$good_code" x86 >"$work/own.out" 2>&1 || rc=$?
+must "a name with & made a package" test "$rc" -ne 0
+must "$(cat "$work/own.out")" grep -q 'a name may not be empty or hold' "$work/own.out"
+own[3]="Acme Ltd"
+must "build_msi.sh" bash "$tessaro_root/sample/build_msi.sh" "${own[@]}" "$work/own.msi" \
+  "$work/launch-real.exe" 2.0.1 "$good_code" x86
+msiinfo export "$work/own.msi" Property | tr -d '\r' >"$work/own.properties"
+for property in "ProductName	Acme Viewer" "Manufacturer	Acme Ltd" "UpgradeCode	$new_code" \
+  "ProductCode	$good_code" "ProductVersion	2.0.1"; do
+  must "$(cat "$work/own.properties")" grep -qx "$property" "$work/own.properties"
+done
+must "the medium tool refuses it" "$make_medium" "$work/setup-pe.exe" "$work/own.msi" "$work/own" \
+  "$work/launch-real.exe"
 
 summary

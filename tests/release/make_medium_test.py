@@ -146,3 +146,52 @@ class Tables(unittest.TestCase):
                                (b"one\r\ntwo\n", b"one"), (b"\n", b""), (b"", b"")):
             with self.subTest(data=data):
                 self.assertEqual(make_medium.password(data), expected)
+
+    def test_previous_release(self):
+        old = (CODE, "3.10.0", "{3E7D1C55-0B9A-4C2E-9F41-6A8B2D7E0C13}")
+        new_code = "{5D1E0C4B-7A2F-4E39-9B6C-1F0A2B3C4D5E}"
+        def verdict(row=None, sequence=("FindRelatedProducts", "RemoveExistingProducts"),
+                    code=new_code):
+            row = {"UpgradeCode": old[2], "VersionMin": "", "VersionMax": "3.11.0",
+                   "Attributes": "0", **(row or {})}
+            text = make_medium.previous_verdict((code, "3.11.0", old[2]), old, [row], sequence)
+            return " ".join(text)
+        for call, expected in [
+                ({"code": CODE}, "ok --previous: the same ProductCode"),
+                ({}, "note --previous: ProductCode {5D1E0C4B"),
+                ({"row": {"UpgradeCode": old[2].lower()}}, "the package removes it itself"),
+                ({"row": {"VersionMin": "3.0.0", "Attributes": "256"}}, "removes it itself"),
+                ({"row": {"VersionMax": "3.10.0", "Attributes": "512"}}, "removes it itself"),
+                ({"sequence": ("FindRelatedProducts",)}, "warn --previous: ProductCode {5D1E0C4B"),
+                ({"row": {"UpgradeCode": new_code}}, "installed beside it"),
+                ({"row": {"Attributes": "2"}}, "does not remove it"),
+                ({"row": {"VersionMax": "3.10.0"}}, "does not remove it"),
+                ({"row": {"VersionMin": "3.10.0"}}, "does not remove it"),
+                ({"row": {"VersionMin": "3.10.1", "Attributes": "256"}}, "does not remove it")]:
+            with self.subTest(call=call):
+                self.assertIn(expected, verdict(**call))
+
+    def test_package_and_setup_on_medium(self):
+        with tempfile.TemporaryDirectory() as folder:
+            medium, msi = Path(folder, "medium"), Path(folder, "Tessaro-3.11.0.msi")
+            (medium / "packages").mkdir(parents=True)
+            msi.write_bytes(b"the package")
+            def found(placed, required=False):
+                for path, data in placed:
+                    (medium / path).write_bytes(data)
+                try:
+                    return " ".join(make_medium.package_on_medium(medium, msi, required))
+                finally:
+                    for path, _ in placed:
+                        (medium / path).unlink()
+            self.rows(found, [
+                (([("Tessaro-3.11.0.msi", b"the package")],), "ok MSI: on the medium as Tess"),
+                (([("packages/t.msi", b"the package")],), "ok MSI: on the medium as packages/t."),
+                (([],), "warn MSI: Tessaro-3.11.0.msi is not on the medium (make it with --add"),
+                (([],), "unless it carries its own"),
+                (([("Tessaro-3.11.0.msi", b"the packagE")],), "warn MSI: Tessaro-3.11.0.msi is"),
+                (([], True), "FAIL MSI: Tessaro-3.11.0.msi is not on the medium")])
+        self.rows(lambda machine: " ".join(make_medium.setup_platform(machine)), [
+            ("x86-64", "note Setup.exe: a 64-bit program: it starts on 64-bit Windows only"),
+            ("x86-64", "message 104"),
+            ("i386", "note Setup.exe: a 32-bit program: it starts on 32")])

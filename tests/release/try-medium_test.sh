@@ -25,6 +25,18 @@ for medium in "$ja/medium 64" "$ja/medium 32" plain no-ts-inf cut-short 한국�
     "$work/$medium" "build/$preset/Launch.exe" >/dev/null
 done
 rm "$work/no-ts-inf/TS_INF"
+# A 3.11.0 whose package got a new product code: the medium's TS_INF names that one.
+for x86 in "" -x86; do
+  cp "$sample/Tessaro-3.10.0$x86.msi" "$work/new-code$x86.msi"
+  msibuild "$work/new-code$x86.msi" -q "UPDATE Property SET Value='3.11.0' WHERE \
+Property='ProductVersion'" -q "UPDATE Property SET Value='{5D1E0C4B-7A2F-4E39-9B6C-1F0A2B3C4D5E}' \
+WHERE Property='ProductCode'"
+  preset=win32
+  [[ -n $x86 ]] || preset=win64
+  bash scripts/make-medium.sh "$sample/Setup.exe" "$work/new-code$x86.msi" "$work/new-code$x86" \
+    "build/$preset/Launch.exe" >/dev/null 2>&1
+done
+cp -r "$work/plain" "$work/empty-ts-inf" && : >"$work/empty-ts-inf/TS_INF"
 # Its header still says x86-64, but Windows cannot load the rest: the box answerer cannot start it.
 head -c 2048 build/win64/Launch.exe >"$work/cut-short/Launch.exe"
 
@@ -74,5 +86,76 @@ row "the box answerer cannot start Launch.exe: no exit code of the launcher" 1 .
   "^try-medium: .*could not start Launch\.exe.*cannot start " '!exit code'
 row "a path neither code page 1252 nor 932 spells: one line naming LC_ALL" 1 ../한국어 -- \
   "^try-medium: .*LC_ALL" '!^Launch\.exe exit code'
+
+# The answers given, the product held in use, the product code the medium does not name.
+for bits in 64 32; do
+  x86=-x86
+  [[ $bits == 32 ]] || x86=""
+  row "$bits-bit: Cancel on 107 keeps the installed version, exit 4" 0 --answer 107=Cancel \
+    "medium $bits" "Tessaro-3.9.0$x86.msi" -- "^  -> Cancel, as given " \
+    "^  Launch: exit 4: Cancel in message 107$" "^Launch\.exe exit code: 4$" \
+    "^After: Tessaro 3\.9\.0 installed$" '!msiexec\.exe" /x'
+  row "$bits-bit: in use, 108, Retry: removed" 0 --product-running --answer=108=Retry \
+    "medium $bits" "Tessaro-3.9.0$x86.msi" -- "^holding C:.*Tessaro\.exe " \
+    "^  Launch: lock test: .* in use$" "^  \(ended C:.*Tessaro\.exe, which held" \
+    "^  -> Retry, as given " "^  Launch: lock test: .* opens for writing: not in use$" \
+    '^  "C:\\windows\\system32\\msiexec\.exe" /x ' "^After: not installed$"
+  row "$bits-bit: a new product code: warned before, Setup.exe beside the old one" 0 \
+    "../new-code$x86" "Tessaro-3.9.0$x86.msi" -- \
+    "^Before: warning: Tessaro-3\.9\.0$x86\.msi .* installed first, but the medium's TS_INF" \
+    "^  Launch: uninstall key .* not found" "^Launch\.exe exit code: 0$" '!msiexec\.exe" /x'
+done
+row "64-bit: in use, 108, Cancel: exit 4" 0 --product-running --answer 108=Cancel "medium 64" \
+  Tessaro-3.9.0.msi -- "^  Launch: exit 4: Cancel in message 108$" "^After: Tessaro 3\.9\.0"
+row "an empty TS_INF: no box, exit 4, the MSI installed first named" 0 ../empty-ts-inf \
+  Tessaro-3.9.0.msi -- "^Before: the medium's TS_INF is empty" \
+  "^Before: Tessaro-3\.9\.0\.msi \(Tessaro 3\.9\.0, product \{6F1C" "^Launch\.exe exit code: 4$" \
+  '!^box '
+row "no TS_INF: the MSI installed first named" 0 ../no-ts-inf Tessaro-3.9.0.msi -- \
+  "^Before: the medium has no TS_INF \(the launcher shows message 106" "^Before: Tessaro-3\.9\.0"
+# 3.9.0 stays installed from the row before; a medium that does not name its product code still
+# has it removed, so that 3.10.0 of the same product code can be installed first.
+row "the package installed first removed before, also when TS_INF names another product" 0 \
+  ../new-code Tessaro-3.10.0.msi -- "^Before: warning: Tessaro-3\.10\.0\.msi " \
+  "^Launch\.exe exit code: 0$" '!msiexec /i'
+row "an answer the message has not: one line, nothing run" 1 --answer 107=Retry "medium 64" -- \
+  "^try-medium: --answer 107=Retry: message 107 offers OK and Cancel" '!^Before'
+row "--product-running without an MSI to install first" 1 --product-running "medium 64" -- \
+  "^try-medium: --product-running needs an installed product" '!^Before'
+row "an unknown option" 2 --answers 107=OK "medium 64" -- "^try-medium: unknown option: --answers"
+
+# Every script answers --help with its usage and refuses what it does not take, in one line and
+# before it does anything (bench.sh once took --help for a number of runs). Each row: the
+# script, its exit status, a pattern ("_" for a blank) one line must match, its arguments.
+while read -r script status pattern args; do
+  start "$script $args: exit $status"
+  read -r -a words <<<"${args//none/}"
+  pattern=${pattern//_/ }
+  output=$(bash "scripts/$script" ${words[@]+"${words[@]}"} 2>&1) && rc=0 || rc=$?
+  must "exit $rc, not $status: $output" test "$rc" -eq "$status"
+  must "no line matches $pattern: $output" grep -qE -- "$pattern" <<<"$output"
+done <<'EOF'
+bench.sh 0 ^__scripts/bench\.sh_\[RUNS --help
+build.sh 0 ^__scripts/build\.sh_\[host --help
+cppcheck.sh 0 ^__scripts/cppcheck\.sh --help
+main-job.sh 0 ^__scripts/main-job\.sh$ --help
+rig32.sh 0 ^__rig32\.sh_teardown --help
+run-in-wine.sh 0 ^__scripts/run-in-wine\.sh_PROGRAM --help
+setup.sh 0 ^__scripts/setup\.sh$ --help
+test-all.sh 0 ^__scripts/test-all\.sh$ --help
+try-medium.sh 0 ^__scripts/try-medium\.sh_--remove-prefixes$ --help
+make-medium.sh 0 ^usage:_make-medium\.sh --help
+bench.sh 2 ^bench:_unknown_option:_--runs_ --runs
+bench.sh 2 ^bench:_at_most_two_arguments 1 2 3
+build.sh 2 ^build:_unknown_option:_--debug --debug
+build.sh 2 ^build:_no_such_preset:_debug debug
+bench.sh 2 ^bench:_not_a_positive_whole_number:_ten ten
+main-job.sh 2 ^main-job:_unknown_option:_-x_ -x
+test-all.sh 2 ^test-all:_takes_no_arguments wine
+setup.sh 2 ^setup:_unknown_option:_--yes --yes
+run-in-wine.sh 2 ^run-in-wine:_no_program_given none
+rig32.sh 2 ^rig32:_unknown_option:_--bogus --bogus
+make-medium.sh 2 unrecognized_arguments:_--bogus --bogus x y z
+EOF
 
 summary

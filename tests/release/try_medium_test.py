@@ -72,3 +72,51 @@ class Tables(unittest.TestCase):
         ):
             with self.subTest(expected=expected):
                 self.assertEqual(given, expected)
+
+    def test_answers(self):
+        for given, expected in (
+            (["107=Cancel"], ["--answer", "OK+Cancel=Cancel"]),
+            (["107=Cancel", "108=Retry,Cancel"],
+             ["--answer", "OK+Cancel=Cancel", "--answer", "Cancel+Retry=Retry,Cancel"]),
+            (["108=Retry", "107=OK", "108=Cancel"],
+             ["--answer", "Cancel+Retry=Retry,Cancel", "--answer", "OK+Cancel=OK"]),
+            (["106=OK"], ["--answer", "OK=OK"]),
+            (["107=Retry"], "message 107 offers OK and Cancel, not 'Retry'"),
+            (["108=Retry,,Cancel"], "message 108 offers Cancel and Retry, not ''"),
+            (["108=retry"], "not 'retry'"), (["107"], "not ''"),
+            (["109=OK"], "the launcher's boxes are the messages 104, 106, 107, 108"),
+            (["=OK"], "the launcher's boxes"), (["+107=OK"], "the launcher's boxes"),
+        ):
+            with self.subTest(given=given):
+                try:
+                    self.assertEqual(try_medium.box_answers(given), expected)
+                except ValueError as error:
+                    self.assertIn(expected, str(error))
+
+    def test_before_the_run(self):
+        code = "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}"
+        other = "{5D1E0C4B-7A2F-4E39-9B6C-1F0A2B3C4D5E}"
+        old = (code, "3.9.0", "Tessaro-3.9.0.msi")
+        for line, package, expected in (
+            (None, None, ["the medium has no TS_INF (the launcher shows message 106 and exits 4)"]),
+            ("", None, ["the medium's TS_INF is empty: no product to look for (the launcher shows"
+                        " no box and exits 4)"]),
+            ("\r", old, ["the medium's TS_INF is empty", "Tessaro-3.9.0.msi (Tessaro 3.9.0,"
+                         f" product {code}) installed first"]),
+            (None, old, ["the medium has no TS_INF", "Tessaro-3.9.0.msi (Tessaro 3.9.0"]),
+            (f"{code},3.10.0\r", old, []), (f"{code},3.10.0\r", None, []),
+            (f"{other},3.11.0\r", old, [f"warning: Tessaro-3.9.0.msi (Tessaro 3.9.0, product"
+                                        f" {code}) installed first, but the medium's TS_INF names"
+                                        f" product {other}: the launcher does not find it"]),
+        ):
+            with self.subTest(line=line, package=package):
+                notes = try_medium.before_notes(line, package)
+                self.assertEqual(len(notes), len(expected))
+                for note, start in zip(notes, expected):
+                    self.assertTrue(note.startswith(start), note)
+        location = try_medium.install_location
+        self.assertEqual(location(b"    InstallLocation    REG_SZ    C:\\Program Files (x86)\\T\\"
+                                  b"\r\n    DisplayVersion    REG_SZ    3.9.0\r\n"),
+                         "C:\\Program Files (x86)\\T\\")
+        self.assertEqual(location(b"    InstallLocation    REG_SZ    \r\n"), "")
+        self.assertEqual(location(b"reg: Unable to find the specified registry key\n"), "")
