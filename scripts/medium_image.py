@@ -144,7 +144,7 @@ def main(command, *args):
     elif command == "letter":
         print(drive_letter(os.listdir(args[0])) or sys.exit("try-medium: no free drive letter"))
     elif command == "listing":
-        print(*listing(args[0]), sep="\n")
+        print(*(f"  {line}" for line in listing(args[0])), sep="\n")
 
 if __name__ == "__main__":
     main(*sys.argv[1:])

@@ -3,7 +3,10 @@
 # prefix of its own, optionally after installing an MSI (so that an older version is found);
 # README.md, "Trying your own medium", tells what it prints.
 #
-#   scripts/try-medium.sh MEDIUM_DIR [MSI_TO_INSTALL_FIRST]
+#   scripts/try-medium.sh MEDIUM_DIR|IMAGE [MSI_TO_INSTALL_FIRST]
+#
+# An ISO image is rehearsed as a disc: its files, read from it without mounting it, become a
+# read-only drive of type CD-ROM (D: or the next free letter), and the launcher starts from there.
 #
 # TESSARO_TRY_PREFIX names the Wine prefix (default build/wine-prefix-try32 or -try64), kept
 # between runs; TESSARO_TRY_OUT the output folder (default build/try-run), made anew: "result"
@@ -16,8 +19,8 @@ tessaro_tool=try-medium
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 if [[ ${1:-} != --inside ]]; then
-  [[ $# -ge 1 && $# -le 2 ]] || die "usage: scripts/try-medium.sh MEDIUM_DIR [MSI_TO_INSTALL_FIRST]"
-  [[ -d $1 ]] || die "no such medium folder: $1"
+  [[ $# -ge 1 && $# -le 2 ]] || die "usage: scripts/try-medium.sh MEDIUM_DIR|IMAGE [MSI_TO_INSTALL_FIRST]"
+  [[ -d $1 || -f $1 ]] || die "no such medium folder or image: $1"
   [[ $# -eq 1 || -f $2 ]] || die "no such MSI: $2"
   medium=$(realpath -- "$1")
   msi=${2:+$(realpath -- "$2")}
@@ -28,6 +31,13 @@ if [[ ${1:-} != --inside ]]; then
       die "the output folder and the prefix must lie in $tessaro_root: $folder"
   done
   cd "$tessaro_root"
+  image=""
+  if [[ -f $medium ]]; then
+    # The drive's files lie in the output folder, where the rig sees them too.
+    image=$medium medium=$out/drive
+    rm -rf "$out" && mkdir -p "$out"
+    scripts/medium_image.py extract "$image" "$medium" || exit 1
+  fi
   [[ -f $medium/Launch.exe ]] || die "the medium has no Launch.exe: $medium"
   bits=$(scripts/try_medium.py bits "$medium/Launch.exe") || exit 1
 
@@ -41,15 +51,15 @@ if [[ ${1:-} != --inside ]]; then
   export LC_ALL=$run_locale
 
   [[ -x build/win64/tests/wine/box_answer.exe ]] || bash scripts/build.sh win64 >/dev/null
-  rm -rf "$out" && mkdir -p "$out"
+  [[ -n $image ]] || { rm -rf "$out" && mkdir -p "$out"; }
   # The rig sees the work tree and the medium's folder, lent to it where it lies; an MSI from
   # elsewhere is only installed, so it is copied in rather than lent.
   if [[ $bits == 32 && -n $msi && $msi != "$tessaro_root"/* ]]; then
     cp -- "$msi" "$out/" && msi=$out/$(basename -- "$msi")
     echo "try-medium: the MSI is installed from a copy in $out (the rig sees only the work tree and the medium)"
   fi
-  echo "try-medium: $bits-bit Launch.exe, medium $medium${msi:+, installing $msi first}"
-  inside=(bash scripts/try-medium.sh --inside "$bits" "$medium" "$msi" "$out" "${DISPLAY:-}")
+  echo "try-medium: $bits-bit Launch.exe, medium ${image:-$medium}${msi:+, installing $msi first}"
+  inside=(bash scripts/try-medium.sh --inside "$bits" "$medium" "$msi" "$out" "${DISPLAY:-}" "$image")
   if [[ $bits == 32 ]]; then
     export TESSARO_RIG32_PREFIX=${prefix:-$tessaro_root/build/wine-prefix-try32}
     export TESSARO_RIG32_LEND=$medium
@@ -63,16 +73,33 @@ fi
 
 # --- inside: Wine, its prefix and a display are ready. $6 is the caller's own DISPLAY, if any:
 # then the boxes are the caller's to answer (the DISPLAY here may be a virtual one).
-bits=$2 medium=$3 msi=$4 out=$5 interactive=$6
+bits=$2 medium=$3 msi=$4 out=$5 interactive=$6 image=${7:-}
 if [[ $bits == 32 ]]; then
+  prefix=$TESSARO_RIG32_PREFIX
   wine() { bash scripts/rig32.sh wine "$@"; }
   wineserver() { bash scripts/rig32.sh wineserver "$@"; }
 else
   # shellcheck source=scripts/wine-env.sh
   source scripts/wine-env.sh
   tessaro_wine_prefix
+  prefix=$WINEPREFIX
   wine() { "$TESSARO_WINE" "$@"; }
   wineserver() { "$TESSARO_WINESERVER" "$@"; }
+fi
+
+launcher=$(windows_path "$medium/Launch.exe")
+if [[ -n $image ]]; then
+  letter=$(scripts/medium_image.py letter "$prefix/dosdevices") || exit 1
+  drives='HKLM\Software\Wine\Drives'
+  ln -s "$medium" "$prefix/dosdevices/$letter"
+  trap 'rm -f "$prefix/dosdevices/$letter"' EXIT
+  wine reg add "$drives" /v "$letter" /d cdrom /f >/dev/null
+  # Wine learns the drives and their types when its mount manager starts: after this.
+  wineserver -w
+  launcher=${letter^^}\\Launch.exe
+  drive_before=$(scripts/medium_image.py listing "$medium")
+  echo "Drive ${letter^^} (CD-ROM, read-only) holds the image's files (SHA-256, size, name):"
+  echo "$drive_before"
 fi
 
 # Both empty for a medium without TS_INF.
@@ -96,7 +123,6 @@ else
   echo "Before: product $product not installed (in the registry view of the launcher)"
 fi
 
-launcher=$(windows_path "$medium/Launch.exe")
 # Wine reports every process start on its "process" channel and OutputDebugString on
 # "debugstr"; with "pid" each line names its process, which tells the launcher's lines apart.
 log=$out/wine.log
@@ -140,3 +166,14 @@ if compgen -G "$out/*.png" >/dev/null; then
   echo "Screenshots: $(printf '%s ' "$out"/*.png)"
 fi
 printf 'exit_code=%s\nbefore=%s\nafter=%s\n' "$exit_code" "$before" "$after" >"$out/result"
+if [[ -n $image ]]; then
+  drive_after=$(scripts/medium_image.py listing "$medium")
+  rm -f "$prefix/dosdevices/$letter"
+  wine reg delete "$drives" /v "$letter" /f >/dev/null 2>&1 || true
+  if [[ $drive_after != "$drive_before" ]]; then
+    echo "Drive ${letter^^} CHANGED by the run; now it holds:"
+    echo "$drive_after"
+    exit 1
+  fi
+  echo "Drive ${letter^^} unchanged: the same names, sizes and SHA-256 after the run as before"
+fi
