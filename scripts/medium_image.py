@@ -1,7 +1,8 @@
 #!/usr/bin/python3 -B
 """The medium as a disc image: ISO 9660 with Joliet, made and read by xorriso (Debian package
 xorriso), never written here by hand. As a program, what scripts/try-medium.sh asks of an image:
-medium_image.py extract IMAGE FOLDER | letter DOSDEVICES | listing FOLDER."""
+medium_image.py extract IMAGE FOLDER | letter DOSDEVICES | listing FOLDER | drive-type LETTER
+(wmic's report on the logical disks on stdin)."""
 import hashlib
 import os
 import re
@@ -135,6 +136,17 @@ def drive_letter(taken):
     return next((f"{letter}:" for letter in "defghijklmnopqrstuvwxy" if f"{letter}:" not in used),
                 None)
 
+# Win32_LogicalDisk's DriveType values.
+DRIVE_TYPES = {2: "removable", 3: "fixed", 4: "network", 5: "CD-ROM", 6: "RAM disk"}
+
+def drive_type(report, letter):
+    """What "wmic logicaldisk get drivetype,name" (REPORT, its bytes) says LETTER is, or None."""
+    text = report.decode("utf-16" if report[:2] == b"\xff\xfe" else "latin-1", "replace")
+    for fields in map(str.split, text.splitlines()):
+        if len(fields) == 2 and fields[0].isdigit() and fields[1].lower() == letter.lower():
+            return DRIVE_TYPES.get(int(fields[0]), f"type {fields[0]}")
+    return None
+
 def main(command, *args):
     sys.stdout.reconfigure(encoding="utf-8", errors="replace")
     if command == "extract":
@@ -143,6 +155,8 @@ def main(command, *args):
         read_only(args[1])
     elif command == "letter":
         print(drive_letter(os.listdir(args[0])) or sys.exit("try-medium: no free drive letter"))
+    elif command == "drive-type":
+        print(drive_type(sys.stdin.buffer.read(), args[0]) or "unknown")
     elif command == "listing":
         print(*(f"  {line}" for line in listing(args[0])), sep="\n")
 

@@ -97,8 +97,12 @@ if [[ -n $image ]]; then
   # Wine learns the drives and their types when its mount manager starts: after this.
   wineserver -w
   launcher=${letter^^}\\Launch.exe
+  # As Windows programs see it, not as it was meant.
+  drive_kind=$({ wine wmic logicaldisk get drivetype,name 2>/dev/null || true; } |
+    scripts/medium_image.py drive-type "$letter")
+  [[ $drive_kind == CD-ROM ]] || die "Wine took drive ${letter^^} for $drive_kind, not for a CD-ROM drive"
   drive_before=$(scripts/medium_image.py listing "$medium")
-  echo "Drive ${letter^^} (CD-ROM, read-only) holds the image's files (SHA-256, size, name):"
+  echo "Drive ${letter^^} ($drive_kind, read-only) holds the image's files (SHA-256, size, name):"
   echo "$drive_before"
 fi
 
