@@ -5,8 +5,8 @@ repository's build/win32/Launch.exe), Setup.exe, and the TS_INF that tells the l
 product the package installs and in which version, read from the MSI. Refuses a pairing of
 launcher and package that cannot work and a version Windows Installer does not take. OUT_DIR
 must not exist or be empty; the medium is assembled beside it and renamed into place at the
-end, so on any error nothing is left behind. Signs the medium's Launch.exe on request, and
-checks a finished medium."""
+end, so on any error nothing is left behind. Signs the medium's Launch.exe on request, writes
+it as an ISO image as well (--iso), and checks a finished medium or image."""
 import argparse
 import hashlib
 import os

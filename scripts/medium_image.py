@@ -99,6 +99,9 @@ def make_image(folder, extras, image, label, epoch):
 def extract(image, folder):
     """The Joliet tree of IMAGE, the names Windows shows, into FOLDER (which must not exist);
     False when xorriso cannot read IMAGE as an ISO 9660 image."""
+    # xorriso takes a file without a volume descriptor for a blank disc, with nothing to extract.
+    if image_labels(image)[0] is None:
+        return False
     read = xorriso("-read_fs", "norock", "-indev", f"stdio:{image}", "-osirrox", "on",
                    "-extract", "/", folder)
     if read.returncode == 0 and os.path.isdir(folder):

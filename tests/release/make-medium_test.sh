@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Runs make-medium.sh against the sample's packages of Tessaro 3.9.0, patched with msibuild, and
 # signs media with a certificate made here. Needs msibuild and msiinfo (msitools), openssl,
-# osslsigncode, the build of both presets, and Wine for one signed medium.
+# osslsigncode, xorriso, the build of both presets, and Wine for one signed medium.
 # The pure checks behind it are the Python tables of make_medium_test.py; the rows here need a
 # real run (make, sign, check, refuse, tamper).
 set -euo pipefail
 # shellcheck source=scripts/lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib.sh"
 scripts=$tessaro_root/scripts
-for tool in msibuild msiinfo openssl osslsigncode; do
+for tool in msibuild msiinfo openssl osslsigncode xorriso; do
   command -v "$tool" >/dev/null || { echo "$0: $tool not found (scripts/setup.sh)" >&2; exit 2; }
 done
 build=$scripts/../build
@@ -309,5 +309,10 @@ must "$(cat "$work/image.out")" grep -q '^FAIL  Launch.exe: signed, but the sign
 start "an image whose launcher cannot see the package"
 must "the same lines" same_lines twice "$work/x64.msi"
 must "$(cat "$work/image.out")" grep -q '^FAIL  Launch.exe (i386) cannot see' "$work/image.out"
+start "--check on a file that is neither a folder nor an image"
+rc=0
+"$make_medium" --check "$work/good.msi" 2>"$work/neither.err" || rc=$?
+must "status $rc" test "$rc" -eq 1
+must "$(cat "$work/neither.err")" grep -qx "make-medium: not a directory, nor an ISO 9660 image that xorriso can read: $work/good.msi" "$work/neither.err"
 
 summary
