@@ -436,8 +436,11 @@ def image_target(image, added):
                       f" {medium_image.AUTORUN}")
     if os.path.lexists(image):
         raise Refused(f"IMAGE exists: {image}")
-    if not os.path.isdir(os.path.dirname(image) or "."):
-        raise Refused(f"the folder of IMAGE does not exist: {image}")
+    existing = os.path.dirname(image) or "."
+    while not os.path.exists(existing):
+        existing = os.path.dirname(existing) or "."
+    if not os.path.isdir(existing):
+        raise Refused(f"not a directory: {existing}")
 
 def product_name(msi):
     return next((row["Value"] for row in msi_table(msi, "Property")
@@ -448,6 +451,13 @@ def make_image(staging, target, msi, version, work, leftovers):
     takes once all is made; the image's Joliet names are checked to be the medium's own."""
     name = product_name(msi)
     (work / medium_image.AUTORUN).write_bytes(medium_image.autorun_inf(name, version))
+    # Its folder as the folder medium's: made as needed, and taken away again on a failure.
+    folder, missing_top = os.path.dirname(target) or ".", None
+    while not os.path.exists(folder):
+        missing_top, folder = folder, os.path.dirname(folder) or "."
+    if missing_top:
+        os.makedirs(os.path.dirname(target))
+        leftovers.append(missing_top)
     image = Path(tempfile.mkstemp(prefix=f".{os.path.basename(target)}.",
                                   dir=os.path.dirname(target) or ".")[1])
     leftovers.append(image)
@@ -462,8 +472,8 @@ def make_image(staging, target, msi, version, work, leftovers):
         raise Refused(f"xorriso could not make the image: {' '.join(problem)}")
     if not medium_image.extract(image, work / "image") or medium_image.names(work / "image") != \
             sorted(medium_image.names(staging) + [medium_image.AUTORUN]):
-        raise Refused("the image does not keep every name of the medium (Joliet allows 103"
-                      " characters a name)")
+        raise Refused("the image does not keep every name of the medium (Joliet cuts a name"
+                      " of more than about 100 characters)")
     shutil.rmtree(work / "image")
     os.chmod(image, 0o666 & ~UMASK)
     return image

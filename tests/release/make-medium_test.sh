@@ -62,8 +62,10 @@ cp "$work/good.msi" "$work/extra/Tessaro-3.9.0.msi"
 echo 'read me' >"$work/extra/docs/readme.txt" && echo 'deeper' >"$work/extra/docs/sub/a.txt"
 cp "$work/setup-pe.exe" "$work/extra/setup.exe"
 echo '[autorun]' >"$work/extra/AutoRun.inf"
+long=extra/$(printf 'long_name_%.0s' {1..12}).txt # 124 characters, more than Joliet keeps
+echo 'long' >"$work/$long"
 declare -A added=([file]=extra/Tessaro-3.9.0.msi [folder]=extra/docs [clash]=extra/setup.exe
-  [both]="extra/Tessaro-3.9.0.msi extra/docs/" [autorun]=extra/AutoRun.inf)
+  [both]="extra/Tessaro-3.9.0.msi extra/docs/" [autorun]=extra/AutoRun.inf [long]=$long)
 
 # make_msi PACKAGE OUT: the package PACKAGE into OUT: good (x86), x64, none (no file), text, or good
 # changed by del:PROPERTY, set:PROPERTY=VALUE or an SQL query.
@@ -109,8 +111,10 @@ run_case() {
     orphan) out_dir=$dir/parent/missing/medium ;;
     -) out_dir=- ;;
   esac
-  [[ ! -v opt[iso] ]] || args+=(--iso "$dir/parent/medium.iso")
-  [[ ${opt[iso]-} != exists ]] || echo keep >"$dir/parent/medium.iso"
+  local iso=$dir/parent/medium.iso
+  [[ ${opt[iso]-} != orphan ]] || iso=$dir/parent/missing/medium.iso
+  [[ ${opt[iso]-} != exists ]] || echo keep >"$iso"
+  [[ ! -v opt[iso] ]] || args+=(--iso "$iso")
   args+=("$dir/in/Setup.exe" "$dir/in/product.msi" "$out_dir$slash")
   [[ ${opt[launch]} == default ]] || args+=("$launch_source")
   before=$(listing "$dir/parent")
@@ -213,6 +217,7 @@ iso:new add:autorun                | would take the place of the image's own aut
 iso:new msi:x64 out:-              | Launch.exe (i386) cannot see a package built for x64
 launch:real sign:good/wrong iso:new | wrong password for the certificate file
 out:-                              | OUT_DIR - (no folder) goes with --iso IMAGE
+iso:orphan add:long out:-          | the image does not keep every name of the medium
 EOF
 
 # An install location that Windows Installer does not record: a warning, and --check fails.
