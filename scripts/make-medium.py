@@ -5,8 +5,8 @@ repository's build/win32/Launch.exe), Setup.exe, and the TS_INF that tells the l
 product the package installs and in which version, read from the MSI. Refuses a pairing of
 launcher and package that cannot work and a version Windows Installer does not take. OUT_DIR
 must not exist or be empty; the medium is assembled beside it and renamed into place at the
-end, so on any error nothing is left behind. Signs the medium's Launch.exe on request, and
-checks a finished medium."""
+end, so on any error nothing is left behind. Signs the medium's Launch.exe on request, writes
+it as an ISO image as well (--iso), and checks a finished medium or image."""
 import argparse
 import hashlib
 import os
@@ -18,6 +18,7 @@ import sys
 import tempfile
 from pathlib import Path
 
+import medium_image
 import pe as pe_reader
 from ts_inf import code_problem, first_line, line_problem, version_problem, version_warning
 
@@ -218,13 +219,16 @@ def check_package_line(path, with_msi):
     return line
 
 def check_medium(medium, msi, work, previous=None, package_required=False):
-    """The verdicts on MEDIUM (and whether it fits MSI, and follows the PREVIOUS package):
-    (ok, note, warn or FAIL, text) each."""
-    if not medium.is_dir():
+    """The verdicts on MEDIUM, a folder or an image (and whether it fits MSI, and follows the
+    PREVIOUS package): (ok, note, warn or FAIL, text) each."""
+    if medium.is_file():
+        files, verdicts = work / "image", check_image(medium, msi, work)
+    elif medium.is_dir():
+        files, verdicts = medium, list(medium_verdicts(medium, msi, work))
+    else:
         raise Refused(f"not a directory: {medium}")
-    verdicts = list(medium_verdicts(medium, msi, work))
     if msi and os.path.isfile(msi):
-        verdicts.append(package_on_medium(medium, msi, package_required))
+        verdicts.append(package_on_medium(files, msi, package_required))
     if msi and previous:
         try:
             verdicts.append(previous_check(msi, previous))
@@ -232,7 +236,27 @@ def check_medium(medium, msi, work, previous=None, package_required=False):
             verdicts.append(("FAIL", f"--previous: {error}"))
     return verdicts
 
-def medium_verdicts(medium, msi, work):
+def check_image(image, msi, work):
+    """A folder's verdicts on the image's files, read without mounting it, then the image's own:
+    its labels, the names Windows shows (Joliet) and autorun.inf."""
+    require_tool("xorriso")
+    files = work / "image"
+    if not medium_image.extract(image, files):
+        raise Refused(f"not a directory, nor an ISO 9660 image that xorriso can read: {image}")
+    verdicts = list(medium_verdicts(files, msi, work, own=(medium_image.AUTORUN,)))
+    primary, joliet = medium_image.image_labels(image)
+    if joliet is None:
+        verdicts.append(("FAIL", f"image: label {primary}, but no Joliet names: Windows would show"
+                         " the short upper-case names of ISO 9660"))
+    else:
+        verdicts.append(("ok", f"image: label {joliet} (ISO 9660 {primary}), Joliet names: "
+                         + ", ".join(medium_image.names(files))))
+    autorun = files / medium_image.AUTORUN
+    verdicts.append(medium_image.autorun_verdicts(autorun.read_bytes() if autorun.is_file()
+                                                  else None))
+    return verdicts
+
+def medium_verdicts(medium, msi, work, own=()):
     machine = yield from check_launcher(medium / "Launch.exe", work)
     if setup := (yield from medium_executable(medium / "Setup.exe")):
         yield "ok", f"Setup.exe: a Windows executable ({pe_reader.machine(setup)})"
@@ -241,7 +265,7 @@ def medium_verdicts(medium, msi, work):
         yield from check_signature(medium / "Setup.exe", setup, work, ("warn", "Setup.exe:"
                                    " unsigned, so nothing shows the customer whose installer the"
                                    " launcher starts"))
-    if others := sorted(set(os.listdir(medium)) - {"Launch.exe", "Setup.exe", "TS_INF"}):
+    if others := sorted(set(os.listdir(medium)) - {"Launch.exe", "Setup.exe", "TS_INF", *own}):
         yield "note", f"also on the medium: {', '.join(others)}"
     line = yield from check_package_line(medium / "TS_INF", msi)
     if not msi:
@@ -402,6 +426,12 @@ def make_medium(setup_exe, msi, out_dir, launch_exe, options, work, leftovers):
     machine = require_pe_file("Launch.exe", launch_exe)
     code, version, platform = read_msi(msi)
     added = added_names(options.add)
+    if options.iso:
+        image_target(options.iso, added)
+    folder = out_dir != "-"
+    if not folder:
+        # The image alone: the folder is only its staging, in the private work folder.
+        out_dir = str(work / "medium")
 
     # Leave the root alone, but "out/" and "out" are the same medium.
     out_dir = out_dir.rstrip("/") or out_dir[:1]
@@ -452,6 +482,9 @@ def make_medium(setup_exe, msi, out_dir, launch_exe, options, work, leftovers):
     # mkdtemp makes the folder private; a medium is meant to be read by everyone the umask allows.
     for path in (staging, staging / "Launch.exe", staging / "Setup.exe"):
         os.chmod(path, 0o777 & ~UMASK)
+    # Of the signed Launch.exe, and before the folder takes its place, so that a failure leaves
+    # neither.
+    image = options.iso and make_image(staging, options.iso, msi, version, work, leftovers)
 
     # A rename replaces only an empty directory, so files that appeared in OUT_DIR meanwhile make
     # it fail instead of being mixed into the medium.
@@ -459,8 +492,67 @@ def make_medium(setup_exe, msi, out_dir, launch_exe, options, work, leftovers):
         os.rename(staging, out_dir)
     except OSError:
         raise Refused(f"could not move the medium into place: {out_dir}") from None
+    if image:
+        os.rename(image, options.iso)
     leftovers.clear()
-    print(f"{out_dir}: TS_INF = {code},{version}" + (", Launch.exe signed" if options.sign else ""))
+    if folder:
+        print(f"{out_dir}: TS_INF = {code},{version}"
+              + (", Launch.exe signed" if options.sign else ""))
+    if image:
+        print(f"{options.iso}: TS_INF = {code},{version}" + (", Launch.exe signed" if options.sign
+              else "") + f", label {medium_image.image_labels(options.iso)[1]},"
+              f" SHA-256 {sha256(options.iso)}")
+
+def image_target(image, added):
+    """Refuses an IMAGE that cannot be written as a new file, or an --add that takes the name of
+    its autorun.inf."""
+    require_tool("xorriso")
+    if any(name.lower() == medium_image.AUTORUN for name in added.values()):
+        raise Refused(f"--add: a path would take the place of the image's own"
+                      f" {medium_image.AUTORUN}")
+    if os.path.lexists(image):
+        raise Refused(f"IMAGE exists: {image}")
+    existing = os.path.dirname(image) or "."
+    while not os.path.exists(existing):
+        existing = os.path.dirname(existing) or "."
+    if not os.path.isdir(existing):
+        raise Refused(f"not a directory: {existing}")
+
+def product_name(msi):
+    return next((row["Value"] for row in msi_table(msi, "Property")
+                 if row["Property"] == "ProductName"), "Tessaro")
+
+def make_image(staging, target, msi, version, work, leftovers):
+    """The medium in STAGING, and an autorun.inf, as an ISO image beside TARGET, whose name it
+    takes once all is made; the image's Joliet names are checked to be the medium's own."""
+    name = product_name(msi)
+    (work / medium_image.AUTORUN).write_bytes(medium_image.autorun_inf(name, version))
+    # Its folder as the folder medium's: made as needed, and taken away again on a failure.
+    folder, missing_top = os.path.dirname(target) or ".", None
+    while not os.path.exists(folder):
+        missing_top, folder = folder, os.path.dirname(folder) or "."
+    if missing_top:
+        os.makedirs(os.path.dirname(target))
+        leftovers.append(missing_top)
+    image = Path(tempfile.mkstemp(prefix=f".{os.path.basename(target)}.",
+                                  dir=os.path.dirname(target) or ".")[1])
+    leftovers.append(image)
+    image.unlink()
+    epoch = os.environ.get("SOURCE_DATE_EPOCH", "")
+    if not epoch.isdigit():
+        epoch = medium_image.DEFAULT_EPOCH
+    problem = medium_image.make_image(
+        staging, [(medium_image.AUTORUN, work / medium_image.AUTORUN)], image,
+        medium_image.volume_label(name, version), epoch)
+    if problem:
+        raise Refused(f"xorriso could not make the image: {' '.join(problem)}")
+    if not medium_image.extract(image, work / "image") or medium_image.names(work / "image") != \
+            sorted(medium_image.names(staging) + [medium_image.AUTORUN]):
+        raise Refused("the image does not keep every name of the medium (Joliet cuts a name"
+                      " of more than about 100 characters)")
+    shutil.rmtree(work / "image")
+    os.chmod(image, 0o666 & ~UMASK)
+    return image
 
 def add_release_options(parser):
     parser.add_argument("--previous", metavar="MSI", help="the package of the release before:"
@@ -485,8 +577,8 @@ def parse(args):
     parser = argparse.ArgumentParser(prog="make-medium", description=__doc__, allow_abbrev=False,
                                      usage="""\
 make-medium.sh [--sign PFX --password-file FILE [--timestamp URL]] [--add PATH]...
-                      [--previous MSI] SETUP_EXE MSI OUT_DIR [LAUNCH_EXE]
-       make-medium.sh --check [--previous MSI] [--package-on-medium] MEDIUM [MSI]""")
+                      [--previous MSI] [--iso IMAGE] SETUP_EXE MSI OUT_DIR|- [LAUNCH_EXE]
+       make-medium.sh --check [--previous MSI] [--package-on-medium] MEDIUM|IMAGE [MSI]""")
     parser.add_argument("--sign", metavar="PFX", help="sign the medium's copy of Launch.exe"
                         " (Authenticode, SHA-256) with the PKCS#12 file PFX, and verify it")
     parser.add_argument("--password-file", metavar="FILE", help="its first line: PFX's password")
@@ -494,6 +586,9 @@ make-medium.sh [--sign PFX --password-file FILE [--timestamp URL]] [--add PATH].
                         " that the signature outlives the certificate")
     parser.add_argument("--add", metavar="PATH", action="append", default=[], help="a file or"
                         " folder the medium also holds, such as the MSI that Setup.exe installs")
+    parser.add_argument("--iso", metavar="IMAGE", help="also an ISO 9660 image with Joliet and"
+                        " autorun.inf, the same bytes from the same inputs (OUT_DIR -: only the"
+                        " image); dated SOURCE_DATE_EPOCH")
     parser.add_argument("--check", action="store_true", help="one line on each part of MEDIUM"
                         " (and whether it fits MSI); exit 0 only when all hold")
     add_release_options(parser)
@@ -502,10 +597,12 @@ make-medium.sh [--sign PFX --password-file FILE [--timestamp URL]] [--add PATH].
     if len(options.files) not in ((1, 2) if options.check else (3, 4)):
         parser.error("wrong number of arguments")
     if options.check and (options.sign or options.password_file or options.timestamp
-                          or options.add):
-        usage_error("--check takes no --sign, --password-file, --timestamp or --add")
+                          or options.add or options.iso):
+        usage_error("--check takes no --sign, --password-file, --timestamp, --add or --iso")
     if problem := release_option_problem(options):
         usage_error(problem)
+    if not options.check and options.files[2] == "-" and not options.iso:
+        usage_error("OUT_DIR - (no folder) goes with --iso IMAGE")
     if options.sign and not options.password_file:
         usage_error("--sign PFX needs --password-file FILE, whose first line is PFX's password")
     if not options.sign and (options.password_file or options.timestamp):

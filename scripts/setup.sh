@@ -16,6 +16,8 @@ packages=(
   wine64 xvfb xauth imagemagick fonts-ipafont-gothic
   # The 32-bit rig (scripts/rig32.sh) starts from a Debian made by it.
   debootstrap
+  # The medium as a disc image: made and read (never mounted) by xorriso.
+  xorriso
   wixl msitools
   # Signing a medium: bookworm's osslsigncode 2.5 has all that the medium tool asks of it.
   osslsigncode openssl

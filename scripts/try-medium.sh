@@ -4,7 +4,7 @@
 # README.md, "Trying your own medium", tells what it prints.
 #
 #   scripts/try-medium.sh [--answer ID=BUTTON[,BUTTON...]]... [--product-running]
-#                         MEDIUM_DIR [MSI_TO_INSTALL_FIRST]
+#                         MEDIUM_DIR|IMAGE [MSI_TO_INSTALL_FIRST]
 #   scripts/try-medium.sh --remove-prefixes
 #
 # --answer: the answers to the launcher's message ID (107: OK, Cancel; 108: Retry, Cancel), used
@@ -12,6 +12,9 @@
 # --product-running: starts the installed Tessaro.exe (from the uninstall key's InstallLocation)
 # before the launcher and ends it once message 108 shows, so that a Retry finds it ended.
 # --remove-prefixes: removes the rehearsals' Wine prefixes (0.7 to 1.4 GB each).
+#
+# An ISO image is rehearsed as a disc: its files, read from it without mounting it, become a
+# read-only drive of type CD-ROM (D: or the next free letter), and the launcher starts from there.
 #
 # TESSARO_TRY_PREFIX names the Wine prefix (default build/wine-prefix-try32 or -try64), kept
 # between runs; TESSARO_TRY_OUT the output folder, made anew (default: a folder of its own under
@@ -66,8 +69,9 @@ remove_prefixes() {
 if [[ ${1:-} != --inside ]]; then
   read_options "$@"
   set -- "${rest[@]}"
-  [[ $# -ge 1 && $# -le 2 ]] || tessaro_usage_error "one medium folder and at most one MSI"
-  [[ -d $1 ]] || die "no such medium folder: $1"
+  [[ $# -ge 1 && $# -le 2 ]] ||
+    tessaro_usage_error "one medium folder or image and at most one MSI"
+  [[ -d $1 || -f $1 ]] || die "no such medium folder or image: $1"
   [[ $# -eq 1 || -f $2 ]] || die "no such MSI: $2"
   [[ -z $hold || $# -eq 2 ]] ||
     die "--product-running needs an installed product: give the MSI to install first"
@@ -81,6 +85,13 @@ if [[ ${1:-} != --inside ]]; then
       die "the output folder and the prefix must lie in $tessaro_root: $folder"
   done
   cd "$tessaro_root"
+  image=""
+  if [[ -f $medium ]]; then
+    # The drive's files lie in the output folder, where the rig sees them too.
+    image=$medium medium=$out/drive
+    rm -rf "$out" && mkdir -p "$out"
+    scripts/medium_image.py extract "$image" "$medium" || exit 1
+  fi
   [[ -f $medium/Launch.exe ]] || die "the medium has no Launch.exe: $medium"
   bits=$(scripts/try_medium.py bits "$medium/Launch.exe") || exit 1
 
@@ -94,7 +105,7 @@ if [[ ${1:-} != --inside ]]; then
   export LC_ALL=$run_locale
 
   [[ -x build/win64/tests/wine/box_answer.exe ]] || bash scripts/build.sh win64 >/dev/null
-  rm -rf "$out" && mkdir -p "$out"
+  [[ -n $image ]] || { rm -rf "$out" && mkdir -p "$out"; }
   [[ -n ${TESSARO_TRY_OUT:-} ]] || ln -sfn "$(basename "$out")" "$runs/newest"
   # The rig sees the work tree and the medium's folder, lent to it where it lies; an MSI from
   # elsewhere is only installed, so it is copied in rather than lent.
@@ -102,9 +113,9 @@ if [[ ${1:-} != --inside ]]; then
     cp -- "$msi" "$out/" && msi=$out/$(basename -- "$msi")
     echo "try-medium: the MSI is installed from a copy in $out (the rig sees only the work tree and the medium)"
   fi
-  echo "try-medium: $bits-bit Launch.exe, medium $medium${msi:+, installing $msi first}"
+  echo "try-medium: $bits-bit Launch.exe, medium ${image:-$medium}${msi:+, installing $msi first}"
   inside=(bash scripts/try-medium.sh --inside "$bits" "$medium" "$msi" "$out" "${DISPLAY:-}" "$hold"
-    ${answers[@]+"${answers[@]}"})
+    "$image" ${answers[@]+"${answers[@]}"})
   if [[ $bits == 32 ]]; then
     export TESSARO_RIG32_PREFIX=${prefix:-$tessaro_root/build/wine-prefix-try32}
     export TESSARO_RIG32_LEND=$medium
@@ -118,17 +129,38 @@ fi
 
 # --- inside: Wine, its prefix and a display are ready. $6 is the caller's own DISPLAY, if any:
 # then the boxes are the caller's to answer (the DISPLAY here may be a virtual one).
-bits=$2 medium=$3 msi=$4 out=$5 interactive=$6 hold=$7
-answers=("${@:8}")
+bits=$2 medium=$3 msi=$4 out=$5 interactive=$6 hold=$7 image=$8
+answers=("${@:9}")
 if [[ $bits == 32 ]]; then
+  prefix=$TESSARO_RIG32_PREFIX
   wine() { bash scripts/rig32.sh wine "$@"; }
   wineserver() { bash scripts/rig32.sh wineserver "$@"; }
 else
   # shellcheck source=scripts/wine-env.sh
   source scripts/wine-env.sh
   tessaro_wine_prefix
+  prefix=$WINEPREFIX
   wine() { "$TESSARO_WINE" "$@"; }
   wineserver() { "$TESSARO_WINESERVER" "$@"; }
+fi
+
+launcher=$(windows_path "$medium/Launch.exe")
+if [[ -n $image ]]; then
+  letter=$(scripts/medium_image.py letter "$prefix/dosdevices") || exit 1
+  drives='HKLM\Software\Wine\Drives'
+  ln -s "$medium" "$prefix/dosdevices/$letter"
+  trap 'rm -f "$prefix/dosdevices/$letter"' EXIT
+  wine reg add "$drives" /v "$letter" /d cdrom /f >/dev/null
+  # Wine learns the drives and their types when its mount manager starts: after this.
+  wineserver -w
+  launcher=${letter^^}\\Launch.exe
+  # As Windows programs see it, not as it was meant.
+  drive_kind=$({ wine wmic logicaldisk get drivetype,name 2>/dev/null || true; } |
+    scripts/medium_image.py drive-type "$letter")
+  [[ $drive_kind == CD-ROM ]] || die "Wine took drive ${letter^^} for $drive_kind, not for a CD-ROM drive"
+  drive_before=$(scripts/medium_image.py listing "$medium")
+  echo "Drive ${letter^^} ($drive_kind, read-only) holds the image's files (SHA-256, size, name):"
+  echo "$drive_before"
 fi
 
 # Both empty for a medium without TS_INF.
@@ -157,7 +189,6 @@ elif [[ -n $product ]]; then
   echo "Before: product $product not installed (in the registry view of the launcher)"
 fi
 
-launcher=$(windows_path "$medium/Launch.exe")
 # Wine reports every process start on its "process" channel and OutputDebugString on
 # "debugstr"; with "pid" each line names its process, which tells the launcher's lines apart.
 log=$out/wine.log
@@ -208,3 +239,14 @@ if compgen -G "$out/*.png" >/dev/null; then
   echo "Screenshots: $(printf '%s ' "$out"/*.png)"
 fi
 printf 'exit_code=%s\nbefore=%s\nafter=%s\n' "$exit_code" "$before" "$after" >"$out/result"
+if [[ -n $image ]]; then
+  drive_after=$(scripts/medium_image.py listing "$medium")
+  rm -f "$prefix/dosdevices/$letter"
+  wine reg delete "$drives" /v "$letter" /f >/dev/null 2>&1 || true
+  if [[ $drive_after != "$drive_before" ]]; then
+    echo "Drive ${letter^^} CHANGED by the run; now it holds:"
+    echo "$drive_after"
+    exit 1
+  fi
+  echo "Drive ${letter^^} unchanged: the same names, sizes and SHA-256 after the run as before"
+fi

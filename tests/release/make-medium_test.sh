@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Runs make-medium.sh against the sample's packages of Tessaro 3.9.0, patched with msibuild, and
 # signs media with a certificate made here. Needs msibuild and msiinfo (msitools), openssl,
-# osslsigncode, the build of both presets, and Wine for one signed medium.
+# osslsigncode, xorriso, the build of both presets, and Wine for one signed medium.
 # The pure checks behind it are the Python tables of make_medium_test.py; the rows here need a
 # real run (make, sign, check, refuse, tamper).
 set -euo pipefail
 # shellcheck source=scripts/lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib.sh"
 scripts=$tessaro_root/scripts
-for tool in msibuild msiinfo openssl osslsigncode wixl; do
+for tool in msibuild msiinfo openssl osslsigncode wixl xorriso; do
   command -v "$tool" >/dev/null || { echo "$0: $tool not found (scripts/setup.sh)" >&2; exit 2; }
 done
 build=$scripts/../build
@@ -23,7 +23,7 @@ trap 'rm -rf -- "$work"' EXIT
 # one the test controls and not whatever the last build left.
 repo=$work/repo make_medium=$work/repo/scripts/make-medium.sh
 mkdir -p "$repo/scripts" "$repo/build/win32"
-cp "$scripts"/{make-medium.sh,make-medium.py,pe.py,ts_inf.py} "$repo/scripts/"
+cp "$scripts"/{make-medium.sh,make-medium.py,medium_image.py,pe.py,ts_inf.py} "$repo/scripts/"
 # The files of the words setup:KIND and launch:KIND. The 32-bit launchers carry a line after the
 # image, so that the default one, the one given and the build's own (real, to sign) differ.
 { cat "$build/win32/Launch.exe" && echo 'default launcher'; } >"$work/launch-default.exe"
@@ -73,8 +73,11 @@ mkdir -p "$work/extra/docs/sub"
 cp "$work/good.msi" "$work/extra/Tessaro-3.9.0.msi"
 echo 'read me' >"$work/extra/docs/readme.txt" && echo 'deeper' >"$work/extra/docs/sub/a.txt"
 cp "$work/setup-pe.exe" "$work/extra/setup.exe"
+echo '[autorun]' >"$work/extra/AutoRun.inf"
+long=extra/$(printf 'long_name_%.0s' {1..12}).txt # 124 characters, more than Joliet keeps
+echo 'long' >"$work/$long"
 declare -A added=([file]=extra/Tessaro-3.9.0.msi [folder]=extra/docs [clash]=extra/setup.exe
-  [both]="extra/Tessaro-3.9.0.msi extra/docs/")
+  [both]="extra/Tessaro-3.9.0.msi extra/docs/" [autorun]=extra/AutoRun.inf [long]=$long)
 
 # make_msi PACKAGE OUT: the package PACKAGE into OUT: good (x86), x64, none (no file), text, or good
 # changed by del:PROPERTY, set:PROPERTY=VALUE or an SQL query.
@@ -119,7 +122,12 @@ run_case() {
     full) mkdir "$out_dir" && echo keep >"$out_dir/old.txt" ;;
     file) echo keep >"$out_dir" ;;
     orphan) out_dir=$dir/parent/missing/medium ;;
+    -) out_dir=- ;;
   esac
+  local iso=$dir/parent/medium.iso
+  [[ ${opt[iso]-} != orphan ]] || iso=$dir/parent/missing/medium.iso
+  [[ ${opt[iso]-} != exists ]] || echo keep >"$iso"
+  [[ ! -v opt[iso] ]] || args+=(--iso "$iso")
   args+=("$dir/in/Setup.exe" "$dir/in/product.msi" "$out_dir$slash")
   [[ ${opt[launch]} == default ]] || args+=("$launch_source")
   before=$(listing "$dir/parent")
@@ -232,6 +240,12 @@ add:both launch:default out:orphan | made
 add:clash                          | would take the place of the medium's own setup.exe
 add:both launch:real sign:good/good out:orphan                 | made
 add:both launch:real sign:good/good tsa:127.0.0.1:9 out:orphan | no time stamp from
+iso:exists                         | IMAGE exists
+iso:new add:autorun                | would take the place of the image's own autorun.inf
+iso:new msi:x64 out:-              | Launch.exe (i386) cannot see a package built for x64
+launch:real sign:good/wrong iso:new | wrong password for the certificate file
+out:-                              | OUT_DIR - (no folder) goes with --iso IMAGE
+iso:orphan add:long out:-          | the image does not keep every name of the medium
 EOF
 # The release before: the same product code is ok; a new one is a note when the package removes
 # the previous one itself, else a warning (the words with blanks are given one by one).
@@ -317,5 +331,62 @@ for property in "ProductName	Acme Viewer" "Manufacturer	Acme Ltd" "UpgradeCode	$
 done
 must "the medium tool refuses it" "$make_medium" "$work/setup-pe.exe" "$work/own.msi" "$work/own" \
   "$work/launch-real.exe"
+
+# The medium as an image. Made twice from the same files, it is the same bytes; its dates are
+# SOURCE_DATE_EPOCH's.
+not() { ! "$@"; }
+# image NAME OUT_DIR LAUNCH [OPTION...]: makes NAME.iso (and OUT_DIR) of the good package.
+image() {
+  "$make_medium" --iso "$work/$1.iso" "${@:4}" "$work/setup-pe.exe" "$work/good.msi" "$2" "$3"
+}
+start "an image made twice is the same bytes, dated by SOURCE_DATE_EPOCH"
+must "make-medium" image once - "$work/launch-explicit.exe" --add "$work/extra/docs"
+must "make-medium" image twice "$work/twice" "$work/launch-explicit.exe" --add "$work/extra/docs"
+export SOURCE_DATE_EPOCH=1700000000
+must "SOURCE_DATE_EPOCH" image dated - "$work/launch-explicit.exe" --add "$work/extra/docs"
+unset SOURCE_DATE_EPOCH
+must "twice: $(sha256sum "$work"/{once,twice}.iso)" cmp "$work/once.iso" "$work/twice.iso"
+must "SOURCE_DATE_EPOCH is not honoured" not cmp -s "$work/once.iso" "$work/dated.iso"
+must "the folder beside the image" test -f "$work/twice/Launch.exe" -a ! -e "$work/twice/autorun.inf"
+
+# A signed image and the folder made with it: --check reads the signature inside the image.
+start "--check on a signed image"
+must "make-medium" image signed "$work/signed" "$work/launch-real.exe" --sign "$work/good.pfx" \
+  --password-file "$work/password-good" --add "$work/good.msi"
+rc=0
+"$make_medium" --check "$work/signed.iso" "$work/good.msi" >"$work/signed.out" 2>&1 || rc=$?
+must "status $rc: $(cat "$work/signed.out")" test "$rc" -eq 0
+for line in "ok    Launch.exe: signature verifies .*$real_sha256" "ok    image: label TESSARO_3_9_0 " \
+  "ok    image: .*, Joliet names: Launch.exe, Setup.exe, TS_INF, autorun.inf, good.msi$" \
+  "ok    autorun.inf: open=Launch.exe, icon=Launch.exe, label=Tessaro 3.9.0$" \
+  "note  also on the medium: good.msi$"; do
+  must "no line '$line': $(cat "$work/signed.out")" grep -q -- "^$line" "$work/signed.out"
+done
+
+# A medium that fails --check as a folder fails it as an image, with the same lines (but for the
+# image's own): a changed byte in Launch.exe, and a package its launcher cannot see.
+same_lines() {
+  "$make_medium" --check "$work/$1" "${@:2}" >"$work/folder.out" 2>&1 && return 1
+  "$make_medium" --check "$work/$1.iso" "${@:2}" >"$work/image.out" 2>&1 && return 1
+  grep -v '^[a-zA-Z]* *\(image\|autorun\.inf\):' "$work/image.out" | diff "$work/folder.out" -
+}
+start "an image whose Launch.exe changed after signing"
+# One byte of the code, well inside the signed part, turned over where Launch.exe lies in each.
+for file in signed.iso signed/Launch.exe; do
+  python3 -c 'import sys; data = bytearray(open(sys.argv[1], "rb").read())
+data[data.index(open(sys.argv[2], "rb").read()) + 4200] ^= 0xff
+open(sys.argv[1], "wb").write(data)' "$work/$file" "$work/signed/Launch.exe"
+done
+must "the same lines" same_lines signed
+must "$(cat "$work/image.out")" grep -q '^FAIL  Launch.exe: signed, but the signature does not verify' \
+  "$work/image.out"
+start "an image whose launcher cannot see the package"
+must "the same lines" same_lines twice "$work/x64.msi"
+must "$(cat "$work/image.out")" grep -q '^FAIL  Launch.exe (i386) cannot see' "$work/image.out"
+start "--check on a file that is neither a folder nor an image"
+rc=0
+"$make_medium" --check "$work/good.msi" 2>"$work/neither.err" || rc=$?
+must "status $rc" test "$rc" -eq 1
+must "$(cat "$work/neither.err")" grep -qx "make-medium: not a directory, nor an ISO 9660 image that xorriso can read: $work/good.msi" "$work/neither.err"
 
 summary

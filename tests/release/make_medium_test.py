@@ -195,3 +195,42 @@ class Tables(unittest.TestCase):
             ("x86-64", "note Setup.exe: a 64-bit program: it starts on 64-bit Windows only"),
             ("x86-64", "message 104"),
             ("i386", "note Setup.exe: a 32-bit program: it starts on 32")])
+
+    def test_volume_label(self):
+        for (name, version), expected in (
+                (("Tessaro", "3.10.0"), "TESSARO_3_10_0"), (("Tessaro", "3.9.0.1"), "TESSARO_3_9_0_1"),
+                (("Tessaro Studio", "3.10.0"), "TESSARO_S_3_10_0"),
+                (("Tessaro", "255.255.65535.9"), "255_255_65535_9"),
+                (("Tessaro", "10.0.65535"), "TESSA_10_0_65535"), (("Tessaro X", "3.0.1"), "TESSARO_X_3_0_1"),
+                (("Ü-Tessaro!", "3.9.0"), "TESSARO_3_9_0"), (("", "3.9.0"), "3_9_0"),
+                (("Tessaro", "255.255.65535.65535"), "255_255_65535_65"), (("…", ""), "MEDIUM")):
+            with self.subTest(name=name, version=version):
+                label = make_medium.medium_image.volume_label(name, version)
+                self.assertEqual(label, expected)
+                self.assertRegex(label, r"^[A-Z0-9_]{1,16}$")
+
+    def test_autorun(self):
+        image = make_medium.medium_image
+        self.rows(lambda data: " ".join(image.autorun_verdicts(data)), [
+            (image.autorun_inf("Tessaro", "3.10.0"),
+             "ok autorun.inf: open=Launch.exe, icon=Launch.exe, label=Tessaro 3.10.0"),
+            (image.autorun_inf("Tessaro Ü", "3.10.0"), "label=Tessaro Ü 3.10.0"),
+            (b"[AutoRun]\nOPEN = launch.EXE\nicon=Launch.exe\nlabel=x", "ok autorun.inf"),
+            (b"[autorun]\r\nopen=Setup.exe\r\n", "FAIL"),
+            (b"[other]\r\nopen=Launch.exe\r\n", "FAIL autorun.inf: does not open Launch.exe (no [autorun] open=)"),
+            (b"[autorun]\r\n;open=Launch.exe\r\nopen=Launch.exe\r\n", "warn autorun.inf: open=Launch.exe, but no icon and no label"),
+            (None, "FAIL")])
+        self.assertTrue(image.autorun_inf("Tessaro Ü", "1").startswith(b"\xff\xfe"))
+
+    def test_drive_letter(self):
+        self.rows(make_medium.medium_image.drive_letter, [
+            (["c:", "z:"], "d:"), (["c:", "d:", "d::", "z:"], "e:"), (["c:", "D:"], "e:"),
+            (["c:", "e:"], "d:"), ([f"{chr(n)}:" for n in range(ord("c"), ord("z"))], None)])
+
+    def test_drive_type(self):
+        report = "DriveType  Name  \r\n3          C:    \r\n5          D:    \r\n3          Z:    \r\n"
+        self.rows(lambda data, letter: make_medium.medium_image.drive_type(data, letter), [
+            ((b"\xff\xfe" + report.encode("utf-16-le"), "d:"), "CD-ROM"),
+            ((report.encode(), "D:"), "CD-ROM"), ((report.encode(), "c:"), "fixed"),
+            ((report.replace("5 ", "7 ").encode(), "d:"), "type 7"),
+            ((report.encode(), "e:"), None), ((b"", "d:"), None)])

@@ -7,7 +7,7 @@ tessaro_tool=try-medium_test
 # shellcheck source=scripts/lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib.sh"
 cd "$tessaro_root"
-for file in win32/Launch.exe win64/Launch.exe win64/tests/wine/box_answer.exe; do
+for file in win32/Launch.exe win64/Launch.exe win64/tests/wine/{box_answer,stand_in}.exe; do
   [[ -f build/$file ]] || die "build/$file not found: build first"
 done
 
@@ -39,6 +39,18 @@ done
 cp -r "$work/plain" "$work/empty-ts-inf" && : >"$work/empty-ts-inf/TS_INF"
 # Its header still says x86-64, but Windows cannot load the rest: the box answerer cannot start it.
 head -c 2048 build/win64/Launch.exe >"$work/cut-short/Launch.exe"
+# The images: of both media, of one without TS_INF (which make-medium.sh does not make), and of
+# one whose Setup.exe writes beside itself (the stand-in records its command line there).
+for bits in 64 32; do
+  preset=win$bits x86=-x86
+  [[ $bits == 32 ]] || x86=""
+  bash scripts/make-medium.sh --iso "$work/$ja/medium $bits.iso" --add "$sample/Tessaro-3.10.0$x86.msi" \
+    "$sample/Setup.exe" "$sample/Tessaro-3.10.0$x86.msi" - "build/$preset/Launch.exe" >/dev/null
+done
+xorriso -no_rc -report_about SORRY -outdev "stdio:$work/no-ts-inf.iso" -joliet on \
+  -map "$work/no-ts-inf" / -commit 2>/dev/null
+bash scripts/make-medium.sh --iso "$work/writes.iso" build/win64/tests/wine/stand_in.exe \
+  "$sample/Tessaro-3.10.0.msi" - build/win64/Launch.exe >/dev/null
 
 # The Windows path of a folder below $work, as an extended regular expression that matches only it.
 win() { sed 's/[][\.*^$?+(){}|/]/\\&/g' <<<"$(windows_path "$work/$1")"; }
@@ -86,6 +98,21 @@ row "the box answerer cannot start Launch.exe: no exit code of the launcher" 1 .
   "^try-medium: .*could not start Launch\.exe.*cannot start " '!exit code'
 row "a path neither code page 1252 nor 932 spells: one line naming LC_ALL" 1 ../한국어 -- \
   "^try-medium: .*LC_ALL" '!^Launch\.exe exit code'
+for bits in 64 32; do
+  x86=-x86
+  [[ $bits == 32 ]] || x86=""
+  row "$bits-bit image: a CD-ROM drive, the installer started from its root, the drive unchanged" 0 \
+    "medium $bits.iso" "Tessaro-3.9.0$x86.msi" -- "^Drive D: \(CD-ROM, read-only\) holds " \
+    '^  [0-9a-f]{64} +[0-9]+  autorun\.inf$' '^  "C:\\windows\\system32\\msiexec\.exe" /x ' \
+    '^  "D:\\Setup\.exe" "/v LAUNCH=Enable"$' '^  Launch: module path "D:\\Launch\.exe"$' \
+    "^After: not installed$" "^Drive D: unchanged: " '!CHANGED'
+done
+row "image without TS_INF: message 106 from drive D:" 0 ../no-ts-inf.iso -- \
+  "^box 1: \[Launch\] " "^Launch\.exe exit code: 4$" '^  Launch: module path "D:\\Launch\.exe"$' \
+  "^Drive D: unchanged: "
+row "image whose installer writes to the drive: the run fails, showing the new file" 1 \
+  ../writes.iso -- '^  "D:\\Setup\.exe" "/v LAUNCH=Enable"$' "^Drive D: CHANGED by the run" \
+  '^  [0-9a-f]{64} +[0-9]+  Setup\.record$' '!^Drive D: unchanged'
 
 # The answers given, the product held in use, the product code the medium does not name.
 for bits in 64 32; do
