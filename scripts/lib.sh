@@ -65,20 +65,15 @@ summary() {
 # with "-" that the comment does not name is refused in one line, status 2. With
 # tessaro_passes_options set, only --help is looked for (the script hands its options on).
 tessaro_args() {
-  local arg word words
+  local arg text=$tessaro_root/scripts/script_text.py
   for arg; do
     [[ $arg != -h && $arg != --help ]] && continue
-    sed -n '2,/^[^#]/{/^# shellcheck/d;s/^#$//p;s/^# //p}' "$0"
+    "$text" usage "$0"
     exit 0
   done
   [[ -z ${tessaro_passes_options:-} ]] || return 0
-  read -r -d '' -a words < <(sed -n '2,/^[^#]/{s/^#//p}' "$0" | tr '[]|=,.:()' ' ') || true
   for arg; do
-    [[ $arg == -* ]] || continue
-    for word in "${words[@]}"; do
-      [[ $word != "${arg%%=*}" ]] || continue 2
-    done
-    tessaro_usage_error "unknown option: $arg"
+    [[ $arg != -* ]] || "$text" names-option "$0" "$arg" || tessaro_usage_error "unknown option: $arg"
   done
 }
 

@@ -33,10 +33,8 @@ suite=trixie
 # be reachable from here.
 debian_mirror() {
   local uri
-  uri=$(grep -rhoE '(URIs:|^deb)[[:space:]]+https?://[^[:space:]]+/debian/?([[:space:]]|$)' \
-    /etc/apt/sources.list /etc/apt/sources.list.d/ 2>/dev/null | head -1 | awk '{print $2}')
-  uri=${TESSARO_RIG32_MIRROR:-$uri}
-  [[ -n $uri ]] || die "no Debian mirror in this machine's apt sources: set TESSARO_RIG32_MIRROR"
+  uri=${TESSARO_RIG32_MIRROR:-$("$tessaro_root/scripts/script_text.py" mirror)} ||
+    die "no Debian mirror in this machine's apt sources: set TESSARO_RIG32_MIRROR"
   echo "$uri"
 }
 

@@ -50,10 +50,7 @@ mapfile -t shell_scripts < <(git ls-files | while IFS= read -r file; do
   [[ $file == *.sh ]] || head -n 1 -- "$file" | grep -qE '^#!.*[/ ](ba)?sh$' && echo "$file"
 done)
 stage "shellcheck, ${#shell_scripts[@]} scripts" shellcheck -x -S warning "${shell_scripts[@]}"
-# shellcheck disable=SC2016 # awk's own fields
-stage "one shell dialect" awk 'FNR == 1 && $0 != "#!/usr/bin/env bash" {
-  print FILENAME ": " $0 " instead of #!/usr/bin/env bash"; bad = 1 } END { exit bad }' \
-  "${shell_scripts[@]}"
+stage "one shell dialect" scripts/script_text.py dialect "${shell_scripts[@]}"
 stage "clang-format" bash -c 'git ls-files -z "*.cpp" "*.h" | xargs -0 clang-format --dry-run -Werror'
 mapfile -t python < <(git ls-files "*.py")
 stage "Python compiles" \
