@@ -3,12 +3,12 @@
 CALLER_LOCALE | package MEDIUM | installed (reg query's output on stdin) | started|trace|failure
 WINE_LOG | answers ID=BUTTON[,BUTTON...]... | location (reg query's output on stdin) | before
 MEDIUM [MSI] | code MSI. The system Python for Debian's python3-pefile; -B: no __pycache__ in the tree."""
-import importlib.util
 import os
 import re
 import subprocess
 import sys
 
+import make_medium
 import pe as pe_reader
 import ts_inf
 
@@ -147,10 +147,6 @@ def before_notes(line, package):
 
 def read_package(msi):
     """(ProductCode, ProductVersion, file name) of an MSI, read as the medium tool reads it."""
-    spec = importlib.util.spec_from_file_location(
-        "make_medium", os.path.join(os.path.dirname(__file__), "make-medium.py"))
-    make_medium = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(make_medium)
     try:
         return *make_medium.read_msi(msi)[:2], os.path.basename(msi)
     except make_medium.Refused as error:

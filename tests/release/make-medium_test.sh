@@ -23,7 +23,7 @@ trap 'rm -rf -- "$work"' EXIT
 # one the test controls and not whatever the last build left.
 repo=$work/repo make_medium=$work/repo/scripts/make-medium.sh
 mkdir -p "$repo/scripts" "$repo/build/win32"
-cp "$scripts"/{make-medium.sh,make-medium.py,medium_image.py,pe.py,ts_inf.py} "$repo/scripts/"
+cp "$scripts"/{make-medium.sh,make_medium.py,medium_image.py,pe.py,ts_inf.py} "$repo/scripts/"
 # The files of the words setup:KIND and launch:KIND. The 32-bit launchers carry a line after the
 # image, so that the default one, the one given and the build's own (real, to sign) differ.
 { cat "$build/win32/Launch.exe" && echo 'default launcher'; } >"$work/launch-default.exe"
