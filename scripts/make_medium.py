@@ -443,11 +443,7 @@ def make_medium(setup_exe, msi, out_dir, launch_exe, options, work, leftovers):
     if os.path.exists(out_dir) and not os.path.isdir(out_dir):
         raise Refused(f"OUT_DIR exists and is not a directory: {out_dir}")
     # The folders to make (only after every check has passed), the outermost first.
-    existing, missing_top = parent, None
-    while not os.path.exists(existing):
-        missing_top, existing = existing, os.path.dirname(existing) or "."
-    if not os.path.isdir(existing):
-        raise Refused(f"not a directory: {existing}")
+    missing_top = missing_folder(parent)
 
     problem = code_problem(code) or version_problem(version) or platform_problem(machine, platform)
     if problem:
@@ -512,11 +508,17 @@ def image_target(image, added):
                       f" {medium_image.AUTORUN}")
     if os.path.lexists(image):
         raise Refused(f"IMAGE exists: {image}")
-    existing = os.path.dirname(image) or "."
+    missing_folder(os.path.dirname(image) or ".")
+
+def missing_folder(folder):
+    """The outermost folder of FOLDER's path that does not exist yet (None: FOLDER exists), once
+    the nearest one that does exist has been seen to be a directory."""
+    existing, missing_top = folder, None
     while not os.path.exists(existing):
-        existing = os.path.dirname(existing) or "."
+        missing_top, existing = existing, os.path.dirname(existing) or "."
     if not os.path.isdir(existing):
         raise Refused(f"not a directory: {existing}")
+    return missing_top
 
 def product_name(msi):
     return next((row["Value"] for row in msi_table(msi, "Property")
@@ -528,9 +530,7 @@ def make_image(staging, target, msi, version, work, leftovers):
     name = product_name(msi)
     (work / medium_image.AUTORUN).write_bytes(medium_image.autorun_inf(name, version))
     # Its folder as the folder medium's: made as needed, and taken away again on a failure.
-    folder, missing_top = os.path.dirname(target) or ".", None
-    while not os.path.exists(folder):
-        missing_top, folder = folder, os.path.dirname(folder) or "."
+    missing_top = missing_folder(os.path.dirname(target) or ".")
     if missing_top:
         os.makedirs(os.path.dirname(target))
         leftovers.append(missing_top)

@@ -85,11 +85,11 @@ if [[ ${1:-} != --inside ]]; then
       die "the output folder and the prefix must lie in $tessaro_root: $folder"
   done
   cd "$tessaro_root"
+  rm -rf "$out" && mkdir -p "$out"
   image=""
   if [[ -f $medium ]]; then
     # The drive's files lie in the output folder, where the rig sees them too.
     image=$medium medium=$out/drive
-    rm -rf "$out" && mkdir -p "$out"
     scripts/medium_image.py extract "$image" "$medium" || exit 1
   fi
   [[ -f $medium/Launch.exe ]] || die "the medium has no Launch.exe: $medium"
@@ -105,7 +105,6 @@ if [[ ${1:-} != --inside ]]; then
   export LC_ALL=$run_locale
 
   [[ -x build/win64/tests/wine/box_answer.exe ]] || bash scripts/build.sh win64 >/dev/null
-  [[ -n $image ]] || { rm -rf "$out" && mkdir -p "$out"; }
   [[ -n ${TESSARO_TRY_OUT:-} ]] || ln -sfn "$(basename "$out")" "$runs/newest"
   # The rig sees the work tree and the medium's folder, lent to it where it lies; an MSI from
   # elsewhere is only installed, so it is copied in rather than lent.
