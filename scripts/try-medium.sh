@@ -179,14 +179,7 @@ for code in "$product" ${msi:+"$(scripts/try_medium.py code "$msi")"}; do
 done
 [[ -z $msi ]] || wine msiexec /i "$(windows_path "$msi")" /qn || die "msiexec /i $msi failed"
 before=$(installed)
-notes=$(scripts/try_medium.py before "$medium" "$msi") || exit 1
-[[ -z $notes ]] || sed 's/^/Before: /' <<<"$notes"
-# Without a product code the notes above said what the launcher meets.
-if [[ -n $product && -n $before ]]; then
-  echo "Before: Tessaro $before installed (product $product)"
-elif [[ -n $product ]]; then
-  echo "Before: product $product not installed (in the registry view of the launcher)"
-fi
+scripts/try_medium.py before "$medium" "$before" "$msi" || exit 1
 
 # Wine reports every process start on its "process" channel and OutputDebugString on
 # "debugstr"; with "pid" each line names its process, which tells the launcher's lines apart.
@@ -207,36 +200,16 @@ exit_code=0
 WINEDEBUG=+pid,+process,+debugstr wine "${run[@]}" 2>"$log" || exit_code=$?
 wineserver -w
 
-read_log() { scripts/try_medium.py "$1" "$log"; }
-
-if [[ $exit_code -eq 98 && -n $(read_log failure) ]]; then
-  die "box_answer.exe, which answers the boxes, could not start Launch.exe, so the launcher never ran: $(read_log failure)"
+failure=$(scripts/try_medium.py failure "$log")
+if [[ $exit_code -eq 98 && -n $failure ]]; then
+  die "box_answer.exe, which answers the boxes, could not start Launch.exe, so the launcher never ran: $failure"
 fi
+shopt -s nullglob
 for bmp in "$out"/*.bmp; do
-  [[ -e $bmp ]] || continue
   convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
 done
 after=$(installed)
-started=$(read_log started)
-echo
-echo "Launch.exe exit code: $exit_code"
-echo "Started by it:"
-echo "${started:-  (nothing)}"
-echo "Its trace (OutputDebugStringA, from Wine's debugstr channel):"
-traced=$(read_log trace)
-echo "${traced:-  (nothing)}"
-if [[ -n $after ]]; then
-  echo "After: Tessaro $after installed"
-elif [[ -n $product ]]; then
-  echo "After: not installed"
-fi
-# Only versions that count as equal end well with no box and no removal.
-if [[ -n $before && $before == "$after" && $exit_code -eq 0 && $started != *'msiexec.exe" /x'* ]]; then
-  echo "Nothing asked: the installed $before counted as equal to the medium's $version (compared field by field as numbers, as far as the installed version goes): it stays, and Setup.exe ran over it, which Windows Installer takes as the product already installed (see \"Versions\" in README.md)"
-fi
-if compgen -G "$out/*.png" >/dev/null; then
-  echo "Screenshots: $(printf '%s ' "$out"/*.png)"
-fi
+scripts/try_medium.py report "$log" "$exit_code" "$product" "$version" "$before" "$after" "$out"/*.png
 printf 'exit_code=%s\nbefore=%s\nafter=%s\n' "$exit_code" "$before" "$after" >"$out/result"
 if [[ -n $image ]]; then
   drive_after=$(scripts/medium_image.py listing "$medium")

@@ -2,7 +2,8 @@
 """What scripts/try-medium.sh reads and decides: try_medium.py bits EXE | locale MEDIUM OUT
 CALLER_LOCALE | package MEDIUM | installed (reg query's output on stdin) | started|trace|failure
 WINE_LOG | answers ID=BUTTON[,BUTTON...]... | location (reg query's output on stdin) | before
-MEDIUM [MSI] | code MSI. The system Python for Debian's python3-pefile; -B: no __pycache__ in the tree."""
+MEDIUM INSTALLED [MSI] | code MSI | report WINE_LOG EXIT_CODE PRODUCT VERSION BEFORE AFTER
+[SCREENSHOT...]. The system Python for Debian's python3-pefile; -B: no __pycache__ in the tree."""
 import os
 import re
 import subprocess
@@ -125,9 +126,10 @@ def install_location(reg_query):
             return fields[2]
     return ""
 
-def before_notes(line, package):
+def before_notes(line, package, installed=None):
     """What to say before the run of a medium whose TS_INF starts with LINE (None: no TS_INF), with
-    the MSI installed first PACKAGE ((ProductCode, ProductVersion, file name), or None)."""
+    the MSI installed first PACKAGE ((ProductCode, ProductVersion, file name), or None), and the
+    version of TS_INF's product INSTALLED in the launcher's registry view ("": none)."""
     code, version = ts_inf.fields(line)
     first = package and f"{package[2]} (Tessaro {package[1]}, product {package[0]}) installed first"
     if line is None:
@@ -143,14 +145,58 @@ def before_notes(line, package):
                      " package)")
     elif first and notes:
         notes.append(first)
+    # Without a product code the notes above said what the launcher meets.
+    if code and installed is not None:
+        notes.append(f"Tessaro {installed} installed (product {code})" if installed else
+                     f"product {code} not installed (in the registry view of the launcher)")
     return notes
+
+NOTHING_ASKED = (
+    "Nothing asked: the installed {0} counted as equal to the medium's {1} (compared field by"
+    " field as numbers, as far as the installed version goes): it stays, and Setup.exe ran over"
+    " it, which Windows Installer takes as the product already installed (see \"Versions\" in"
+    " README.md)")
+
+def report(log, page, exit_code, product, version, before, after, screenshots):
+    """The lines after a run: the launcher's exit code, what it started and traced, what is
+    installed after it, and why nothing was asked when the versions counted as equal."""
+    started = read_log("started", log, page)
+    lines = ["", f"Launch.exe exit code: {exit_code}", "Started by it:",
+             *(started or ["  (nothing)"]),
+             "Its trace (OutputDebugStringA, from Wine's debugstr channel):",
+             *(read_log("trace", log, page) or ["  (nothing)"])]
+    if after or product:
+        lines.append(f"After: Tessaro {after} installed" if after else "After: not installed")
+    # Only versions that count as equal end well with no box and no removal.
+    if before and before == after and exit_code == "0" and not any(
+            'msiexec.exe" /x' in line for line in started):
+        lines.append(NOTHING_ASKED.format(before, version))
+    if screenshots:
+        lines.append(f"Screenshots: {' '.join(screenshots)} ")
+    return lines
 
 def read_package(msi):
     """(ProductCode, ProductVersion, file name) of an MSI, read as the medium tool reads it."""
-    try:
-        return *make_medium.read_msi(msi)[:2], os.path.basename(msi)
-    except make_medium.Refused as error:
-        sys.exit(f"try-medium: {error}")
+    return *make_medium.read_msi(msi)[:2], os.path.basename(msi)
+
+def lines(command, args, stdin):
+    """What COMMAND prints, one item a line."""
+    def log():
+        with open(args[0], "rb") as file:
+            return file.read().split(b"\n"), code_page(os.environ.get("LC_ALL") or "C")
+    ts_inf_line = lambda: ts_inf.first_line(os.path.join(args[0], "TS_INF"))
+    package = lambda: len(args) > 2 and args[2] and read_package(args[2]) or None
+    return {
+        "locale": lambda: choose_locale(args[:2], args[2]),
+        "package": lambda: ts_inf.fields(ts_inf_line()),
+        "answers": lambda: box_answers(args),
+        "location": lambda: [install_location(stdin())],
+        "code": lambda: [read_package(args[0])[0]],
+        "before": lambda: [f"Before: {note}" for note in
+                           before_notes(ts_inf_line(), package(), args[1])],
+        "installed": lambda: display_version(stdin()),
+        "report": lambda: report(*log(), *args[1:6], args[6:]),
+    }.get(command, lambda: read_log(command, *log()))()
 
 def main(command, *args):
     sys.stdout.reconfigure(encoding="utf-8", errors="replace")
@@ -159,33 +205,11 @@ def main(command, *args):
         machine = pe_reader.machine(pe)
         print({"i386": 32, "x86-64": 64}.get(machine) or sys.exit("try-medium: Launch.exe is"
               f" neither a 32-bit nor a 64-bit x86 program (machine {machine})"))
-    elif command == "locale":
-        try:
-            print(*choose_locale(args[:2], args[2]), sep="\n")
-        except ValueError as error:
-            sys.exit(f"try-medium: {error}")
-    elif command == "package":
-        print(*ts_inf.fields(ts_inf.first_line(os.path.join(args[0], "TS_INF"))), sep="\n")
-    elif command == "answers":
-        try:
-            print(*box_answers(args), sep="\n")
-        except ValueError as error:
-            sys.exit(f"try-medium: {error}")
-    elif command == "location":
-        print(install_location(sys.stdin.buffer.read()))
-    elif command == "code":
-        print(read_package(args[0])[0])
-    elif command == "before":
-        line = ts_inf.first_line(os.path.join(args[0], "TS_INF"))
-        package = read_package(args[1]) if len(args) > 1 and args[1] else None
-        sys.stdout.writelines(f"{note}\n" for note in before_notes(line, package))
-    elif command == "installed":
-        sys.stdout.writelines(f"{line}\n" for line in display_version(sys.stdin.buffer.read()))
-    else:
-        with open(args[0], "rb") as log:
-            lines = log.read().split(b"\n")
-        page = code_page(os.environ.get("LC_ALL") or "C")
-        sys.stdout.writelines(f"{line}\n" for line in read_log(command, lines, page))
+        return
+    try:
+        sys.stdout.writelines(f"{line}\n" for line in lines(command, args, sys.stdin.buffer.read))
+    except (ValueError, make_medium.Refused) as error:
+        sys.exit(f"try-medium: {error}")
 
 if __name__ == "__main__":
     main(*sys.argv[1:])

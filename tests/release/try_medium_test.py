@@ -97,7 +97,7 @@ class Tables(unittest.TestCase):
         code = "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}"
         other = "{5D1E0C4B-7A2F-4E39-9B6C-1F0A2B3C4D5E}"
         old = (code, "3.9.0", "Tessaro-3.9.0.msi")
-        for line, package, expected in (
+        for row in (
             (None, None, ["the medium has no TS_INF (the launcher shows message 106 and exits 4)"]),
             ("", None, ["the medium's TS_INF is empty: no product to look for (the launcher shows"
                         " no box and exits 4)"]),
@@ -108,9 +108,15 @@ class Tables(unittest.TestCase):
             (f"{other},3.11.0\r", old, [f"warning: Tessaro-3.9.0.msi (Tessaro 3.9.0, product"
                                         f" {code}) installed first, but the medium's TS_INF names"
                                         f" product {other}: the launcher does not find it"]),
+            (f"{code},3.10.0\r", old, "3.9.0", [f"Tessaro 3.9.0 installed (product {code})"]),
+            (f"{code},3.10.0\r", None, "", [f"product {code} not installed (in the registry view"
+                                             " of the launcher)"]),
+            ("\r", None, "", ["the medium's TS_INF is empty"]),
+            (None, old, "", ["the medium has no TS_INF", "Tessaro-3.9.0.msi"]),
         ):
-            with self.subTest(line=line, package=package):
-                notes = try_medium.before_notes(line, package)
+            *given, expected = row
+            with self.subTest(given=given):
+                notes = try_medium.before_notes(*given)
                 self.assertEqual(len(notes), len(expected))
                 for note, start in zip(notes, expected):
                     self.assertTrue(note.startswith(start), note)
@@ -120,3 +126,27 @@ class Tables(unittest.TestCase):
                          "C:\\Program Files (x86)\\T\\")
         self.assertEqual(location(b"    InstallLocation    REG_SZ    \r\n"), "")
         self.assertEqual(location(b"reg: Unable to find the specified registry key\n"), "")
+
+    def test_report(self):
+        removal = RUN + rb'L"\"C:\\windows\\msiexec.exe\" /x {A}"'
+        nothing_asked = "Nothing asked: the installed 3.10.0 counted as equal to the medium's 3.10.0"
+        for log, given, expected, absent in (
+            ([], ("0", "{A}", "3.10.0", "", ""), ["Launch.exe exit code: 0", "Started by it:",
+             "  (nothing)", "Its trace (OutputDebugStringA, from Wine's debugstr channel):",
+             "  (nothing)", "After: not installed"], "Nothing asked"),
+            ([LAUNCH], ("4", "", "", "", ""), ['  Launch: module path "Z:\\m\\Launch.exe"'],
+             "After:"),
+            ([], ("0", "{A}", "3.10.0", "3.10.0", "3.10.0"), ["After: Tessaro 3.10.0 installed",
+                                                              nothing_asked], None),
+            ([], ("4", "{A}", "3.10.0", "3.10.0", "3.10.0"), [], "Nothing asked"),
+            ([], ("0", "{A}", "3.10.0", "3.9.0", "3.10.0"), [], "Nothing asked"),
+            ([LAUNCH, removal], ("0", "{A}", "3.10.0", "3.10.0", "3.10.0"),
+             ['  "C:\\windows\\msiexec.exe" /x {A}'], "Nothing asked"),
+            ([], ("0", "{A}", "3.10.0", "", "", "/o/box 1.png", "/o/box 2.png"),
+             ["Screenshots: /o/box 1.png /o/box 2.png "], None),
+        ):
+            with self.subTest(log=log, given=given):
+                lines = try_medium.report(log, None, *given[:5], given[5:])
+                for start in expected:
+                    self.assertTrue(any(line.startswith(start) for line in lines), (start, lines))
+                self.assertFalse(absent and any(line.startswith(absent) for line in lines), lines)
