@@ -491,12 +491,11 @@ def make_medium(setup_exe, msi, out_dir, launch_exe, options, work, leftovers):
     if image:
         os.rename(image, options.iso)
     leftovers.clear()
+    made = f"TS_INF = {code},{version}" + (", Launch.exe signed" if options.sign else "")
     if folder:
-        print(f"{out_dir}: TS_INF = {code},{version}"
-              + (", Launch.exe signed" if options.sign else ""))
+        print(f"{out_dir}: {made}")
     if image:
-        print(f"{options.iso}: TS_INF = {code},{version}" + (", Launch.exe signed" if options.sign
-              else "") + f", label {medium_image.image_labels(options.iso)[1]},"
+        print(f"{options.iso}: {made}, label {medium_image.image_labels(options.iso)[1]},"
               f" SHA-256 {sha256(options.iso)}")
 
 def image_target(image, added):
@@ -520,14 +519,11 @@ def missing_folder(folder):
         raise Refused(f"not a directory: {existing}")
     return missing_top
 
-def product_name(msi):
-    return next((row["Value"] for row in msi_table(msi, "Property")
-                 if row["Property"] == "ProductName"), "Tessaro")
-
 def make_image(staging, target, msi, version, work, leftovers):
     """The medium in STAGING, and an autorun.inf, as an ISO image beside TARGET, whose name it
     takes once all is made; the image's Joliet names are checked to be the medium's own."""
-    name = product_name(msi)
+    name = next((row["Value"] for row in msi_table(msi, "Property")
+                 if row["Property"] == "ProductName"), "Tessaro")
     (work / medium_image.AUTORUN).write_bytes(medium_image.autorun_inf(name, version))
     # Its folder as the folder medium's: made as needed, and taken away again on a failure.
     missing_top = missing_folder(os.path.dirname(target) or ".")
@@ -554,21 +550,6 @@ def make_image(staging, target, msi, version, work, leftovers):
     os.chmod(image, 0o666 & ~UMASK)
     return image
 
-def add_release_options(parser):
-    parser.add_argument("--previous", metavar="MSI", help="the package of the release before:"
-                        " ok when the product code stays, a note when the new package removes it"
-                        " by its Upgrade table, else a warning")
-    parser.add_argument("--package-on-medium", action="store_true", help="with --check: FAIL,"
-                        " not warn, when MSI is not on the medium (a Setup.exe that does not"
-                        " carry its own package)")
-
-def release_option_problem(options):
-    if options.package_on_medium and not (options.check and len(options.files) == 2):
-        return "--package-on-medium goes with --check MEDIUM MSI"
-    if options.previous and options.check and len(options.files) != 2:
-        return "--check --previous MSI needs the MSI of the medium too: --check MEDIUM MSI"
-    return None
-
 def usage_error(problem):
     print(f"make-medium: {problem}", file=sys.stderr)
     sys.exit(2)
@@ -591,7 +572,12 @@ make-medium.sh [--sign PFX --password-file FILE [--timestamp URL]] [--add PATH].
                         " image); dated SOURCE_DATE_EPOCH")
     parser.add_argument("--check", action="store_true", help="one line on each part of MEDIUM"
                         " (and whether it fits MSI); exit 0 only when all hold")
-    add_release_options(parser)
+    parser.add_argument("--previous", metavar="MSI", help="the package of the release before:"
+                        " ok when the product code stays, a note when the new package removes it"
+                        " by its Upgrade table, else a warning")
+    parser.add_argument("--package-on-medium", action="store_true", help="with --check: FAIL,"
+                        " not warn, when MSI is not on the medium (a Setup.exe that does not"
+                        " carry its own package)")
     parser.add_argument("files", nargs="*", help=argparse.SUPPRESS)
     options = parser.parse_args(args)
     if len(options.files) not in ((1, 2) if options.check else (3, 4)):
@@ -599,8 +585,10 @@ make-medium.sh [--sign PFX --password-file FILE [--timestamp URL]] [--add PATH].
     if options.check and (options.sign or options.password_file or options.timestamp
                           or options.add or options.iso):
         usage_error("--check takes no --sign, --password-file, --timestamp, --add or --iso")
-    if problem := release_option_problem(options):
-        usage_error(problem)
+    if options.package_on_medium and not (options.check and len(options.files) == 2):
+        usage_error("--package-on-medium goes with --check MEDIUM MSI")
+    if options.previous and options.check and len(options.files) != 2:
+        usage_error("--check --previous MSI needs the MSI of the medium too: --check MEDIUM MSI")
     if not options.check and options.files[2] == "-" and not options.iso:
         usage_error("OUT_DIR - (no folder) goes with --iso IMAGE")
     if options.sign and not options.password_file:

@@ -106,15 +106,15 @@ def extract(image, folder):
                    "-extract", "/", folder)
     if read.returncode == 0 and os.path.isdir(folder):
         # Writable, so that whoever made the copy can remove it again.
-        for path in [".", *names(folder, dirs=True)]:
-            os.chmod(Path(folder, path), 0o755 if Path(folder, path).is_dir() else 0o644)
+        set_modes(folder, 0o755, 0o644)
         return True
     return False
 
-def read_only(folder):
-    """FOLDER's files as a disc has them, written by nobody but root."""
+def set_modes(folder, folders, files):
+    """FOLDERS for FOLDER and every folder below it, FILES for every file (0o555 and 0o444: as a
+    disc has them, written by nobody but root)."""
     for path in [*names(folder, dirs=True), "."]:
-        os.chmod(Path(folder, path), 0o555 if Path(folder, path).is_dir() else 0o444)
+        os.chmod(Path(folder, path), folders if Path(folder, path).is_dir() else files)
 
 def names(folder, dirs=False):
     """Every name below FOLDER, as a path from it, in a fixed order."""
@@ -155,7 +155,7 @@ def main(command, *args):
     if command == "extract":
         extract(*args) or sys.exit(f"try-medium: not an ISO 9660 image that xorriso can read:"
                                    f" {args[0]}")
-        read_only(args[1])
+        set_modes(args[1], 0o555, 0o444)
     elif command == "letter":
         print(drive_letter(os.listdir(args[0])) or sys.exit("try-medium: no free drive letter"))
     elif command == "drive-type":

@@ -29,15 +29,6 @@ rig=${TESSARO_RIG32:-/var/lib/tessaro-rig32}
 root=$rig/root
 suite=trixie
 
-# TESSARO_RIG32_MIRROR, else the Debian mirror this machine's apt already uses: the one known to
-# be reachable from here.
-debian_mirror() {
-  local uri
-  uri=${TESSARO_RIG32_MIRROR:-$("$tessaro_root/scripts/script_text.py" mirror)} ||
-    die "no Debian mirror in this machine's apt sources: set TESSARO_RIG32_MIRROR"
-  echo "$uri"
-}
-
 # One a line; findmnt writes a blank or a non-ASCII byte of a lent folder's path as \xNN.
 mounted_below() {
   findmnt -rn -o TARGET | while IFS= read -r target; do printf '%b\n' "$target"; done |
@@ -67,8 +58,11 @@ stage_mark() { touch "$rig/.stage-$1"; }
 
 build_stages() {
   if ! stage_done base; then
+    # TESSARO_RIG32_MIRROR, else the Debian mirror this machine's apt already uses: the one known
+    # to be reachable from here.
     local mirror
-    mirror=$(debian_mirror)
+    mirror=${TESSARO_RIG32_MIRROR:-$("$tessaro_root/scripts/script_text.py" mirror)} ||
+      die "no Debian mirror in this machine's apt sources: set TESSARO_RIG32_MIRROR"
     command -v debootstrap >/dev/null || die "debootstrap not found: run scripts/setup.sh"
     # A half-done debootstrap cannot be resumed: start over. Nothing may be mounted inside, or
     # rm would reach through a bind mount into the host.

@@ -25,15 +25,10 @@ stage() {
   shift
   echo "=== $name"
   "$@" 2>&1 | tee "$log"
-  local status=${PIPESTATUS[0]} counts
-  counts=$(grep -Eo '[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1)
-  if [[ $counts =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
-    passed=$((passed + BASH_REMATCH[2] - BASH_REMATCH[1]))
-    failed=$((failed + BASH_REMATCH[1]))
-  elif counts=$(grep -E '^[0-9]+ passed, [0-9]+ failed' "$log" | tail -1) &&
-    [[ $counts =~ ^([0-9]+)\ passed,\ ([0-9]+) ]]; then
-    passed=$((passed + BASH_REMATCH[1]))
-    failed=$((failed + BASH_REMATCH[2]))
+  local status=${PIPESTATUS[0]} counts="" stage_passed stage_failed_cases
+  if counts=$(scripts/script_text.py counts "$log"); then
+    read -r stage_passed stage_failed_cases <<<"$counts"
+    passed=$((passed + stage_passed)) failed=$((failed + stage_failed_cases))
   elif [[ $status -eq 0 ]]; then
     passed=$((passed + 1))
   fi

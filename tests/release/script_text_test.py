@@ -1,4 +1,5 @@
-"""What the shell scripts have read for them: usage, options, dialect, mirror, as tables."""
+"""What the shell scripts have read for them: usage, options, dialect, mirror, counts, as
+tables."""
 import unittest
 
 import script_text
@@ -51,6 +52,18 @@ class Tables(unittest.TestCase):
                 ([], None)):
             with self.subTest(texts=texts):
                 self.assertEqual(script_text.debian_mirror(texts), expected)
+
+    def test_counts(self):
+        ctest = "97% tests passed, 1 tests failed out of 30\n"
+        for text, expected in (
+                ("100% tests passed, 0 tests failed out of 35\n\nTotal Test time\n", (35, 0)),
+                (ctest, (29, 1)), ("12 passed, 3 failed\n", (12, 3)),
+                ("1 passed, 0 failed\nok\n65 passed, 2 failed\n", (65, 2)),
+                # The test program's own lines may hold the words too, but not at a line's start.
+                ("FAIL  row: 9 passed, 9 failed\n", None), (f"3 passed, 0 failed\n{ctest}", (29, 1)),
+                ("=== lint\nclean\n", None), ("", None)):
+            with self.subTest(text=text):
+                self.assertEqual(script_text.counts(text), expected)
 
 if __name__ == "__main__":
     unittest.main()
