@@ -278,13 +278,11 @@ def medium_verdicts(medium, msi, work, own=()):
         yield "ok", f"TS_INF: {line} names the MSI's ProductCode and ProductVersion"
     elif line is not None:
         yield "FAIL", f"TS_INF: {line} does not name the MSI's {code},{version}"
-    problem = machine and platform_problem(machine, platform)
-    if problem:
+    if problem := machine and platform_problem(machine, platform):
         yield "FAIL", problem
     elif machine:
         yield "ok", f"Launch.exe ({machine}) sees the MSI's {platform} package"
-    problem = install_location_problem(msi_tables(msi))
-    if problem:
+    if problem := install_location_problem(msi_tables(msi)):
         yield "FAIL", f"MSI: {problem}"
     else:
         yield "ok", ("MSI: ARPINSTALLLOCATION is the folder of Tessaro.exe, so the launcher can"

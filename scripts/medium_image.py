@@ -1,13 +1,9 @@
-#!/usr/bin/python3 -B
 """The medium as a disc image: ISO 9660 with Joliet, made and read by xorriso (Debian package
-xorriso), never written here by hand. As a program, what scripts/try-medium.sh asks of an image:
-medium_image.py extract IMAGE FOLDER | letter DOSDEVICES | listing FOLDER | drive-type LETTER
-(wmic's report on the logical disks on stdin)."""
+xorriso), never written here by hand."""
 import hashlib
 import os
 import re
 import subprocess
-import sys
 from pathlib import Path
 
 # Windows shows the Joliet label, of at most 16 characters; ISO 9660's own allows [A-Z0-9_] only.
@@ -149,19 +145,3 @@ def drive_type(report, letter):
         if len(fields) == 2 and fields[0].isdigit() and fields[1].lower() == letter.lower():
             return DRIVE_TYPES.get(int(fields[0]), f"type {fields[0]}")
     return None
-
-def main(command, *args):
-    sys.stdout.reconfigure(encoding="utf-8", errors="replace")
-    if command == "extract":
-        extract(*args) or sys.exit(f"try-medium: not an ISO 9660 image that xorriso can read:"
-                                   f" {args[0]}")
-        set_modes(args[1], 0o555, 0o444)
-    elif command == "letter":
-        print(drive_letter(os.listdir(args[0])) or sys.exit("try-medium: no free drive letter"))
-    elif command == "drive-type":
-        print(drive_type(sys.stdin.buffer.read(), args[0]) or "unknown")
-    elif command == "listing":
-        print(*(f"  {line}" for line in listing(args[0])), sep="\n")
-
-if __name__ == "__main__":
-    main(*sys.argv[1:])

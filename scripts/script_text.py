@@ -53,12 +53,8 @@ def counts(text):
     return tuple(map(int, own[-1])) if own else None
 
 def apt_sources():
-    listed = Path("/etc/apt/sources.list")
-    folder = Path("/etc/apt/sources.list.d")
-    paths = [listed] if listed.is_file() else []
-    if folder.is_dir():
-        paths += sorted(path for path in folder.rglob("*") if path.is_file())
-    return [path.read_text(errors="replace") for path in paths]
+    paths = [Path("/etc/apt/sources.list"), *sorted(Path("/etc/apt/sources.list.d").rglob("*"))]
+    return [path.read_text(errors="replace") for path in paths if path.is_file()]
 
 def main(args):
     if args[:1] == ["usage"] and len(args) == 2:

@@ -27,9 +27,21 @@ tessaro_tool=try-medium
 # shellcheck source=scripts/lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
-# The options before the medium: answers (box_answer.exe's own options) and hold ("hold" or "").
-read_options() {
+remove_prefixes() {
+  local prefix freed=0
+  for prefix in "$tessaro_root"/build/wine-prefix-{try32,try64,sample32} \
+    ${TESSARO_TRY_PREFIX:+"$(realpath -m -- "$TESSARO_TRY_PREFIX")"}; do
+    [[ -e $prefix ]] || continue
+    echo "try-medium: removing $prefix ($(du -sh -- "$prefix" | cut -f1))"
+    rm -rf -- "$prefix" "$prefix.lock" && freed=$((freed + 1))
+  done
+  echo "try-medium: $freed prefixes removed; the next rehearsal makes its prefix anew"
+  exit 0
+}
+
+if [[ ${1:-} != --inside ]]; then
   tessaro_args "$@"
+  # The options before the medium: answers (box_answer.exe's own options) and hold ("hold" or "").
   answers=() hold=""
   while [[ ${1:-} == --* ]]; do
     case $1 in
@@ -47,28 +59,10 @@ read_options() {
     esac
     shift
   done
-  rest=("$@")
   if [[ ${#answers[@]} -gt 0 ]]; then
     mapfile -t answers < <("$tessaro_root/scripts/try_medium.py" answers "${answers[@]}")
     [[ ${#answers[@]} -gt 0 ]] || exit 1
   fi
-}
-
-remove_prefixes() {
-  local prefix freed=0
-  for prefix in "$tessaro_root"/build/wine-prefix-{try32,try64,sample32} \
-    ${TESSARO_TRY_PREFIX:+"$(realpath -m -- "$TESSARO_TRY_PREFIX")"}; do
-    [[ -e $prefix ]] || continue
-    echo "try-medium: removing $prefix ($(du -sh -- "$prefix" | cut -f1))"
-    rm -rf -- "$prefix" "$prefix.lock" && freed=$((freed + 1))
-  done
-  echo "try-medium: $freed prefixes removed; the next rehearsal makes its prefix anew"
-  exit 0
-}
-
-if [[ ${1:-} != --inside ]]; then
-  read_options "$@"
-  set -- "${rest[@]}"
   [[ $# -ge 1 && $# -le 2 ]] ||
     tessaro_usage_error "one medium folder or image and at most one MSI"
   [[ -d $1 || -f $1 ]] || die "no such medium folder or image: $1"
@@ -90,7 +84,7 @@ if [[ ${1:-} != --inside ]]; then
   if [[ -f $medium ]]; then
     # The drive's files lie in the output folder, where the rig sees them too.
     image=$medium medium=$out/drive
-    scripts/medium_image.py extract "$image" "$medium" || exit 1
+    scripts/try_medium.py extract "$image" "$medium" || exit 1
   fi
   [[ -f $medium/Launch.exe ]] || die "the medium has no Launch.exe: $medium"
   bits=$(scripts/try_medium.py bits "$medium/Launch.exe") || exit 1
@@ -145,7 +139,7 @@ fi
 
 launcher=$(windows_path "$medium/Launch.exe")
 if [[ -n $image ]]; then
-  letter=$(scripts/medium_image.py letter "$prefix/dosdevices") || exit 1
+  letter=$(scripts/try_medium.py letter "$prefix/dosdevices") || exit 1
   drives='HKLM\Software\Wine\Drives'
   ln -s "$medium" "$prefix/dosdevices/$letter"
   trap 'rm -f "$prefix/dosdevices/$letter"' EXIT
@@ -155,9 +149,9 @@ if [[ -n $image ]]; then
   launcher=${letter^^}\\Launch.exe
   # As Windows programs see it, not as it was meant.
   drive_kind=$({ wine wmic logicaldisk get drivetype,name 2>/dev/null || true; } |
-    scripts/medium_image.py drive-type "$letter")
+    scripts/try_medium.py drive-type "$letter")
   [[ $drive_kind == CD-ROM ]] || die "Wine took drive ${letter^^} for $drive_kind, not for a CD-ROM drive"
-  drive_before=$(scripts/medium_image.py listing "$medium")
+  drive_before=$(scripts/try_medium.py listing "$medium")
   echo "Drive ${letter^^} ($drive_kind, read-only) holds the image's files (SHA-256, size, name):"
   echo "$drive_before"
 fi
@@ -212,7 +206,7 @@ after=$(installed)
 scripts/try_medium.py report "$log" "$exit_code" "$product" "$version" "$before" "$after" "$out"/*.png
 printf 'exit_code=%s\nbefore=%s\nafter=%s\n' "$exit_code" "$before" "$after" >"$out/result"
 if [[ -n $image ]]; then
-  drive_after=$(scripts/medium_image.py listing "$medium")
+  drive_after=$(scripts/try_medium.py listing "$medium")
   rm -f "$prefix/dosdevices/$letter"
   wine reg delete "$drives" /v "$letter" /f >/dev/null 2>&1 || true
   if [[ $drive_after != "$drive_before" ]]; then

@@ -3,13 +3,15 @@
 CALLER_LOCALE | package MEDIUM | installed (reg query's output on stdin) | started|trace|failure
 WINE_LOG | answers ID=BUTTON[,BUTTON...]... | location (reg query's output on stdin) | before
 MEDIUM INSTALLED [MSI] | code MSI | report WINE_LOG EXIT_CODE PRODUCT VERSION BEFORE AFTER
-[SCREENSHOT...]. The system Python for Debian's python3-pefile; -B: no __pycache__ in the tree."""
+[SCREENSHOT...] | and of an image: extract IMAGE FOLDER | letter DOSDEVICES | listing FOLDER |
+drive-type LETTER (wmic's report on the logical disks on stdin). The system Python for Debian's python3-pefile; -B: no __pycache__ in the tree."""
 import os
 import re
 import subprocess
 import sys
 
 import make_medium
+import medium_image
 import pe as pe_reader
 import ts_inf
 
@@ -50,10 +52,13 @@ def choose_locale(paths, caller, is_utf8=is_utf8):
     raise ValueError(f"neither code page 1252 nor 932 can spell {paths[0]}: run with LC_ALL set"
                      " to a UTF-8 locale whose Windows code page can")
 
-def display_version(reg_query):
-    """The DisplayVersion values in what "reg query KEY" printed (in the code page's bytes)."""
-    return [fields[2] for fields in map(str.split, reg_query.decode("latin-1").splitlines())
-            if fields[:1] == ["DisplayVersion"] and len(fields) > 2]
+def reg_value(reg_query, name):
+    """The string value NAME in what "reg query KEY" printed (in the code page's bytes), or ""; a
+    value may hold blanks."""
+    for fields in (line.split(None, 2) for line in reg_query.decode("latin-1").splitlines()):
+        if fields[:2] == [name, "REG_SZ"] and len(fields) > 2:
+            return fields[2]
+    return ""
 
 # Wine escapes strings (\\ \" \n \r \t, \xNN for a byte of an ANSI string, \NNNN for a UTF-16
 # unit) and cuts long ones ("..." after the closing quote).
@@ -119,13 +124,6 @@ def box_answers(given):
     return [part for message, buttons in options.items()
             for part in ("--answer", f"{'+'.join(MESSAGE_BUTTONS[message])}={','.join(buttons)}")]
 
-def install_location(reg_query):
-    """The InstallLocation in what "reg query KEY" printed, or "" (a value may hold blanks)."""
-    for fields in (line.split(None, 2) for line in reg_query.decode("latin-1").splitlines()):
-        if fields[:2] == ["InstallLocation", "REG_SZ"] and len(fields) > 2:
-            return fields[2]
-    return ""
-
 def before_notes(line, package, installed=None):
     """What to say before the run of a medium whose TS_INF starts with LINE (None: no TS_INF), with
     the MSI installed first PACKAGE ((ProductCode, ProductVersion, file name), or None), and the
@@ -179,6 +177,16 @@ def read_package(msi):
     """(ProductCode, ProductVersion, file name) of an MSI, read as the medium tool reads it."""
     return *make_medium.read_msi(msi)[:2], os.path.basename(msi)
 
+def drive_files(image, folder):
+    """IMAGE's files into FOLDER, read-only as a disc has them."""
+    if not medium_image.extract(image, folder):
+        raise ValueError(f"not an ISO 9660 image that xorriso can read: {image}")
+    medium_image.set_modes(folder, 0o555, 0o444)
+    return []
+
+def stop(text):
+    raise ValueError(text)
+
 def lines(command, args, stdin):
     """What COMMAND prints, one item a line."""
     def log():
@@ -190,12 +198,17 @@ def lines(command, args, stdin):
         "locale": lambda: choose_locale(args[:2], args[2]),
         "package": lambda: ts_inf.fields(ts_inf_line()),
         "answers": lambda: box_answers(args),
-        "location": lambda: [install_location(stdin())],
+        "location": lambda: [reg_value(stdin(), "InstallLocation")],
         "code": lambda: [read_package(args[0])[0]],
         "before": lambda: [f"Before: {note}" for note in
                            before_notes(ts_inf_line(), package(), args[1])],
-        "installed": lambda: display_version(stdin()),
+        "installed": lambda: [reg_value(stdin(), "DisplayVersion")],
         "report": lambda: report(*log(), *args[1:6], args[6:]),
+        "extract": lambda: drive_files(*args),
+        "letter": lambda: [medium_image.drive_letter(os.listdir(args[0]))
+                           or stop("no free drive letter")],
+        "drive-type": lambda: [medium_image.drive_type(stdin(), args[0]) or "unknown"],
+        "listing": lambda: [f"  {line}" for line in medium_image.listing(args[0])],
     }.get(command, lambda: read_log(command, *log()))()
 
 def main(command, *args):
