@@ -17,35 +17,32 @@ sample=$tessaro_root/build/win64/sample
 ja="リリース 5.1"
 mkdir -p "$work/$ja"
 cp "$sample"/{Tessaro-3.9.0.msi,Tessaro-3.9.0-x86.msi,Tessaro-3.10.0.msi} "$work/$ja/"
-# The media: the sample's Setup.exe and 3.10.0 package with the Launch.exe that sees it.
+# The media: the sample's Setup.exe and 3.10.0 package with the Launch.exe that sees it (the
+# 32-bit one sees x86 packages only).
+declare -A x86=([64]="" [32]=-x86)
 for medium in "$ja/medium 64" "$ja/medium 32" plain no-ts-inf cut-short 한국어; do
-  preset=win64 x86=""
-  [[ $medium != *32 ]] || preset=win32 x86=-x86
-  bash scripts/make-medium.sh "$sample/Setup.exe" "$sample/Tessaro-3.10.0$x86.msi" \
-    "$work/$medium" "build/$preset/Launch.exe" >/dev/null
+  bits=64
+  [[ $medium != *32 ]] || bits=32
+  bash scripts/make-medium.sh "$sample/Setup.exe" "$sample/Tessaro-3.10.0${x86[$bits]}.msi" \
+    "$work/$medium" "build/win$bits/Launch.exe" >/dev/null
 done
 rm "$work/no-ts-inf/TS_INF"
-# A 3.11.0 whose package got a new product code: the medium's TS_INF names that one.
-for x86 in "" -x86; do
-  cp "$sample/Tessaro-3.10.0$x86.msi" "$work/new-code$x86.msi"
-  msibuild "$work/new-code$x86.msi" -q "UPDATE Property SET Value='3.11.0' WHERE \
-Property='ProductVersion'" -q "UPDATE Property SET Value='{5D1E0C4B-7A2F-4E39-9B6C-1F0A2B3C4D5E}' \
-WHERE Property='ProductCode'"
-  preset=win32
-  [[ -n $x86 ]] || preset=win64
-  bash scripts/make-medium.sh "$sample/Setup.exe" "$work/new-code$x86.msi" "$work/new-code$x86" \
-    "build/$preset/Launch.exe" >/dev/null 2>&1
-done
 cp -r "$work/plain" "$work/empty-ts-inf" && : >"$work/empty-ts-inf/TS_INF"
 # Its header still says x86-64, but Windows cannot load the rest: the box answerer cannot start it.
 head -c 2048 build/win64/Launch.exe >"$work/cut-short/Launch.exe"
-# The images: of both media, of one without TS_INF (which make-medium.sh does not make), and of
-# one whose Setup.exe writes beside itself (the stand-in records its command line there).
+# For each build: a 3.11.0 whose package got a new product code (the medium's TS_INF names that
+# one), and the image of the medium. Then the images of one without TS_INF (which make-medium.sh
+# does not make), and of one whose Setup.exe writes beside itself (the stand-in records its
+# command line there).
 for bits in 64 32; do
-  preset=win$bits x86=-x86
-  [[ $bits == 32 ]] || x86=""
-  bash scripts/make-medium.sh --iso "$work/$ja/medium $bits.iso" --add "$sample/Tessaro-3.10.0$x86.msi" \
-    "$sample/Setup.exe" "$sample/Tessaro-3.10.0$x86.msi" - "build/$preset/Launch.exe" >/dev/null
+  package=$sample/Tessaro-3.10.0${x86[$bits]}.msi new=$work/new-code${x86[$bits]}
+  cp "$package" "$new.msi"
+  msibuild "$new.msi" -q "UPDATE Property SET Value='3.11.0' WHERE Property='ProductVersion'" \
+    -q "UPDATE Property SET Value='{5D1E0C4B-7A2F-4E39-9B6C-1F0A2B3C4D5E}' WHERE Property='ProductCode'"
+  bash scripts/make-medium.sh "$sample/Setup.exe" "$new.msi" "$new" "build/win$bits/Launch.exe" \
+    >/dev/null 2>&1
+  bash scripts/make-medium.sh --iso "$work/$ja/medium $bits.iso" --add "$package" \
+    "$sample/Setup.exe" "$package" - "build/win$bits/Launch.exe" >/dev/null
 done
 xorriso -no_rc -report_about SORRY -outdev "stdio:$work/no-ts-inf.iso" -joliet on \
   -map "$work/no-ts-inf" / -commit 2>/dev/null
@@ -79,10 +76,8 @@ row() {
 not_found() { ! grep -qE -- "$1"; }
 
 for bits in 64 32; do
-  x86=-x86
-  [[ $bits == 32 ]] || x86=""
   row "$bits-bit, outside the tree, a blank and Japanese in the path, relative paths" 0 \
-    "medium $bits" "Tessaro-3.9.0$x86.msi" -- \
+    "medium $bits" "Tessaro-3.9.0${x86[$bits]}.msi" -- \
     "^try-medium: running under LC_ALL=ja_JP\.UTF-8" "^Launch\.exe exit code: 0$" \
     '^  "C:\\windows\\system32\\msiexec\.exe" /x ' \
     "^  \"$(win "$ja/medium $bits/Setup.exe")\" \"/v LAUNCH=Enable\"$" \
@@ -99,10 +94,8 @@ row "the box answerer cannot start Launch.exe: no exit code of the launcher" 1 .
 row "a path neither code page 1252 nor 932 spells: one line naming LC_ALL" 1 ../한국어 -- \
   "^try-medium: .*LC_ALL" '!^Launch\.exe exit code'
 for bits in 64 32; do
-  x86=-x86
-  [[ $bits == 32 ]] || x86=""
   row "$bits-bit image: a CD-ROM drive, the installer started from its root, the drive unchanged" 0 \
-    "medium $bits.iso" "Tessaro-3.9.0$x86.msi" -- "^Drive D: \(CD-ROM, read-only\) holds " \
+    "medium $bits.iso" "Tessaro-3.9.0${x86[$bits]}.msi" -- "^Drive D: \(CD-ROM, read-only\) holds " \
     '^  [0-9a-f]{64} +[0-9]+  autorun\.inf$' '^  "C:\\windows\\system32\\msiexec\.exe" /x ' \
     '^  "D:\\Setup\.exe" "/v LAUNCH=Enable"$' '^  Launch: module path "D:\\Launch\.exe"$' \
     "^After: not installed$" "^Drive D: unchanged: " '!CHANGED'
@@ -116,20 +109,18 @@ row "image whose installer writes to the drive: the run fails, showing the new f
 
 # The answers given, the product held in use, the product code the medium does not name.
 for bits in 64 32; do
-  x86=-x86
-  [[ $bits == 32 ]] || x86=""
   row "$bits-bit: Cancel on 107 keeps the installed version, exit 4" 0 --answer 107=Cancel \
-    "medium $bits" "Tessaro-3.9.0$x86.msi" -- "^  -> Cancel, as given " \
+    "medium $bits" "Tessaro-3.9.0${x86[$bits]}.msi" -- "^  -> Cancel, as given " \
     "^  Launch: exit 4: Cancel in message 107$" "^Launch\.exe exit code: 4$" \
     "^After: Tessaro 3\.9\.0 installed$" '!msiexec\.exe" /x'
   row "$bits-bit: in use, 108, Retry: removed" 0 --product-running --answer=108=Retry \
-    "medium $bits" "Tessaro-3.9.0$x86.msi" -- "^holding C:.*Tessaro\.exe " \
+    "medium $bits" "Tessaro-3.9.0${x86[$bits]}.msi" -- "^holding C:.*Tessaro\.exe " \
     "^  Launch: lock test: .* in use$" "^  \(ended C:.*Tessaro\.exe, which held" \
     "^  -> Retry, as given " "^  Launch: lock test: .* opens for writing: not in use$" \
     '^  "C:\\windows\\system32\\msiexec\.exe" /x ' "^After: not installed$"
   row "$bits-bit: a new product code: warned before, Setup.exe beside the old one" 0 \
-    "../new-code$x86" "Tessaro-3.9.0$x86.msi" -- \
-    "^Before: warning: Tessaro-3\.9\.0$x86\.msi .* installed first, but the medium's TS_INF" \
+    "../new-code${x86[$bits]}" "Tessaro-3.9.0${x86[$bits]}.msi" -- \
+    "^Before: warning: Tessaro-3\.9\.0${x86[$bits]}\.msi .* installed first, but the medium's TS_INF" \
     "^  Launch: uninstall key .* not found" "^Launch\.exe exit code: 0$" '!msiexec\.exe" /x'
 done
 row "64-bit: in use, 108, Cancel: exit 4" 0 --product-running --answer 108=Cancel "medium 64" \
