@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# Runs make-medium.sh against the sample's packages of Tessaro 3.9.0, patched with msibuild, and
-# signs media with a certificate made here. Needs msibuild and msiinfo (msitools), openssl,
-# osslsigncode, xorriso, the build of both presets, and Wine for one signed medium.
-# The pure checks behind it are the Python tables of make_medium_test.py; the rows here need a
-# real run (make, sign, check, refuse, tamper).
+# Runs make-medium.sh for real (make, sign, check, refuse, tamper) on the sample's packages of
+# Tessaro 3.9.0, patched with msibuild, signing with a certificate made here; its pure checks are
+# the Python tables of make_medium_test.py. Needs msitools, openssl, osslsigncode, xorriso, the
+# build of both presets, and Wine for one signed medium.
 set -euo pipefail
 # shellcheck source=scripts/lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib.sh"
@@ -36,13 +35,17 @@ cp "$work/launch-default.exe" "$repo/build/win32/Launch.exe"
 printf 'MZ but no PE header after it, as in a DOS program%100s' '' >"$work/setup-mz.exe"
 printf 'not an executable\r\n' |
   tee "$work/setup-text.exe" "$work/launch-text.exe" "$work/text.pfx" >"$work/text.msi"
+# The package changes of the words code:, version:, del:PROPERTY and sql:QUERY (@: the KIND).
+declare -A changes=([code]="UPDATE Property SET Value='@' WHERE Property='ProductCode'" [sql]=@
+  [version]="UPDATE Property SET Value='@' WHERE Property='ProductVersion'"
+  [del]="DELETE FROM Property WHERE Property='@'")
 readonly good_code='{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}'
 # The next release with a new product code, once as a major upgrade of the good package (its
 # Upgrade table takes the sample's UpgradeCode, and RemoveExistingProducts runs), once not.
 readonly new_code='{5D1E0C4B-7A2F-4E39-9B6C-1F0A2B3C4D5E}'
 for kind in upgrade newcode; do
   cp "$work/good.msi" "$work/$kind.msi"
-  msibuild "$work/$kind.msi" -q "UPDATE Property SET Value='$new_code' WHERE Property='ProductCode'"
+  msibuild "$work/$kind.msi" -q "${changes[code]//@/$new_code}"
 done
 msibuild "$work/upgrade.msi" -q "INSERT INTO Upgrade (UpgradeCode, VersionMin, VersionMax, \
 Attributes, ActionProperty) VALUES ('{3E7D1C55-0B9A-4C2E-9F41-6A8B2D7E0C13}', '1.0.0', '3.9.0', \
@@ -72,20 +75,6 @@ echo 'long' >"$work/$long"
 declare -A added=([file]=extra/Tessaro-3.9.0.msi [folder]=extra/docs [clash]=extra/setup.exe
   [both]="extra/Tessaro-3.9.0.msi extra/docs/" [autorun]=extra/AutoRun.inf [long]=$long)
 
-# make_msi PACKAGE OUT: the package PACKAGE into OUT: good (x86), x64, none (no file), text, or good
-# changed by del:PROPERTY, set:PROPERTY=VALUE or an SQL query.
-make_msi() {
-  local name=${1#*:} query=$1
-  name=${name%%=*}
-  case $1 in
-    good | x64 | text | upgrade | newcode) cp "$work/$1.msi" "$2" && return ;;
-    none) return ;;
-    del:*) query="DELETE FROM Property WHERE Property='$name'" ;;
-    set:*) query="UPDATE Property SET Value='${1#*=}' WHERE Property='$name'" ;;
-  esac
-  cp "$work/good.msi" "$2" && msibuild "$2" -q "$query" >/dev/null
-}
-
 listing() { (cd "$1" && find . -mindepth 1 -printf '%p %s\n' | sort); }
 
 # run_case RESULT WORD...: makes a medium of what the WORDs give and checks RESULT (see the table).
@@ -95,12 +84,13 @@ run_case() {
   shift
   start "$* | $result"
   for word; do opt[${word%%:*}]=${word#*:}; done
-  [[ ! -v opt[code] || ${opt[msi]} != good ]] || opt[msi]=set:ProductCode=${opt[code]}
-  [[ ! -v opt[version] ]] || opt[msi]=set:ProductVersion=${opt[version]}
   local dir=$work/case$cases launch_source=$work/launch-${opt[launch]}.exe
   local out_dir=$dir/parent/medium iso=$dir/parent/medium.iso
   mkdir -p "$dir/in" "$dir/parent"
-  make_msi "${opt[msi]}" "$dir/in/product.msi"
+  [[ ${opt[msi]} == none ]] || cp "$work/${opt[msi]}.msi" "$dir/in/product.msi"
+  for word in "${!changes[@]}"; do
+    [[ ! -v opt[$word] ]] || msibuild "$dir/in/product.msi" -q "${changes[$word]//@/${opt[$word]}}"
+  done
   [[ ${opt[setup]} == none ]] || cp "$work/setup-${opt[setup]}.exe" "$dir/in/Setup.exe"
   [[ -z ${opt[sign]} ]] || args+=(--sign "$work/${opt[sign]%/*}.pfx")
   [[ ${opt[sign]} != */?* ]] || args+=(--password-file "$work/password-${opt[sign]#*/}")
@@ -197,8 +187,8 @@ launch:none            | Launch.exe not found
 launch:text            | Launch.exe is not a Windows executable
 msi:none               | MSI not found
 msi:text               | not a Windows Installer database
-msi:del:ProductCode    | no ProductCode property
-msi:del:ProductVersion | no ProductVersion property
+del:ProductCode        | no ProductCode property
+del:ProductVersion     | no ProductVersion property
 out:full               | OUT_DIR exists and is not empty
 out:file               | OUT_DIR exists and is not a directory
 msi:x64 launch:x64     | made
@@ -238,21 +228,19 @@ run_case warns msi:upgrade "code:$new_code" previous:good "said:note: --previous
 run_case warns msi:newcode "code:$new_code" previous:good "said:is installed beside it" \
   "verdict:warn  --previous: |the launcher never sees an installed 3.9.0" </dev/null
 # An install location that Windows Installer does not record: a warning, and --check fails.
-run_case warns "msi:DELETE FROM CustomAction" "arp:sets no ARPINSTALLLOCATION" </dev/null
+run_case warns "sql:DELETE FROM CustomAction" "arp:sets no ARPINSTALLLOCATION" </dev/null
 
 # The cases that are not a medium of the table: expect NAME STATUS [PATTERN...] -- COMMAND...
-# runs COMMAND, which must end with STATUS ("!0": any failure) and print a line of each PATTERN.
+# runs COMMAND, whose exit status must pass the test STATUS ("-ne 0": any failure), and which
+# must print a line of each PATTERN.
 expect() {
   local name=$1 status=$2 patterns=() pattern rc=0
   shift 2
   while [[ $1 != -- ]]; do patterns+=("$1") && shift; done
   start "$name"
   "${@:2}" >"$work/out" 2>&1 </dev/null || rc=$?
-  if [[ $status == '!0' ]]; then
-    must "succeeded: $(cat "$work/out")" test "$rc" -ne 0
-  else
-    must "status $rc: $(cat "$work/out")" test "$rc" -eq "$status"
-  fi
+  read -r -a status <<<"$status"
+  must "status $rc: $(cat "$work/out")" test "$rc" "${status[@]}"
   for pattern in "${patterns[@]}"; do
     must "no line '$pattern': $(cat "$work/out")" grep -q -- "$pattern" "$work/out"
   done
@@ -270,36 +258,34 @@ open(sys.argv[1], "wb").write(data)' "$@"
 "$make_medium" "$work/setup-pe.exe" "$work/good.msi" "$work/nopackage" >/dev/null 2>&1
 for row in "warn 0" "FAIL 1 --package-on-medium"; do
   read -r verdict status flag <<<"$row"
-  expect "--check ${flag:+$flag }of a medium without its package: $verdict, exit $status" "$status" \
+  expect "--check ${flag:+$flag }of a medium without its package: $verdict, exit $status" "-eq $status" \
     "^$verdict  MSI: good.msi is not on the medium" -- "$make_medium" --check ${flag:+"$flag"} \
     "$work/nopackage" "$work/good.msi"
 done
 # A wrong number of arguments: the usage text and status 2, before anything is looked at.
 for count in 0 1 2 5; do
   mapfile -t args < <(seq -f "$work/arg%g" "$count")
-  expect "usage with $count arguments" 2 '^usage:' -- stderr_only "$make_medium" "${args[@]}"
+  expect "usage with $count arguments" "-eq 2" '^usage:' -- stderr_only "$make_medium" "${args[@]}"
 done
 
 # The signed medium from the table: its Launch.exe is still the program that ships (imports,
 # manifest, size), and one changed byte is found.
-expect "signed Launch.exe passes the artifact checks" 0 -- \
+expect "signed Launch.exe passes the artifact checks" "-eq 0" -- \
   "$tessaro_root/tests/artifact/check_artifact.py" "$signed_medium/Launch.exe"
 cp -r "$signed_medium" "$work/tampered" && flip "$work/tampered/Launch.exe" "$signed_medium/Launch.exe"
-expect "signed Launch.exe changed after signing" '!0' \
+expect "signed Launch.exe changed after signing" '-ne 0' \
   '^FAIL  Launch.exe: signed, but the signature does not verify' -- "$make_medium" --check "$work/tampered"
 
 # A signed 64-bit medium (the Wine here runs 64-bit programs only) starts its installer: a
 # stand-in that records its command line. The product code is one no test installs.
-msibuild "$work/x64.msi" -q "UPDATE Property SET Value='$new_code' WHERE Property='ProductCode'"
+msibuild "$work/x64.msi" -q "${changes[code]//@/$new_code}"
 wine_medium() {
-  { "$make_medium" --sign "$work/good.pfx" --password-file "$work/password-good" \
+  "$make_medium" --sign "$work/good.pfx" --password-file "$work/password-good" \
     "$work/stand_in.exe" "$work/x64.msi" "$work/wine" "$work/launch-x64.exe" &&
     "$make_medium" --check "$work/wine" "$work/x64.msi" &&
-    timeout 120 bash "$scripts/run-in-wine.sh" "$work/wine/Launch.exe"; } >"$work/wine.out" 2>&1 ||
-    { cat "$work/wine.out" && return 1; }
-  cat "$work/wine/Setup.record"
+    timeout 120 bash "$scripts/run-in-wine.sh" "$work/wine/Launch.exe" && cat "$work/wine/Setup.record"
 }
-expect "signed medium starts the installer under Wine" 0 \
+expect "signed medium starts the installer under Wine" "-eq 0" \
   'command_line="Z:.*Setup\.exe" "/v LAUNCH=Enable"' -- wine_medium
 
 # The sample's packaging with a product of one's own: its names and codes land in the package,
@@ -312,9 +298,9 @@ own_medium() {
   own "Acme Ltd" && "$make_medium" "$work/setup-pe.exe" "$work/own.msi" "$work/own" \
     "$work/launch-real.exe" >/dev/null && msiinfo export "$work/own.msi" Property | tr -d '\r'
 }
-expect "build_msi.sh with a maker's name that holds &" '!0' 'a name may not be empty or hold' -- \
+expect "build_msi.sh with a maker's name that holds &" '-ne 0' 'a name may not be empty or hold' -- \
   own "Acme & Sons"
-expect "build_msi.sh with a name, a maker and an upgrade code of one's own" 0 \
+expect "build_msi.sh with a name, a maker and an upgrade code of one's own" "-eq 0" \
   "^ProductName	Acme Viewer$" "^Manufacturer	Acme Ltd$" "^UpgradeCode	$new_code$" \
   "^ProductCode	$good_code$" "^ProductVersion	2.0.1$" -- own_medium
 
@@ -340,7 +326,7 @@ signed_image() {
     --password-file "$work/password-good" --add "$work/good.msi" >/dev/null &&
     "$make_medium" --check "$work/signed.iso" "$work/good.msi"
 }
-expect "--check on a signed image" 0 "^ok    Launch.exe: signature verifies .*$real_sha256" \
+expect "--check on a signed image" "-eq 0" "^ok    Launch.exe: signature verifies .*$real_sha256" \
   "^ok    image: label TESSARO_3_9_0 " "^note  also on the medium: good.msi$" \
   "^ok    image: .*, Joliet names: Launch.exe, Setup.exe, TS_INF, autorun.inf, good.msi$" \
   "^ok    autorun.inf: open=Launch.exe, icon=Launch.exe, label=Tessaro 3.9.0$" -- signed_image
@@ -355,11 +341,11 @@ same_lines() {
     cat "$work/image.out"
 }
 flip "$work/signed.iso" "$work/signed/Launch.exe" && flip "$work/signed/Launch.exe" "$work/signed/Launch.exe"
-expect "an image whose Launch.exe changed after signing" 0 \
+expect "an image whose Launch.exe changed after signing" "-eq 0" \
   '^FAIL  Launch.exe: signed, but the signature does not verify' -- same_lines signed
-expect "an image whose launcher cannot see the package" 0 '^FAIL  Launch.exe (i386) cannot see' -- \
+expect "an image whose launcher cannot see the package" "-eq 0" '^FAIL  Launch.exe (i386) cannot see' -- \
   same_lines twice "$work/x64.msi"
-expect "--check on a file that is neither a folder nor an image" 1 \
+expect "--check on a file that is neither a folder nor an image" "-eq 1" \
   "^make-medium: not a directory, nor an ISO 9660 image that xorriso can read: $work/good.msi$" -- \
   stderr_only "$make_medium" --check "$work/good.msi"
 
