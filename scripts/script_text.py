@@ -1,8 +1,10 @@
 #!/usr/bin/python3 -B
 """What the shell scripts read out of text, so that bash only calls programs:
-script_text.py usage SCRIPT | names-option SCRIPT OPTION | dialect SCRIPT... | mirror | counts LOG.
+script_text.py usage SCRIPT | names-option SCRIPT OPTION | shell-scripts FILE... | dialect
+SCRIPT... | mirror | counts LOG.
 usage prints a script's opening comment as --help shows it; names-option succeeds when that
-comment names OPTION; dialect prints each script whose first line is not the project's one shell
+comment names OPTION; shell-scripts prints the FILEs that are shell scripts, by their name or
+their first line; dialect prints each script whose first line is not the project's one shell
 and fails; mirror prints the Debian mirror of this machine's apt sources; counts prints the passed
 and failed cases a test stage's output LOG reports, and fails when it reports none."""
 import re
@@ -33,6 +35,9 @@ def names_option(text, option):
     words = re.split(r"[\s\[\]|=,.:()]+", "\n".join(line[1:] for line in opening_comment(text)))
     return option.split("=", 1)[0] in words
 
+def is_shell_script(name, first_line):
+    return name.endswith(".sh") or re.fullmatch(r"#!.*[/ ](ba)?sh", first_line) is not None
+
 def wrong_dialect(first_lines):
     """The (name, first line) pairs whose first line is not the one shell."""
     return [(name, line) for name, line in first_lines if line != SHELL]
@@ -61,9 +66,12 @@ def main(args):
         print(usage(Path(args[1]).read_text(errors="replace")))
     elif args[:1] == ["names-option"] and len(args) == 3:
         return int(not names_option(Path(args[1]).read_text(errors="replace"), args[2]))
-    elif args[:1] == ["dialect"]:
+    elif args[:1] in (["dialect"], ["shell-scripts"]):
         first = [(name, (Path(name).read_text(errors="replace").splitlines() or [""])[0])
-                 for name in args[1:]]
+                 for name in args[1:] if Path(name).is_file()]
+        if args[0] == "shell-scripts":
+            sys.stdout.writelines(f"{name}\n" for name, line in first if is_shell_script(name, line))
+            return 0
         for name, line in wrong_dialect(first):
             print(f"{name}: {line} instead of {SHELL}")
         return int(bool(wrong_dialect(first)))

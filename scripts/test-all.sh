@@ -41,9 +41,7 @@ stage() {
 }
 
 # Lint, on the files git tracks; a shell script is known by its name or by its first line.
-mapfile -t shell_scripts < <(git ls-files | while IFS= read -r file; do
-  [[ $file == *.sh ]] || head -n 1 -- "$file" | grep -qE '^#!.*[/ ](ba)?sh$' && echo "$file"
-done)
+mapfile -t shell_scripts < <(git ls-files -z | xargs -0 scripts/script_text.py shell-scripts)
 stage "shellcheck, ${#shell_scripts[@]} scripts" shellcheck -x -S warning "${shell_scripts[@]}"
 stage "one shell dialect" scripts/script_text.py dialect "${shell_scripts[@]}"
 stage "clang-format" bash -c 'git ls-files -z "*.cpp" "*.h" | xargs -0 clang-format --dry-run -Werror'

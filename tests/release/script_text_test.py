@@ -37,6 +37,14 @@ class Tables(unittest.TestCase):
             with self.subTest(line=line):
                 self.assertEqual(script_text.wrong_dialect([("f.sh", line)]) != [], wrong)
 
+    def test_shell_scripts(self):
+        for name, line, expected in (
+                ("a.sh", "", True), ("a", "#!/usr/bin/env bash", True), ("a", "#!/bin/sh", True),
+                ("a", "#!/bin/bash -e", False), ("a.py", "#!/usr/bin/python3 -B", False),
+                ("a.shx", "#!/usr/bin/env zsh", False), ("a", "# sh", False)):
+            with self.subTest(name=name, line=line):
+                self.assertEqual(script_text.is_shell_script(name, line), expected)
+
     def test_mirror(self):
         one_line = "deb http://a.example/debian bookworm main\n"
         for texts, expected in (
