@@ -70,7 +70,8 @@ def main(args):
         first = [(name, (Path(name).read_text(errors="replace").splitlines() or [""])[0])
                  for name in args[1:] if Path(name).is_file()]
         if args[0] == "shell-scripts":
-            sys.stdout.writelines(f"{name}\n" for name, line in first if is_shell_script(name, line))
+            sys.stdout.writelines(f"{name}\n" for name, line in first
+                                  if is_shell_script(name, line))
             return 0
         for name, line in wrong_dialect(first):
             print(f"{name}: {line} instead of {SHELL}")
