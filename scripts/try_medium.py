@@ -4,7 +4,8 @@ CALLER_LOCALE | package MEDIUM | installed (reg query's output on stdin) | start
 WINE_LOG | answers ID=BUTTON[,BUTTON...]... | location (reg query's output on stdin) | before
 MEDIUM INSTALLED [MSI] | code MSI | report WINE_LOG EXIT_CODE PRODUCT VERSION BEFORE AFTER
 [SCREENSHOT...] | and of an image: extract IMAGE FOLDER | letter DOSDEVICES | listing FOLDER |
-drive-type LETTER (wmic's report on the logical disks on stdin). The system Python for Debian's python3-pefile; -B: no __pycache__ in the tree."""
+drive-type LETTER (wmic's report on the logical disks on stdin). The system Python for Debian's
+python3-pefile; -B: no __pycache__ in the tree."""
 import os
 import re
 import subprocess
