@@ -46,11 +46,9 @@ class FakeSystem : public SystemInterface {
   std::function<void(const ShownBox&)> onBox;
 
   // What was asked. A call reads as its name, then ":" and its argument when it has one.
-  Strings calls;
-  Strings started;
+  Strings calls, started, trace;
   Boxes boxes;
   int moduleQueries = 0;
-  Strings trace;
   ExitReason stopReason;  // for the calls that say why the run stops
 
   // The first trace line, or call, holding `fragment`; "" when none does.

@@ -25,8 +25,7 @@ TEST(CheckInstalledProduct, DecisionTable) {
   // clang-format off
   const struct {
     const char* name;
-    std::optional<std::string> displayVersion;
-    std::optional<std::string> location;
+    std::optional<std::string> displayVersion, location;
     Exe exe;
     std::deque<int> answers;
     bool result;
@@ -113,9 +112,7 @@ TEST(CheckInstalledProduct, UnreadablePackageFileStopsBeforeTheRegistry) {
 
 TEST(CheckInstalledProduct, QuestionShowsTheVersionAsTheRegistryHoldsIt) {
   const struct {
-    std::string stored;
-    std::string shown;
-    std::string traced;
+    std::string stored, shown, traced;
     bool cp932 = false;
     std::string package = "3.10";
   } cases[] = {
@@ -164,12 +161,8 @@ TEST(CheckInstalledProduct, ProductCodeEndingInLineFeedFindsNoKey) {
 TEST(UninstallProduct, WhenNothingIsRemoved) {
   const struct {
     const char* name;
-    std::string productCode;
-    std::string packageVersion;
-    bool systemDirectory;
-    bool startable;
-    bool result;
-    bool removed;
+    std::string productCode, packageVersion;
+    bool systemDirectory, startable, result, removed;
     const char* traced;
   } cases[] = {
       {"empty package version", kCode, "", true, true, true, false,

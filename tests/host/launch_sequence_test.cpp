@@ -113,8 +113,7 @@ TEST(RunLauncher, Missing104StillShowsABox) {
 TEST(RunLauncher, StopWithoutInstallerWhenTheCheckSaysSo) {
   const struct {
     const char* name;
-    bool withInfo;
-    bool olderInstalled;
+    bool withInfo, olderInstalled;
     Boxes boxes;
   } cases[] = {
       {"no TS_INF", false, false, {{"cannot open TS_INF", 0x10}}},
@@ -150,8 +149,7 @@ TEST(RunLauncher, SharedVisibleConsoleIsShownAgainOnEveryExitAfterHiding) {
     ConsoleWindowState console;  // found, own, shared, was visible
     bool withInfo;
     int exitCode;
-    bool hidden;
-    bool shownAgain;
+    bool hidden, shownAgain;
     const char* traced;
   } cases[] = {
       {"shared, installer ran", {true, true, true, true}, true, 0, true, true,
