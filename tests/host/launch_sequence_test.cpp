@@ -141,8 +141,7 @@ TEST(RunLauncher, StopWithoutInstallerWhenTheCheckSaysSo) {
 // one the launcher had to itself, or one its owner hid, stays hidden.
 TEST(RunLauncher, SharedVisibleConsoleIsShownAgainOnEveryExitAfterHiding) {
   constexpr char kTerminal[] =
-      "console window found is not the console's own (a terminal hosts the console): left as it "
-      "is";
+      "console window found is not the console's own (a terminal hosts the console): left as it is";
   // clang-format off
   const struct {
     const char* name;
@@ -227,13 +226,10 @@ TEST(RunLauncher, EveryEndLeavesATraceLineNamingIt) {
        {"message 107 shown, answer Cancel", "exit 4: Cancel in message 107"}},
       {"message 107 box failed", [](FakeSystem& s) { Installed(s, "3.9"); s.answers = {0}; }, 4,
        {"message 107 shown, answer another button", "exit 4: another button in message 107"}},
-      {"Cancel in message 108",
-       [](FakeSystem& s) {
-         Installed(s, "3.9");
-         s.registry[kKey].installLocation = "C:\\Tessaro\\";
-         s.files["C:\\Tessaro\\Tessaro.exe"] = "MZ";
-         s.lockedFiles.insert("C:\\Tessaro\\Tessaro.exe");
-         s.answers = {kIdOk, kIdCancel};
+      {"Cancel in message 108", [](FakeSystem& s) {
+         const std::string exe = "C:\\Tessaro\\Tessaro.exe";
+         Installed(s, "3.9"); s.registry[kKey].installLocation = "C:\\Tessaro\\";
+         s.files[exe] = "MZ"; s.lockedFiles.insert(exe); s.answers = {kIdOk, kIdCancel};
        }, 4, {"message 108 shown, answer Cancel", "exit 4: Cancel in message 108"}},
       {"installer's exit code not readable",
        [](FakeSystem& s) { s.exitCodes[kSetup] = std::nullopt; }, 0,
