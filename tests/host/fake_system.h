@@ -46,11 +46,9 @@ class FakeSystem : public SystemInterface {
   std::function<void(const ShownBox&)> onBox;
 
   // What was asked. A call reads as its name, then ":" and its argument when it has one.
-  Strings calls;
-  Strings started;
+  Strings calls, started, trace;
   Boxes boxes;
   int moduleQueries = 0;
-  Strings trace;
   ExitReason stopReason;  // for the calls that say why the run stops
 
   // The first trace line, or call, holding `fragment`; "" when none does.
@@ -60,10 +58,10 @@ class FakeSystem : public SystemInterface {
   std::string LastTraced() const { return trace.empty() ? "" : trace.back(); }
   std::string LastCalled() const { return calls.empty() ? "" : calls.back(); }
 
-  void HardenLibrarySearch() override { calls.push_back("HardenLibrarySearch"); }
+  void HardenLibrarySearch() override { Call("HardenLibrarySearch"); }
   std::size_t QueryModulePath(std::string& path) override {
     ++moduleQueries;
-    calls.push_back("QueryModulePath");
+    Call("QueryModulePath");
     if (modulePathQueriesThatWork && moduleQueries > *modulePathQueriesThatWork) return 0;
     const std::size_t result = modulePathResult.value_or(modulePath.size());
     if (result != 0) path = modulePath;
@@ -71,67 +69,64 @@ class FakeSystem : public SystemInterface {
   }
   bool ModulePathLosesCharacters() override { return modulePathLosesCharacters; }
   unsigned SetProcessErrorMode(unsigned mode) override {
-    calls.push_back("SetProcessErrorMode:" + std::to_string(mode));
+    Call("SetProcessErrorMode", std::to_string(mode));
     return std::exchange(currentErrorMode, mode);
   }
-  void SetApplicationTitle(const std::string& path) override {
-    calls.push_back("SetApplicationTitle:" + path);
-  }
-  void WriteStandardOutput(std::string_view bytes) override {
-    calls.push_back("WriteStandardOutput:" + std::string(bytes));
-  }
+  void SetApplicationTitle(const std::string& path) override { Call("SetApplicationTitle", path); }
+  void WriteStandardOutput(std::string_view bytes) override { Call("WriteStandardOutput", bytes); }
   ConsoleWindowState FindConsoleWindow() override {
-    calls.push_back("FindConsoleWindow");
+    Call("FindConsoleWindow");
     return console;
   }
-  void HideConsoleWindow() override { calls.push_back("HideConsoleWindow"); }
-  void ShowConsoleWindowAgain() override { calls.push_back("ShowConsoleWindowAgain"); }
+  void HideConsoleWindow() override { Call("HideConsoleWindow"); }
+  void ShowConsoleWindowAgain() override { Call("ShowConsoleWindowAgain"); }
   LeadByteTable AnsiLeadBytes() override { return leadBytes; }
   std::optional<std::string> ReadFileStart(const std::string& path, std::size_t maxBytes) override {
-    calls.push_back("ReadFileStart:" + path);
-    const auto file = files.find(path);
-    if (file == files.end() || lockedFiles.count(path) != 0) return std::nullopt;
-    return file->second.substr(0, maxBytes);
+    Call("ReadFileStart", path);
+    return Opens(path) ? std::optional(files.at(path).substr(0, maxBytes)) : std::nullopt;
   }
   bool FileExists(const std::string& path) override {
-    calls.push_back("FileExists:" + path);
+    Call("FileExists", path);
     return files.count(path) != 0;
   }
   bool CanOpenForWriting(const std::string& path) override {
-    calls.push_back("CanOpenForWriting:" + path);
-    return files.count(path) != 0 && lockedFiles.count(path) == 0;
+    Call("CanOpenForWriting", path);
+    return Opens(path);
   }
   UninstallValues ReadUninstallValues(const std::string& keyPath) override {
-    calls.push_back("ReadUninstallValues:" + keyPath);
+    Call("ReadUninstallValues", keyPath);
     const auto key = registry.find(keyPath);
     return key == registry.end() ? UninstallValues{} : key->second;
   }
   std::optional<std::string> SystemDirectory() override { return systemDirectory; }
   std::optional<ProcessEnd> RunAndWait(const std::string& commandLine) override {
-    calls.push_back("RunAndWait:" + commandLine);
+    Call("RunAndWait", commandLine);
     if (unstartable.count(commandLine) != 0) return std::nullopt;
     started.push_back(commandLine);
-    ProcessEnd end;
-    end.waitFailed = waitFails.count(commandLine) != 0;
+    if (waitFails.count(commandLine) != 0) return ProcessEnd{true, std::nullopt};
     const auto code = exitCodes.find(commandLine);
-    if (!end.waitFailed) end.exitCode = code == exitCodes.end() ? 0u : code->second;
-    return end;
+    return ProcessEnd{false, code == exitCodes.end() ? 0u : code->second};
   }
   std::string LoadMessageText(unsigned id) override {
     return messages.count(id) != 0 ? messages[id] : "";
   }
   int ShowMessageBox(const std::string& text, unsigned style) override {
-    calls.push_back("ShowMessageBox:" + text);
+    Call("ShowMessageBox", text);
     boxes.push_back({text, style});
     if (onBox) onBox(boxes.back());
-    if (answers.empty()) return kIdOk;
-    const int answer = answers.front();
-    answers.pop_front();
+    const int answer = answers.empty() ? kIdOk : answers.front();
+    if (!answers.empty()) answers.pop_front();
     return answer;
   }
   void Trace(std::string_view line) override { trace.emplace_back(line); }
 
  private:
+  void Call(std::string name, std::optional<std::string_view> argument = std::nullopt) {
+    calls.push_back(argument ? name + ":" + std::string(*argument) : name);
+  }
+  bool Opens(const std::string& path) const {
+    return files.count(path) != 0 && lockedFiles.count(path) == 0;
+  }
   static std::string FirstHolding(const Strings& lines, std::string_view fragment) {
     for (const auto& line : lines) {
       if (line.find(fragment) != std::string::npos) return line;
@@ -160,8 +155,7 @@ inline FakeSystem Medium(const std::string& inf = kPackageLine,
 // Shift-JIS lead bytes, for the double-byte cases.
 inline LeadByteTable Cp932LeadBytes() {
   LeadByteTable table;
-  for (unsigned b = 0x81; b <= 0x9f; ++b) table[b] = true;
-  for (unsigned b = 0xe0; b <= 0xfc; ++b) table[b] = true;
+  for (unsigned b = 0x81; b <= 0xfc; ++b) table[b] = b <= 0x9f || b >= 0xe0;
   return table;
 }
 

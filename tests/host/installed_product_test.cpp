@@ -23,17 +23,8 @@ FakeSystem Machine(const std::string& packageVersion, std::optional<std::string>
 TEST(CheckInstalledProduct, DecisionTable) {
   enum Exe { kFree, kLocked, kLockedThenFreed };
   // clang-format off
-  const struct {
-    const char* name;
-    std::optional<std::string> displayVersion;
-    std::optional<std::string> location;
-    Exe exe;
-    std::deque<int> answers;
-    bool result;
-    std::vector<unsigned> boxStyles;
-    bool removed;
-    const char* traced;
-  } cases[] = {
+  const std::tuple<const char*, std::optional<std::string>, std::optional<std::string>, Exe,
+                   std::deque<int>, bool, std::vector<unsigned>, bool, const char*> cases[] = {
       {"equal versions", "3.10", kLocation, kFree, {}, true, {}, false,
        "versions equal: package \"3.10\", installed \"3.10\": nothing asked"},
       {"equal in value", "03.010.0", kLocation, kFree, {}, true, {}, false,
@@ -69,26 +60,27 @@ TEST(CheckInstalledProduct, DecisionTable) {
        false, {0x41, 0x15}, false, "message 108 shown, answer another button"},
   };
   // clang-format on
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    FakeSystem system = Machine("3.10", c.displayVersion, c.location);
+  for (const auto& [name, displayVersion, location, exe, answers, result, boxStyles, removed,
+                    traced] : cases) {
+    SCOPED_TRACE(name);
+    FakeSystem system = Machine("3.10", displayVersion, location);
     // A bare relative name would be probed in the current directory: with no install location,
     // no probe may happen at all.
     system.files[kProductExecutable] = "MZ";
     system.lockedFiles.insert(kProductExecutable);
-    if (c.exe != kFree) system.lockedFiles.insert(kExe);
-    if (c.exe == kLockedThenFreed) {
+    if (exe != kFree) system.lockedFiles.insert(kExe);
+    if (exe == kLockedThenFreed) {
       system.onBox = [&system](const ShownBox& box) {
         if (box.second == 0x15) system.lockedFiles.erase(kExe);
       };
     }
-    system.answers = c.answers;
-    EXPECT_EQ(CheckInstalledProduct(system, system.stopReason), c.result);
+    system.answers = answers;
+    EXPECT_EQ(CheckInstalledProduct(system, system.stopReason), result);
     std::vector<unsigned> styles;
     for (const auto& box : system.boxes) styles.push_back(box.second);
-    EXPECT_EQ(styles, c.boxStyles);
-    EXPECT_EQ(system.started, c.removed ? Strings{kRemoval} : Strings{});
-    EXPECT_NE(system.Traced(c.traced), "");
+    EXPECT_EQ(styles, boxStyles);
+    EXPECT_EQ(system.started, removed ? Strings{kRemoval} : Strings{});
+    EXPECT_NE(system.Traced(traced), "");
   }
 }
 
@@ -113,9 +105,7 @@ TEST(CheckInstalledProduct, UnreadablePackageFileStopsBeforeTheRegistry) {
 
 TEST(CheckInstalledProduct, QuestionShowsTheVersionAsTheRegistryHoldsIt) {
   const struct {
-    std::string stored;
-    std::string shown;
-    std::string traced;
+    std::string stored, shown, traced;
     bool cp932 = false;
     std::string package = "3.10";
   } cases[] = {
@@ -162,16 +152,9 @@ TEST(CheckInstalledProduct, ProductCodeEndingInLineFeedFindsNoKey) {
 }
 
 TEST(UninstallProduct, WhenNothingIsRemoved) {
-  const struct {
-    const char* name;
-    std::string productCode;
-    std::string packageVersion;
-    bool systemDirectory;
-    bool startable;
-    bool result;
-    bool removed;
-    const char* traced;
-  } cases[] = {
+  using Row =
+      std::tuple<const char*, std::string, std::string, bool, bool, bool, bool, const char*>;
+  const Row cases[] = {
       {"empty package version", kCode, "", true, true, true, false,
        "package version empty: nothing removed"},
       {"empty product code, version set", "", "3.10", true, true, true, true,
@@ -181,17 +164,18 @@ TEST(UninstallProduct, WhenNothingIsRemoved) {
       {"msiexec cannot start", kCode, "3.10", true, false, false, false, "could not be started"},
       {"removal ran", kCode, "3.10", true, true, true, true, "ended with exit code 1603"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, productCode, packageVersion, systemDirectory, startable, result, removed,
+                    traced] : cases) {
+    SCOPED_TRACE(name);
     FakeSystem system;
-    if (!c.systemDirectory) system.systemDirectory.reset();
-    if (!c.startable) system.unstartable.insert(kRemoval);
+    if (!systemDirectory) system.systemDirectory.reset();
+    if (!startable) system.unstartable.insert(kRemoval);
     system.exitCodes[kRemoval] = 1603;
-    EXPECT_EQ(UninstallProduct(system, {c.productCode, c.packageVersion, "3.9"}), c.result);
+    EXPECT_EQ(UninstallProduct(system, {productCode, packageVersion, "3.9"}), result);
     EXPECT_TRUE(system.boxes.empty());
-    const Strings removal = {BuildUninstallCommandLine("C:\\Windows\\system32", c.productCode)};
-    EXPECT_EQ(system.started, c.removed ? removal : Strings{});
-    EXPECT_NE(system.LastTraced().find(c.traced), std::string::npos);
+    const Strings removal = {BuildUninstallCommandLine("C:\\Windows\\system32", productCode)};
+    EXPECT_EQ(system.started, removed ? removal : Strings{});
+    EXPECT_NE(system.LastTraced().find(traced), std::string::npos);
   }
 }
 

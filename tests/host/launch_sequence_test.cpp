@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <tuple>
 #include <utility>
 
 #include "fake_system.h"
@@ -111,26 +112,21 @@ TEST(RunLauncher, Missing104StillShowsABox) {
 
 // The check's stop is final: no installer, and no message beyond the check's own.
 TEST(RunLauncher, StopWithoutInstallerWhenTheCheckSaysSo) {
-  const struct {
-    const char* name;
-    bool withInfo;
-    bool olderInstalled;
-    Boxes boxes;
-  } cases[] = {
+  const std::tuple<const char*, bool, bool, Boxes> cases[] = {
       {"no TS_INF", false, false, {{"cannot open TS_INF", 0x10}}},
       {"Windows Installer cannot start", true, true, {{"installed: 3.9?", 0x41}}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, withInfo, olderInstalled, boxes] : cases) {
+    SCOPED_TRACE(name);
     FakeSystem system = Medium();
-    if (!c.withInfo) system.files.clear();
-    if (c.olderInstalled) {
+    if (!withInfo) system.files.clear();
+    if (olderInstalled) {
       Installed(system, "3.9");
       system.unstartable.insert(kRemoval);
     }
     EXPECT_EQ(RunLauncher(system), 4);
     EXPECT_TRUE(system.started.empty());
-    EXPECT_EQ(system.boxes, c.boxes);
+    EXPECT_EQ(system.boxes, boxes);
     // The directory is looked up for TS_INF only, not a second time for the installer.
     EXPECT_EQ(system.moduleQueries, 2);
   }
@@ -142,18 +138,10 @@ TEST(RunLauncher, StopWithoutInstallerWhenTheCheckSaysSo) {
 // one the launcher had to itself, or one its owner hid, stays hidden.
 TEST(RunLauncher, SharedVisibleConsoleIsShownAgainOnEveryExitAfterHiding) {
   constexpr char kTerminal[] =
-      "console window found is not the console's own (a terminal hosts the console): left as it "
-      "is";
+      "console window found is not the console's own (a terminal hosts the console): left as it is";
   // clang-format off
-  const struct {
-    const char* name;
-    ConsoleWindowState console;  // found, own, shared, was visible
-    bool withInfo;
-    int exitCode;
-    bool hidden;
-    bool shownAgain;
-    const char* traced;
-  } cases[] = {
+  // The console as found: found, own, shared, was visible.
+  const std::tuple<const char*, ConsoleWindowState, bool, int, bool, bool, const char*> cases[] = {
       {"shared, installer ran", {true, true, true, true}, true, 0, true, true,
        "console window found, shared, was visible: shown again at the end"},
       {"shared, check stopped", {true, true, true, true}, false, 4, true, true,
@@ -176,16 +164,16 @@ TEST(RunLauncher, SharedVisibleConsoleIsShownAgainOnEveryExitAfterHiding) {
        kTerminal},
   };
   // clang-format on
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, console, withInfo, exitCode, hidden, shownAgain, traced] : cases) {
+    SCOPED_TRACE(name);
     FakeSystem system = Medium();
-    system.console = c.console;
-    if (!c.withInfo) system.files.clear();
-    EXPECT_EQ(RunLauncher(system), c.exitCode);
-    EXPECT_EQ(system.Called("HideConsoleWindow") != "", c.hidden);
-    EXPECT_NE(system.Traced(c.traced), "");
-    EXPECT_EQ(system.Called("ShowConsoleWindowAgain") != "", c.shownAgain);
-    EXPECT_EQ(system.LastCalled() == "ShowConsoleWindowAgain", c.shownAgain);
+    system.console = console;
+    if (!withInfo) system.files.clear();
+    EXPECT_EQ(RunLauncher(system), exitCode);
+    EXPECT_EQ(system.Called("HideConsoleWindow") != "", hidden);
+    EXPECT_NE(system.Traced(traced), "");
+    EXPECT_EQ(system.Called("ShowConsoleWindowAgain") != "", shownAgain);
+    EXPECT_EQ(system.LastCalled() == "ShowConsoleWindowAgain", shownAgain);
   }
 }
 
@@ -193,12 +181,7 @@ TEST(RunLauncher, SharedVisibleConsoleIsShownAgainOnEveryExitAfterHiding) {
 // and the exit line comes last.
 TEST(RunLauncher, EveryEndLeavesATraceLineNamingIt) {
   // clang-format off
-  const struct {
-    const char* name;
-    std::function<void(FakeSystem&)> arrange;
-    int exitCode;
-    Strings traced;  // each in some line; the last one in the last line
-  } cases[] = {
+  const std::tuple<const char*, std::function<void(FakeSystem&)>, int, Strings> cases[] = {
       {"installer ended", [](FakeSystem& s) { s.exitCodes[kSetup] = 3221225477u; }, 0,
        {"module path \"D:\\Install\\Launch.exe\"",
         "TS_INF read: product code \"" + kCode + "\", package version \"3.10\"",
@@ -229,13 +212,10 @@ TEST(RunLauncher, EveryEndLeavesATraceLineNamingIt) {
        {"message 107 shown, answer Cancel", "exit 4: Cancel in message 107"}},
       {"message 107 box failed", [](FakeSystem& s) { Installed(s, "3.9"); s.answers = {0}; }, 4,
        {"message 107 shown, answer another button", "exit 4: another button in message 107"}},
-      {"Cancel in message 108",
-       [](FakeSystem& s) {
-         Installed(s, "3.9");
-         s.registry[kKey].installLocation = "C:\\Tessaro\\";
-         s.files["C:\\Tessaro\\Tessaro.exe"] = "MZ";
-         s.lockedFiles.insert("C:\\Tessaro\\Tessaro.exe");
-         s.answers = {kIdOk, kIdCancel};
+      {"Cancel in message 108", [](FakeSystem& s) {
+         const std::string exe = "C:\\Tessaro\\Tessaro.exe";
+         Installed(s, "3.9"); s.registry[kKey].installLocation = "C:\\Tessaro\\";
+         s.files[exe] = "MZ"; s.lockedFiles.insert(exe); s.answers = {kIdOk, kIdCancel};
        }, 4, {"message 108 shown, answer Cancel", "exit 4: Cancel in message 108"}},
       {"installer's exit code not readable",
        [](FakeSystem& s) { s.exitCodes[kSetup] = std::nullopt; }, 0,
@@ -257,13 +237,13 @@ TEST(RunLauncher, EveryEndLeavesATraceLineNamingIt) {
        {"DisplayVersion not read", "no DisplayVersion: nothing asked", "exit 0"}},
   };
   // clang-format on
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, arrange, exitCode, traced] : cases) {
+    SCOPED_TRACE(name);
     FakeSystem system = Medium();
-    c.arrange(system);
-    EXPECT_EQ(RunLauncher(system), c.exitCode);
-    for (const auto& fragment : c.traced) EXPECT_NE(system.Traced(fragment), "") << fragment;
-    EXPECT_NE(system.LastTraced().find(c.traced.back()), std::string::npos);
+    arrange(system);
+    EXPECT_EQ(RunLauncher(system), exitCode);
+    for (const auto& fragment : traced) EXPECT_NE(system.Traced(fragment), "") << fragment;
+    EXPECT_NE(system.LastTraced().find(traced.back()), std::string::npos);
   }
 }
 

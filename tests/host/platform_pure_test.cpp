@@ -40,10 +40,8 @@ TEST(StringBlockEntry, WalksEntriesByTheirCounts) {
   entries[11] = u"x";
   entries[15] = u"end";  // the last units of the block
   const auto block = Block(entries);
-  const std::pair<unsigned, std::u16string> cases[] = {
-      {8, u"launch"}, {10, u"\u30c6\u30b9\u30c8"}, {11, u"x"}, {0, u""}, {15, u"end"}};
-  for (const auto& [index, text] : cases) {
-    EXPECT_EQ(StringBlockEntry(block.data(), block.size(), index), text) << index;
+  for (const unsigned index : {8u, 10u, 11u, 0u, 15u}) {
+    EXPECT_EQ(StringBlockEntry(block.data(), block.size(), index), entries[index]) << index;
   }
 }
 

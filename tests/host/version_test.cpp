@@ -17,34 +17,17 @@ std::vector<int> AllFields(std::string text) {
 }
 
 TEST(TakeVersionField, WorkedFields) {
+  // clang-format off
   const std::pair<const char*, std::vector<int>> cases[] = {
-      {"1.2.3", {1, 2, 3}},
-      {"01.002", {1, 2}},
-      {"3.00.1", {3, 0, 1}},
-      {"1..2", {1, 0, 2}},
-      {".5", {0, 5}},
-      {"1.2.", {1, 2}},
-      {"1.", {1}},
-      {".", {0}},
-      {"+4.2", {4, 2}},
-      {"1.-2", {1, -2}},
-      {"a.1", {0, 1}},
-      {"1a.2", {1, 2}},
-      {"V2.0", {0, 0}},
-      {"2.0a", {2, 0}},
-      {"1.0a5", {1, 5}},
-      {"007", {7}},
-      {"0-1", {-1}},
-      {"-0", {0}},
-      {"abc", {0}},
+      {"1.2.3", {1, 2, 3}}, {"01.002", {1, 2}}, {"3.00.1", {3, 0, 1}}, {"1..2", {1, 0, 2}},
+      {".5", {0, 5}}, {"1.2.", {1, 2}}, {"1.", {1}}, {".", {0}}, {"+4.2", {4, 2}},
+      {"1.-2", {1, -2}}, {"a.1", {0, 1}}, {"1a.2", {1, 2}}, {"V2.0", {0, 0}}, {"2.0a", {2, 0}},
+      {"1.0a5", {1, 5}}, {"007", {7}}, {"0-1", {-1}}, {"-0", {0}}, {"abc", {0}},
       // A last field is searched tail by tail; a field before a dot is read once.
-      {"0a5", {5}},
-      {"0 5", {5}},
-      {"a1.a1", {0, 1}},
-      {" 7.\t8", {7, 8}},
-      {"- 5", {5}},
+      {"0a5", {5}}, {"0 5", {5}}, {"a1.a1", {0, 1}}, {" 7.\t8", {7, 8}}, {"- 5", {5}},
       {"+.1", {0, 1}},
   };
+  // clang-format on
   for (const auto& [text, fields] : cases) EXPECT_EQ(AllFields(text), fields) << text;
 }
 
@@ -62,17 +45,14 @@ TEST(TakeVersionField, LastFieldAlwaysEmptiesTheText) {
 }
 
 TEST(TakeVersionField, OutOfRangeFieldsClampToInt) {
+  // clang-format off
   const std::pair<const char*, int> cases[] = {
-      {"12", 12},
-      {"2147483647", INT_MAX},
-      {"2147483648", INT_MAX},
-      {"99999999999999999999.1", INT_MAX},
-      {"-2147483647", -INT_MAX},
-      {"-2147483648", INT_MIN},
-      {"-2147483649", INT_MIN},
-      {"-99999999999999999999", INT_MIN},
+      {"12", 12}, {"2147483647", INT_MAX}, {"2147483648", INT_MAX},
+      {"99999999999999999999.1", INT_MAX}, {"-2147483647", -INT_MAX}, {"-2147483648", INT_MIN},
+      {"-2147483649", INT_MIN}, {"-99999999999999999999", INT_MIN},
       {"00000000002147483647", INT_MAX},
   };
+  // clang-format on
   for (const auto& [field, value] : cases) {
     EXPECT_EQ(ReadDecimalField(field), value) << field;
     std::string text = field;
