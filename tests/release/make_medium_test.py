@@ -1,24 +1,14 @@
 """The medium tool's checks, one table per function, called directly."""
 import os
 import tempfile
-import unittest
 from pathlib import Path
 
 import make_medium
+import tables
 
 CODE = "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}"
 
-class Tables(unittest.TestCase):
-    def rows(self, function, table, **call):
-        """Each row: what FUNCTION is given, then a fragment its result holds, or None."""
-        for given, expected in table:
-            with self.subTest(given=given):
-                result = function(*given if isinstance(given, tuple) else (given,), **call)
-                if expected is None:
-                    self.assertFalse(result)
-                else:
-                    self.assertIn(expected, result or "")
-
+class Tables(tables.Tables):
     def test_version(self):
         self.rows(make_medium.version_problem, [
             ("3.9.0", None), ("255.255.65535", None), ("10.0.00.65535", None),
@@ -136,13 +126,10 @@ class Tables(unittest.TestCase):
                 ((".",), "has no name of its own"), (("extra/..",), "has no name of its own")])
 
     def test_password_line_ends(self):
-        for data, expected in ((b"test password\n", b"test password"),
-                               (b"test password\r\n", b"test password"),
-                               (b"test password", b"test password"),
-                               (b"test password\r", b"test password\r"),
-                               (b"one\r\ntwo\n", b"one"), (b"\n", b""), (b"", b"")):
-            with self.subTest(data=data):
-                self.assertEqual(make_medium.password(data), expected)
+        self.equal(make_medium.password, [
+            (b"test password\n", b"test password"), (b"test password\r\n", b"test password"),
+            (b"test password", b"test password"), (b"test password\r", b"test password\r"),
+            (b"one\r\ntwo\n", b"one"), (b"\n", b""), (b"", b"")])
 
     def test_previous_release(self):
         old = (CODE, "3.10.0", "{3E7D1C55-0B9A-4C2E-9F41-6A8B2D7E0C13}")

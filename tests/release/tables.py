@@ -1,0 +1,23 @@
+"""What every table of the release tools' tests shares: a row is what a function is given (a
+tuple: its arguments) and what it must give back."""
+import unittest
+
+class Tables(unittest.TestCase):
+    def call(self, function, given, **call):
+        return function(*given if isinstance(given, tuple) else (given,), **call)
+
+    def equal(self, function, table):
+        """Each row: what FUNCTION is given, then what it returns."""
+        for given, expected in table:
+            with self.subTest(given=given):
+                self.assertEqual(self.call(function, given), expected)
+
+    def rows(self, function, table, **call):
+        """Each row: what FUNCTION is given, then a fragment its result holds, or None."""
+        for given, expected in table:
+            with self.subTest(given=given):
+                result = self.call(function, given, **call)
+                if expected is None:
+                    self.assertFalse(result)
+                else:
+                    self.assertIn(expected, result or "")
