@@ -26,23 +26,14 @@ std::string Visible(HWND window) {
 
 // Hides every visible top-level window captioned `title`; says how many it hid.
 int HideVisibleWindowsTitled(const std::string& title) {
-  struct Search {
-    const std::string& title;
-    int hidden;
-  } search{title, 0};
-  EnumWindows(
-      [](HWND window, LPARAM context) -> BOOL {
-        auto& found = *reinterpret_cast<Search*>(context);
-        char caption[1024] = {};
-        GetWindowTextA(window, caption, sizeof caption);
-        if (found.title == caption && IsWindowVisible(window)) {
-          ShowWindowAsync(window, SW_HIDE);
-          ++found.hidden;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.hidden;
+  int hidden = 0;
+  for (HWND window = nullptr;
+       (window = FindWindowExA(nullptr, window, nullptr, title.c_str())) != nullptr;) {
+    if (!IsWindowVisible(window)) continue;
+    ShowWindowAsync(window, SW_HIDE);
+    ++hidden;
+  }
+  return hidden;
 }
 
 }  // namespace

@@ -23,34 +23,27 @@ namespace e2e = tessaro::e2e;
 void ClosePseudoConsoleNow(HPCON console) { ClosePseudoConsole(console); }
 using UniquePseudoConsole = tessaro::platform::UniqueOwner<HPCON, ClosePseudoConsoleNow>;
 
-// Takes titles out of the console's output as they arrive; a sequence may be split between two
-// reads.
-class TitleReader {
- public:
-  // Calls `take` with each OSC 0 or 2 title completed by `bytes`.
-  template <typename Take>
-  void Feed(const std::string& bytes, const Take& take) {
-    pending_ += bytes;
-    for (;;) {
-      const std::size_t start = pending_.find("\x1b]");
-      if (start == std::string::npos) {
-        pending_ = !pending_.empty() && pending_.back() == '\x1b' ? "\x1b" : "";
-        return;
-      }
-      const std::size_t end = pending_.find_first_of("\x07\x1b", start + 2);
-      if (end == std::string::npos || (pending_[end] == '\x1b' && end + 1 >= pending_.size())) {
-        pending_.erase(0, start);
-        return;
-      }
-      const std::string body = pending_.substr(start + 2, end - start - 2);
-      pending_.erase(0, end + (pending_[end] == '\x07' ? 1 : 2));
-      if (body.rfind("0;", 0) == 0 || body.rfind("2;", 0) == 0) take(body.substr(2));
+// Calls `take` with each OSC 0 or 2 title that `bytes` completes; what is left of a sequence
+// split between two reads waits in `pending`.
+template <typename Take>
+void TakeTitles(std::string& pending, const std::string& bytes, const Take& take) {
+  pending += bytes;
+  for (;;) {
+    const std::size_t start = pending.find("\x1b]");
+    if (start == std::string::npos) {
+      pending = !pending.empty() && pending.back() == '\x1b' ? "\x1b" : "";
+      return;
     }
+    const std::size_t end = pending.find_first_of("\x07\x1b", start + 2);
+    if (end == std::string::npos || (pending[end] == '\x1b' && end + 1 >= pending.size())) {
+      pending.erase(0, start);
+      return;
+    }
+    const std::string body = pending.substr(start + 2, end - start - 2);
+    pending.erase(0, end + (pending[end] == '\x07' ? 1 : 2));
+    if (body.rfind("0;", 0) == 0 || body.rfind("2;", 0) == 0) take(body.substr(2));
   }
-
- private:
-  std::string pending_;
-};
+}
 
 std::wstring Wide(const std::string& utf8) {
   std::wstring text(utf8.size(), L'\0');
@@ -130,11 +123,11 @@ int main() {
 
   std::string titles;
   std::thread reader([&] {
-    TitleReader osc;
+    std::string pending;
     char buffer[4096];
     DWORD got = 0;
     while (ReadFile(outputRead.get(), buffer, sizeof buffer, &got, nullptr) && got != 0) {
-      osc.Feed(std::string(buffer, got), [&](const std::string& title) {
+      TakeTitles(pending, std::string(buffer, got), [&](const std::string& title) {
         SetWindowTextW(window.get(), Wide(title).c_str());
         titles += (titles.empty() ? "" : "|") + title;
       });
