@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <regex>
+#include <tuple>
 
 #include "harness.h"
 
@@ -37,8 +38,7 @@ TEST(ConsoleWindow, LauncherWithoutAConsoleHidesNothingElse) {
   ASSERT_NE(bystanderWindow, nullptr);
   ASSERT_TRUE(IsWindowVisible(bystanderWindow));
 
-  ProgramRun launcher(medium.launcherPath(), DETACHED_PROCESS);
-  EXPECT_EQ(launcher.WaitForExit(), 0);
+  EXPECT_EQ(ProgramRun(medium.launcherPath(), DETACHED_PROCESS).WaitForExit(), 0);
   // A console program started by a process without a console gets a fresh console of its own;
   // the launcher must leave it alone too.
   Record setup = medium.RecordOf("Setup.exe");
@@ -115,43 +115,36 @@ TEST(ConsoleWindow, TwoLaunchersStartedTogetherEachHideTheirOwnConsole) {
 // tabs. The control rows show that the probe can fail: the terminal's window does take the
 // launcher's temporary title, and a program that hides the window carrying its title is seen.
 TEST(ConsoleWindow, TerminalHostingTheConsoleKeepsItsWindowOnScreen) {
-  const struct {
-    const char* name;
-    const char* program;  // what the terminal runs, beside the launcher
-    bool hides;
-  } cases[] = {
+  // With what the terminal runs, beside the launcher, and whether that hides the window.
+  const std::tuple<const char*, std::string, bool> cases[] = {
       {"launcher alone in the terminal", "Launch.exe", false},
       {"launcher started by a shell in the terminal", "Shell.exe", false},
       {"control: a program hiding the window that carries its title", "Hider.exe", true},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, program, hides] : cases) {
+    SCOPED_TRACE(name);
     Medium medium("console-terminal", kNotInstalledInfo, "sleep_ms=1500\n");
     medium.AddStandIn("Shell.exe", "run=\"" + medium.launcherPath() + "\"\n");
     medium.AddStandIn("Hider.exe", "hide_titled_window=1\nsleep_ms=1500\n");
     const std::string record = medium.directory() + "Terminal.record";
     // The run quotes the whole: "terminal.exe" "<record>" "<program>".
     ProgramRun terminal(TestProgramDirectory() + "terminal.exe\" \"" + record + "\" \"" +
-                            medium.directory() + c.program,
+                            medium.directory() + program,
                         DETACHED_PROCESS);
     EXPECT_EQ(terminal.WaitForExit(90000), 0);
     Record seen = ReadRecord(record);
     EXPECT_EQ(seen["child_exit"], "0") << seen["error"];
-    EXPECT_EQ(seen["hidden_while_running"], c.hides ? "1" : "0");
-    EXPECT_EQ(seen["visible_after_exit"], c.hides ? "0" : "1");
-    if (c.hides) continue;
+    EXPECT_EQ(seen["hidden_while_running"], hides ? "1" : "0");
+    EXPECT_EQ(seen["visible_after_exit"], hides ? "0" : "1");
+    if (hides) continue;
     // The launcher's temporary title is its tick count and process id.
-    const std::string pid = std::string(c.program) == "Launch.exe" ? seen["child_pid"] : "[0-9]+";
+    const std::string pid = program == "Launch.exe" ? seen["child_pid"] : "[0-9]+";
     EXPECT_TRUE(std::regex_search(seen["titles"], std::regex("(^|\\|)-?[0-9]+/" + pid + "(\\||$)")))
         << "titles taken: " << seen["titles"];
     std::ifstream setup(medium.directory() + "Setup.record", std::ios::binary);
-    const std::string lines = "\n" + std::string(std::istreambuf_iterator<char>(setup), {});
-    std::size_t starts = 0;
-    for (std::size_t at = lines.find("\npid="); at != std::string::npos;
-         at = lines.find("\npid=", at + 1)) {
-      ++starts;
-    }
-    EXPECT_EQ(starts, 1u) << "the installer is started once";
+    int starts = 0;
+    for (std::string line; std::getline(setup, line);) starts += line.rfind("pid=", 0) == 0;
+    EXPECT_EQ(starts, 1) << "the installer is started once";
   }
 }
 

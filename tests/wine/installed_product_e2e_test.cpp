@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "harness.h"
 // After <windows.h>, which it needs.
@@ -15,7 +16,7 @@ namespace {
 constexpr char kProductCode[] = "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}";
 // Never installed by any package: a key of its own for values no installer would write.
 constexpr char kFakeProductCode[] = "{0D1E2F30-4152-4637-8899-AABBCCDDEEFF}";
-constexpr char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const std::string kUninstallKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 constexpr DWORD kProcessTimeoutMs = 60000;
 constexpr DWORD kAppEndTimeoutMs = 10000;
 
@@ -42,7 +43,7 @@ long Msiexec(const std::string& arguments) {
 
 bool ProductKeyExists(const char* productCode = kProductCode, REGSAM view = LauncherView()) {
   platform::UniqueRegistryKey key;
-  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, (std::string(kUninstallKey) + productCode).c_str(), 0,
+  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, (kUninstallKey + productCode).c_str(), 0,
                        KEY_READ | view, key.receive()) == ERROR_SUCCESS;
 }
 
@@ -50,8 +51,8 @@ bool ProductKeyExists(const char* productCode = kProductCode, REGSAM view = Laun
 bool SetProductValue(const char* productCode, const char* name, DWORD type,
                      const std::optional<std::string>& bytes) {
   platform::UniqueRegistryKey key;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, (std::string(kUninstallKey) + productCode).c_str(), 0,
-                      nullptr, 0, KEY_SET_VALUE | LauncherView(), nullptr, key.receive(),
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, (kUninstallKey + productCode).c_str(), 0, nullptr, 0,
+                      KEY_SET_VALUE | LauncherView(), nullptr, key.receive(),
                       nullptr) != ERROR_SUCCESS) {
     return false;
   }
@@ -91,26 +92,27 @@ class TessaroOnTheMachine {
     return WaitUntil([] { return !CanOpenForWriting(ProductExecutable()); }, kAppEndTimeoutMs);
   }
 
-  // Ends the program the way the product expects to be ended; true when it ended by itself.
+  // Ends the program the way the product expects to be ended, and with it one that a killed
+  // test program left running; true when the one it started ended by itself and let go of its
+  // file.
   bool StopApp() {
-    if (!app_) return true;
     WriteFileBytes(StopFile(), "");
-    const bool ended = !app_->StillRunningAfter(kAppEndTimeoutMs);
+    const bool ended = !app_ || !app_->StillRunningAfter(kAppEndTimeoutMs);
     app_.reset();
+    const bool letGo = WaitUntil(
+        [] { return !FileExists(ProductExecutable()) || CanOpenForWriting(ProductExecutable()); },
+        kAppEndTimeoutMs);
     // Left behind, it would keep the installer from removing the folder.
     DeleteFileA(StopFile().c_str());
-    return ended;
+    return ended && letGo;
   }
 
  private:
   void Clear() {
     StopApp();
-    if (FileExists(ProductExecutable()) && !CanOpenForWriting(ProductExecutable())) {
-      // A Tessaro.exe that a killed test program left running.
-      WriteFileBytes(StopFile(), "");
-      WaitUntil([] { return CanOpenForWriting(ProductExecutable()); }, kAppEndTimeoutMs);
-    }
-    DeleteFileA(StopFile().c_str());
+    // Values no installer wrote, and no removal takes away.
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, (kUninstallKey + kFakeProductCode).c_str(), LauncherView(),
+                    0);
     if (ProductKeyExists() || ProductKeyExists(kProductCode, OtherView())) {
       EXPECT_EQ(Msiexec(std::string("/x ") + kProductCode + " /qn"), 0) << "msiexec /x";
     }
@@ -136,8 +138,9 @@ Medium MediumOf(const std::string& name, const std::string& version = "3.10.0",
 
 // A run of a 3.10.0 medium against the installed 3.9.0 whose question (message 107) got `answer`.
 struct AnsweredRun {
-  AnsweredRun(const std::string& name, int answer)
-      : medium(MediumOf(name)),
+  AnsweredRun(const std::string& name, int answer) : AnsweredRun(MediumOf(name), answer) {}
+  AnsweredRun(Medium given, int answer)
+      : medium(std::move(given)),
         run(medium.launcherPath()),
         question(run.Answer(Message::kAlreadyInstalled, answer, "3.9.0")) {}
   // The run stopped before the installer and left the product as the installer left it.
@@ -147,11 +150,11 @@ struct AnsweredRun {
     EXPECT_TRUE(ProductKeyExists());
     EXPECT_EQ(FileStamp(ProductExecutable()), tessaro.installed);
   }
-  // The product was removed, and before the installer started. A Tessaro.exe that ran during the
-  // removal may stay behind.
-  void ExpectRemovedFirst(bool tessaroRan) const {
+  // The product was removed, and before the installer started (when there was one: the installer
+  // saw no key, else none ran). A Tessaro.exe that ran during the removal may stay behind.
+  void ExpectRemovedFirst(bool tessaroRan, const char* keyAtSetup = "0") const {
     EXPECT_EQ(run.WaitForExit(), 0);
-    EXPECT_EQ(medium.RecordOf("Setup.exe")["registry_key_exists"], "0");
+    EXPECT_EQ(medium.RecordOf("Setup.exe")["registry_key_exists"], keyAtSetup);
     EXPECT_FALSE(ProductKeyExists());
     EXPECT_TRUE(tessaroRan || !FileExists(ProductExecutable()));
   }
@@ -166,8 +169,7 @@ TEST(InstalledProduct, SameVersionInAnotherSpellingStartsTheInstallerAndKeepsThe
   for (const char* version : {"3.9", "3.9.0", "03.09"}) {
     SCOPED_TRACE(version);
     Medium medium = MediumOf("installed-same", version);
-    ProgramRun run(medium.launcherPath());
-    EXPECT_EQ(run.WaitForExit(), 0);
+    EXPECT_EQ(ProgramRun(medium.launcherPath()).WaitForExit(), 0);
     EXPECT_EQ(medium.RecordOf("Setup.exe")["registry_key_exists"], "1");
     EXPECT_TRUE(ProductKeyExists());
     EXPECT_EQ(FileStamp(ProductExecutable()), tessaro.installed);
@@ -226,8 +228,8 @@ TEST(InstalledProduct, OkRemovesTheProductBeforeTheInstallerStarts) {
     ASSERT_TRUE(tessaro.Install("3.9.0"));
     Medium medium = MediumOf("installed-removed");
     if (postQuit) DeleteFileA((medium.directory() + "Setup.exe").c_str());
-    ProgramRun run(medium.launcherPath());
-    run.Answer(Message::kAlreadyInstalled, IDOK, "3.9.0");
+    const AnsweredRun confirmed(medium, IDOK);
+    const ProgramRun& run = confirmed.run;
     if (postQuit) {
       DWORD installer = 0;
       WaitUntil([&] { return (installer = ChildNamed(run.processId(), "msiexec.exe")) != 0; },
@@ -242,10 +244,7 @@ TEST(InstalledProduct, OkRemovesTheProductBeforeTheInstallerStarts) {
       EXPECT_TRUE(IsWindow(launchFailed.window));
       PressButton(launchFailed, IDOK);
     }
-    EXPECT_EQ(run.WaitForExit(), 0);
-    EXPECT_EQ(medium.RecordOf("Setup.exe")["registry_key_exists"], postQuit ? "" : "0");
-    EXPECT_FALSE(ProductKeyExists());
-    EXPECT_FALSE(FileExists(ProductExecutable()));
+    confirmed.ExpectRemovedFirst(false, postQuit ? "" : "0");
   }
 }
 
@@ -257,8 +256,7 @@ TEST(InstalledProduct, RunningTessaroIsReportedUntilItEndsThenRemoved) {
   const Box secondInUse = confirmed.run.NextBox();
   ExpectMessage(secondInUse, Message::kProductInUse);
   EXPECT_TRUE(ProductKeyExists()) << "removed while the user was still being asked";
-  EXPECT_TRUE(tessaro.StopApp());
-  ASSERT_TRUE(WaitUntil([] { return CanOpenForWriting(ProductExecutable()); }, kAppEndTimeoutMs));
+  ASSERT_TRUE(tessaro.StopApp() && CanOpenForWriting(ProductExecutable()));
   PressButton(secondInUse, IDRETRY);
   confirmed.ExpectRemovedFirst(false);
 }
@@ -277,8 +275,7 @@ TEST(InstalledProduct, ProductOfTheOtherArchitecturesPackageIsNotSeen) {
   TessaroOnTheMachine tessaro;
   ASSERT_TRUE(tessaro.Install("3.9.0", !LauncherIs32Bit()));
   Medium medium = MediumOf("installed-other-view");
-  ProgramRun run(medium.launcherPath());
-  EXPECT_EQ(run.WaitForExit(), 0);
+  EXPECT_EQ(ProgramRun(medium.launcherPath()).WaitForExit(), 0);
   EXPECT_TRUE(medium.Ran("Setup.exe"));
   EXPECT_TRUE(ProductKeyExists(kProductCode, OtherView()));
 }
@@ -301,19 +298,17 @@ TEST(InstalledProduct, ExecutableHeldWithoutWriteSharingIsInUseOnEveryRetry) {
 // The lock test looks only where InstallLocation points; without a usable one the running
 // Tessaro.exe goes unnoticed and the removal runs anyway.
 TEST(InstalledProduct, InstallLocationNamingNoExecutableSkipsTheInUseCheck) {
-  const struct {
-    const char* what;
-    std::optional<std::string> location;  // none: the value is deleted
-  } cases[] = {
+  // None: the value is deleted.
+  const std::pair<const char*, std::optional<std::string>> cases[] = {
       {"no closing backslash", InstallFolder() + '\0'},
       {"empty", std::string(1, '\0')},
       {"missing", std::nullopt},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, location] : cases) {
+    SCOPED_TRACE(what);
     TessaroOnTheMachine tessaro;
     ASSERT_TRUE(tessaro.Install("3.9.0"));
-    ASSERT_TRUE(SetProductValue(kProductCode, "InstallLocation", REG_SZ, c.location));
+    ASSERT_TRUE(SetProductValue(kProductCode, "InstallLocation", REG_SZ, location));
     ASSERT_TRUE(tessaro.StartApp());
     AnsweredRun("installed-location", IDOK).ExpectRemovedFirst(true);
   }
@@ -322,14 +317,6 @@ TEST(InstalledProduct, InstallLocationNamingNoExecutableSkipsTheInUseCheck) {
 // Whatever type the value has, the launcher reads its bytes up to the first NUL; a value too
 // long for its buffer counts as absent.
 TEST(InstalledProduct, OddDisplayVersionValues) {
-  struct FakeKey {
-    FakeKey() { Remove(); }
-    ~FakeKey() { Remove(); }
-    static void Remove() {
-      RegDeleteKeyExA(HKEY_LOCAL_MACHINE, (std::string(kUninstallKey) + kFakeProductCode).c_str(),
-                      LauncherView(), 0);
-    }
-  };
   const std::string nines255(255, '9');
   const struct {
     const char* what;
@@ -347,7 +334,7 @@ TEST(InstalledProduct, OddDisplayVersionValues) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    const FakeKey key;
+    const TessaroOnTheMachine clean;
     ASSERT_TRUE(SetProductValue(kFakeProductCode, "DisplayVersion", c.type, c.bytes));
     Medium medium = MediumOf("installed-odd-version", "3.10", kFakeProductCode);
     ProgramRun run(medium.launcherPath());

@@ -30,8 +30,7 @@ TEST(LaunchSequence, StartsTheInstallerQuotedAndWaitsForItsEnd) {
 TEST(LaunchSequence, DecoyAtTheShorterPrefixOfASpacedPathNeverStarts) {
   Medium medium("decoy\\Tessaro 3.10", kNotInstalledInfo, "");
   medium.AddStandIn("Tessaro.exe", "", "C:\\tessaro-e2e\\decoy\\");
-  ProgramRun run(medium.launcherPath());
-  EXPECT_EQ(run.WaitForExit(), 0);
+  EXPECT_EQ(ProgramRun(medium.launcherPath()).WaitForExit(), 0);
   EXPECT_FALSE(FileExists("C:\\tessaro-e2e\\decoy\\Tessaro.record"));
   EXPECT_TRUE(medium.Ran("Setup.exe"));
 }
@@ -49,16 +48,14 @@ TEST(LaunchSequence, QuitPostedToTheLauncherDoesNotEndTheWait) {
 
 // Message 104 for a medium without Setup.exe; the caption is the launcher's own name.
 TEST(LaunchSequence, MessageLaunchFailedCaptionedWithTheLauncherName) {
-  const struct {
-    const char* fileName;
-    const char* caption;
-  } cases[] = {{"Launch.exe", "Launch"}, {"Tessaro.Setup.v2.exe", "Tessaro.Setup.v2"}};
-  for (const auto& c : cases) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"Launch.exe", "Launch"}, {"Tessaro.Setup.v2.exe", "Tessaro.Setup.v2"}};
+  for (const auto& [fileName, caption] : cases) {
     Medium medium("no-setup", kNotInstalledInfo);
-    medium.RenameLauncher(c.fileName);
+    medium.RenameLauncher(fileName);
     ProgramRun run(medium.launcherPath());
     const Box box = run.NextBox();
-    ExpectMessage(box, Message::kLaunchFailed, "", c.caption);
+    ExpectMessage(box, Message::kLaunchFailed, "", caption);
     EXPECT_TRUE(run.StillRunningAfter(300)) << "the launcher must wait for the answer";
     PressButton(box, IDOK);
     EXPECT_EQ(run.WaitForExit(), 0);
@@ -151,8 +148,7 @@ TEST(LaunchSequence, TraceReachesADebugOutputViewer) {
 TEST(LaunchSequence, CodePage932FolderWithABackslashTrailByteHoldsTheWholeMedium) {
   if (!JapaneseLocale()) GTEST_SKIP() << "needs code page 932";
   Medium medium("dbcs\\\x95\x5c", kNotInstalledInfo, "");
-  ProgramRun run(medium.launcherPath());
-  EXPECT_EQ(run.WaitForExit(), 0);
+  EXPECT_EQ(ProgramRun(medium.launcherPath()).WaitForExit(), 0);
   EXPECT_EQ(medium.RecordOf("Setup.exe")["command_line"],
             "\"" + medium.directory() + "Setup.exe\" \"/v LAUNCH=Enable\"");
 }

@@ -2,6 +2,8 @@
 // platform's lock probe behind the in-use test, which never creates or changes a file.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "harness.h"
 #include "platform/windows_system.h"
 
@@ -75,17 +77,14 @@ TEST(PackageInfo, MessageOnlyWhenAnotherProcessHoldsTsInfExclusively) {
 // Read as the file system delivers it: an empty file stops the run silently, a valid one for a
 // product that is not installed lets the installer start.
 TEST(PackageInfo, ContentDecidesWithoutAWord) {
-  const struct {
-    const char* name;
-    const char* info;
-    long exitCode;  // 0: the installer ran
-  } cases[] = {{"empty", "", 4}, {"valid, not installed", kNotInstalledInfo, 0}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    Medium medium("info-content", c.info, "");
-    ProgramRun run(medium.launcherPath());
-    EXPECT_EQ(run.WaitForExit(), c.exitCode);
-    EXPECT_EQ(medium.Ran("Setup.exe"), c.exitCode == 0);
+  // With the exit code, 0 when the installer ran.
+  const std::tuple<const char*, const char*, long> cases[] = {
+      {"empty", "", 4}, {"valid, not installed", kNotInstalledInfo, 0}};
+  for (const auto& [name, info, exitCode] : cases) {
+    SCOPED_TRACE(name);
+    Medium medium("info-content", info, "");
+    EXPECT_EQ(ProgramRun(medium.launcherPath()).WaitForExit(), exitCode);
+    EXPECT_EQ(medium.Ran("Setup.exe"), exitCode == 0);
   }
 }
 
