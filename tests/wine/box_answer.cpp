@@ -122,12 +122,9 @@ int main(int argc, char** argv) {
     const bool asGiven = !given.empty() && Has(box, given.front());
     const int button = asGiven ? given.front() : ChooseAnswer(box);
     if (asGiven) given.pop_front();
-    if (watch) {
-      std::printf("  -> yours to answer at the display (screenshot %s)\n", bmp.c_str());
-    } else {
-      std::printf("  -> %s%s (screenshot %s)\n", ButtonName(button), asGiven ? ", as given" : "",
-                  bmp.c_str());
-    }
+    const std::string how = watch ? "yours to answer at the display"
+                                  : ButtonName(button) + std::string(asGiven ? ", as given" : "");
+    std::printf("  -> %s (screenshot %s)\n", how.c_str(), bmp.c_str());
     std::fflush(stdout);
     if (!watch) e2e::PressButton(box, button);
     while (watch && IsWindow(box.window)) Sleep(100);

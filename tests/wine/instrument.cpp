@@ -68,22 +68,19 @@ ChildProcess::ChildProcess(const std::string& commandLine, const StartOptions& o
     extended.lpAttributeList =
         reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributeBytes.data());
     InitializeProcThreadAttributeList(extended.lpAttributeList, 1, 0, &size);
-    void* console = options.pseudoConsole;
-    UpdateProcThreadAttribute(extended.lpAttributeList, 0, kPseudoConsoleAttribute, console,
-                              sizeof console, nullptr, nullptr);
+    UpdateProcThreadAttribute(extended.lpAttributeList, 0, kPseudoConsoleAttribute,
+                              options.pseudoConsole, sizeof options.pseudoConsole, nullptr,
+                              nullptr);
     startup.cb = sizeof extended;
     creationFlags |= EXTENDED_STARTUPINFO_PRESENT;
   }
   // Only the child may hold the pipe's write end, or reading would never see its end.
   platform::UniqueHandle writeEnd;
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  HANDLE readHandle = nullptr, writeHandle = nullptr;
-  if (options.captureOutput && CreatePipe(&readHandle, &writeHandle, &inherit, 0)) {
-    output_ = platform::UniqueHandle(readHandle);
-    writeEnd = platform::UniqueHandle(writeHandle);
-    SetHandleInformation(readHandle, HANDLE_FLAG_INHERIT, 0);
+  if (options.captureOutput && CreatePipe(output_.receive(), writeEnd.receive(), &inherit, 0)) {
+    SetHandleInformation(output_.get(), HANDLE_FLAG_INHERIT, 0);
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = startup.hStdError = writeHandle;
+    startup.hStdOutput = startup.hStdError = writeEnd.get();
   }
   PROCESS_INFORMATION info = {};
   std::string line = commandLine;  // CreateProcessA may write into it
