@@ -56,34 +56,28 @@ TEST(ConsoleWindow, LauncherWithoutAConsoleHidesNothingElse) {
 // shell that keeps its console out of sight finds it still hidden long after the launcher
 // ended (the stand-in waits 5 s for a late show), as it does after any other program.
 TEST(ConsoleWindow, ConsoleSharedWithAShellIsShownAgainOnlyIfItWasVisible) {
-  const struct {
-    const char* name;
-    const char* info;
-    bool shellHidesConsole;
-    bool childIsLauncher;
-    const char* exitCode;
-    const char* visibleAfter;
-  } cases[] = {
+  const std::tuple<const char*, const char*, bool, bool, const char*, const char*> cases[] = {
       {"installer ran", kNotInstalledInfo, false, true, "0", "1"},
       {"check stopped", "", false, true, "4", "1"},
       {"shell hid its console", kNotInstalledInfo, true, true, "0", "0"},
       {"shell hid its console, check stopped", "", true, true, "4", "0"},
       {"control: hidden shell runs a plain program", kNotInstalledInfo, true, false, "0", "0"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    Medium medium("console-shared", c.info, "");
+  for (const auto& [name, info, shellHidesConsole, childIsLauncher, exitCode, visibleAfter] :
+       cases) {
+    SCOPED_TRACE(name);
+    Medium medium("console-shared", info, "");
     const std::string child =
-        c.childIsLauncher ? medium.launcherPath() : medium.directory() + "Setup.exe";
+        childIsLauncher ? medium.launcherPath() : medium.directory() + "Setup.exe";
     medium.AddStandIn("Shell.exe", "run=\"" + child + "\"\nhide_console=" +
-                                       (c.shellHidesConsole ? "1" : "0") + "\n");
+                                       (shellHidesConsole ? "1" : "0") + "\n");
     ProgramRun shell(medium.directory() + "Shell.exe", CREATE_NEW_CONSOLE, "", "Shell");
     EXPECT_EQ(shell.WaitForExit(), 0);
     Record record = medium.RecordOf("Shell.exe");
-    EXPECT_EQ(record["console_window_visible"], c.shellHidesConsole ? "0" : "1");
-    EXPECT_EQ(record["run_exit"], c.exitCode);
-    EXPECT_EQ(record["console_window_visible_after_run"], c.visibleAfter);
-    if (c.childIsLauncher && std::string(c.exitCode) == "0") {
+    EXPECT_EQ(record["console_window_visible"], shellHidesConsole ? "0" : "1");
+    EXPECT_EQ(record["run_exit"], exitCode);
+    EXPECT_EQ(record["console_window_visible_after_run"], visibleAfter);
+    if (childIsLauncher && std::string(exitCode) == "0") {
       Record setup = medium.RecordOf("Setup.exe");
       EXPECT_EQ(ConsoleOf(setup), ConsoleOf(record)) << "one console for shell and installer";
       EXPECT_EQ(setup["console_window_visible"], "0") << "hidden while the launcher runs";

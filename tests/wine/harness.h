@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "instrument.h"
@@ -66,12 +67,7 @@ enum class Message { kLaunchFailed, kInfoOpenFailed, kAlreadyInstalled, kProduct
 // The box of `message` (107 with the installed `version`) as the locale of the run shows it:
 // text, icon and buttons.
 inline Box Expected(Message message, const std::string& version = "") {
-  static const struct {
-    const char* english;
-    const char* japanese;
-    BoxIcon icon;
-    std::vector<int> buttons;
-  } kMessages[] = {
+  static const std::tuple<const char*, const char*, BoxIcon, std::vector<int>> kMessages[] = {
       // clang-format off
       {"Could not launch the installer of Tessaro.", "Tessaroのインストーラ起動に失敗しました。",
        BoxIcon::kError, {IDOK}},
@@ -93,10 +89,10 @@ inline Box Expected(Message message, const std::string& version = "") {
   if (locale != nullptr && std::string(locale).rfind("ja_JP", 0) == 0) {
     EXPECT_TRUE(JapaneseLocale()) << "the Japanese run is not under code page 932";
   }
-  const auto& expected = kMessages[static_cast<int>(message)];
-  std::string text = JapaneseLocale() ? expected.japanese : expected.english;
+  const auto& [english, japanese, icon, buttons] = kMessages[static_cast<int>(message)];
+  std::string text = JapaneseLocale() ? japanese : english;
   if (const std::size_t at = text.find("%s"); at != std::string::npos) text.replace(at, 2, version);
-  return {nullptr, "", text, expected.icon, expected.buttons};
+  return {nullptr, "", text, icon, buttons};
 }
 
 inline void ExpectMessage(const Box& box, Message message, const std::string& version = "",

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 
 #include "harness.h"
@@ -289,9 +290,8 @@ TEST(InstalledProduct, ExecutableHeldWithoutWriteSharingIsInUseOnEveryRetry) {
       OpenExisting(ProductExecutable(), GENERIC_READ, FILE_SHARE_READ);
   ASSERT_TRUE(held.valid());
   const AnsweredRun confirmed("installed-held", IDOK);
-  for (const int answer : {IDRETRY, IDRETRY, IDRETRY, IDCANCEL}) {
+  for (const int answer : {IDRETRY, IDRETRY, IDRETRY, IDCANCEL})
     confirmed.run.Answer(Message::kProductInUse, answer);
-  }
   confirmed.ExpectKept(tessaro);
 }
 
@@ -318,12 +318,8 @@ TEST(InstalledProduct, InstallLocationNamingNoExecutableSkipsTheInUseCheck) {
 // long for its buffer counts as absent.
 TEST(InstalledProduct, OddDisplayVersionValues) {
   const std::string nines255(255, '9');
-  const struct {
-    const char* what;
-    DWORD type;
-    std::string bytes;
-    std::optional<std::string> shown;  // the version in message 107; none: no box
-  } cases[] = {
+  // With the version that message 107 shows; none: no box.
+  const std::tuple<const char*, DWORD, std::string, std::optional<std::string>> cases[] = {
       // The registry keeps a DWORD little-endian: 0x00392E33 reads as "3.9" and a NUL.
       {"DWORD 0x00392E33", REG_DWORD, std::string("3.9", 4), std::string("3.9")},
       {"BINARY without NUL", REG_BINARY, "3.9", std::string("3.9")},
@@ -332,20 +328,20 @@ TEST(InstalledProduct, OddDisplayVersionValues) {
       {"SZ of 256 characters", REG_SZ, std::string(256, '9') + '\0', std::nullopt},
       {"SZ of 300 characters", REG_SZ, std::string(300, '9') + '\0', std::nullopt},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, type, bytes, shown] : cases) {
+    SCOPED_TRACE(what);
     const TessaroOnTheMachine clean;
-    ASSERT_TRUE(SetProductValue(kFakeProductCode, "DisplayVersion", c.type, c.bytes));
+    ASSERT_TRUE(SetProductValue(kFakeProductCode, "DisplayVersion", type, bytes));
     Medium medium = MediumOf("installed-odd-version", "3.10", kFakeProductCode);
     ProgramRun run(medium.launcherPath());
-    if (c.shown) {
+    if (shown) {
       // 255 digits make the box wider than the screen: its icon is out of sight.
       const Box box = run.NextBox();
-      EXPECT_EQ(box.text, Expected(Message::kAlreadyInstalled, *c.shown).text);
+      EXPECT_EQ(box.text, Expected(Message::kAlreadyInstalled, *shown).text);
       PressButton(box, IDCANCEL);
     }
-    EXPECT_EQ(run.WaitForExit(), c.shown ? 4 : 0);
-    EXPECT_EQ(medium.Ran("Setup.exe"), !c.shown);
+    EXPECT_EQ(run.WaitForExit(), shown ? 4 : 0);
+    EXPECT_EQ(medium.Ran("Setup.exe"), !shown);
     EXPECT_TRUE(ProductKeyExists(kFakeProductCode));
   }
 }

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "harness.h"
@@ -101,12 +102,7 @@ struct DebugOutputViewer {
 // the exit line last.
 TEST(LaunchSequence, TraceReachesADebugOutputViewer) {
   const std::string folder = "C:\\tessaro-e2e\\trace\\";
-  const struct {
-    const char* name;
-    const char* info;
-    long exitCode;
-    std::vector<std::string> inOrder;
-  } cases[] = {
+  const std::tuple<const char*, const char*, long, std::vector<std::string>> cases[] = {
       {"installer ran",
        kNotInstalledInfo,
        0,
@@ -114,14 +110,14 @@ TEST(LaunchSequence, TraceReachesADebugOutputViewer) {
         "4711"}},
       {"empty TS_INF", "", 4, {folder + "Launch.exe", folder + "TS_INF"}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    Medium medium("trace", c.info, "exit=4711\n");
+  for (const auto& [name, info, exitCode, inOrder] : cases) {
+    SCOPED_TRACE(name);
+    Medium medium("trace", info, "exit=4711\n");
     const DebugOutputViewer viewer;
     ASSERT_NE(viewer.view, nullptr);
     ProgramRun run(medium.launcherPath());
     const std::vector<std::string> lines = viewer.LinesUntilTheEnd(run);
-    EXPECT_EQ(run.WaitForExit(), c.exitCode);
+    EXPECT_EQ(run.WaitForExit(), exitCode);
     std::string all;
     for (const auto& line : lines) {
       all += line;
@@ -131,14 +127,13 @@ TEST(LaunchSequence, TraceReachesADebugOutputViewer) {
     // Kept for the README's example and for whoever reads a failed run.
     std::printf("%s", all.c_str());
     std::size_t at = 0;
-    for (const auto& value : c.inOrder) {
+    for (const auto& value : inOrder) {
       at = all.find(value, at);
       ASSERT_NE(at, std::string::npos) << "no line with " << value << " after the last in\n" << all;
       at = all.find('\n', at);
     }
     ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.back().rfind("Launch: exit " + std::to_string(c.exitCode) + ": ", 0), 0u)
-        << all;
+    EXPECT_EQ(lines.back().rfind("Launch: exit " + std::to_string(exitCode) + ": ", 0), 0u) << all;
   }
 }
 

@@ -45,32 +45,27 @@ TEST(PackageInfo, MessageWhenTsInfIsMissing) {
 // TS_INF as media hold it: only a holder that shares no reading keeps the launcher out; a
 // read-only file (CD, ISO) and one that a writer holds with read and write sharing are read.
 TEST(PackageInfo, MessageOnlyWhenAnotherProcessHoldsTsInfExclusively) {
-  const struct {
-    const char* name;
-    DWORD heldAccess;  // 0: not held
-    DWORD heldSharing;
-    DWORD attributes;
-    bool message;
-  } cases[] = {
+  // A held access of 0: not held.
+  const std::tuple<const char*, DWORD, DWORD, DWORD, bool> cases[] = {
       {"held exclusively", GENERIC_READ, 0, FILE_ATTRIBUTE_NORMAL, true},
       {"held by a writer sharing read and write", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
        FILE_ATTRIBUTE_NORMAL, false},
       {"read-only attribute", 0, 0, FILE_ATTRIBUTE_READONLY, false},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, heldAccess, heldSharing, attributes, message] : cases) {
+    SCOPED_TRACE(name);
     Medium medium("info-held", kNotInstalledInfo, "");
     const std::string info = medium.directory() + "TS_INF";
-    ASSERT_TRUE(SetFileAttributesA(info.c_str(), c.attributes));
+    ASSERT_TRUE(SetFileAttributesA(info.c_str(), attributes));
     platform::UniqueHandle held;
-    if (c.heldAccess != 0) {
-      held = OpenExisting(info, c.heldAccess, c.heldSharing);
+    if (heldAccess != 0) {
+      held = OpenExisting(info, heldAccess, heldSharing);
       ASSERT_TRUE(held.valid());
     }
     ProgramRun run(medium.launcherPath());
-    if (c.message) run.Answer(Message::kInfoOpenFailed, IDOK);
-    EXPECT_EQ(run.WaitForExit(), c.message ? 4 : 0);
-    EXPECT_EQ(medium.Ran("Setup.exe"), !c.message);
+    if (message) run.Answer(Message::kInfoOpenFailed, IDOK);
+    EXPECT_EQ(run.WaitForExit(), message ? 4 : 0);
+    EXPECT_EQ(medium.Ran("Setup.exe"), !message);
   }
 }
 
