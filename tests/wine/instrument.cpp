@@ -17,10 +17,8 @@ void RemoveTree(const std::string& path) {
     const std::string child = path + "\\" + name;
     if (name == "." || name == "..") continue;
     SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-      RemoveTree(child);
-    else
-      DeleteFileA(child.c_str());
+    (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveTree(child)
+                                                        : (void)DeleteFileA(child.c_str());
   }
   search.reset();  // an open search would keep the folder
   RemoveDirectoryA(path.c_str());
@@ -91,7 +89,7 @@ ChildProcess::ChildProcess(const std::string& commandLine, const StartOptions& o
   if (extended.lpAttributeList != nullptr) DeleteProcThreadAttributeList(extended.lpAttributeList);
   if (!created) return;
   process_ = platform::UniqueHandle(info.hProcess);
-  thread_ = platform::UniqueHandle(info.hThread);
+  CloseHandle(info.hThread);
   processId_ = info.dwProcessId;
   threadId_ = info.dwThreadId;
 }

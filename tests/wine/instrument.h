@@ -139,12 +139,8 @@ class ChildProcess {
   std::string ReadOutput() const;
 
  private:
-  platform::UniqueHandle process_;
-  platform::UniqueHandle thread_;
-  platform::UniqueHandle output_;
-  DWORD processId_ = 0;
-  DWORD threadId_ = 0;
-  DWORD startError_ = 0;
+  platform::UniqueHandle process_, output_;
+  DWORD processId_ = 0, threadId_ = 0, startError_ = 0;
 };
 
 }  // namespace tessaro::e2e
