@@ -98,10 +98,8 @@ inline Box Expected(Message message, const std::string& version = "") {
 inline void ExpectMessage(const Box& box, Message message, const std::string& version = "",
                           const std::string& caption = "Launch") {
   const Box expected = Expected(message, version);
-  EXPECT_EQ(box.caption, caption);
-  EXPECT_EQ(box.text, expected.text);
-  EXPECT_EQ(box.icon, expected.icon);
-  EXPECT_EQ(box.buttons, expected.buttons);
+  EXPECT_EQ(std::tie(box.caption, box.text, box.icon, box.buttons),
+            std::tie(caption, expected.text, expected.icon, expected.buttons));
 }
 
 // A program of a medium (the launcher, or a stand-in acting as a shell) started by a test, its
@@ -120,11 +118,10 @@ class ProgramRun : public ChildProcess {
     return box.value_or(Box{});
   }
   // The next box, expected to show `message`, answered with `button` (IDCLOSE: closed).
-  Box Answer(Message message, int button, const std::string& version = "") const {
+  void Answer(Message message, int button, const std::string& version = "") const {
     const Box box = NextBox();
     ExpectMessage(box, message, version);
     button == IDCLOSE ? CloseBox(box) : PressButton(box, button);
-    return box;
   }
   // The exit code, or -1 on a time-out. A box that shows up meanwhile fails the test and is
   // closed, so that no test hangs.

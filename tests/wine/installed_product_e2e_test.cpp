@@ -38,8 +38,8 @@ std::string StopFile() { return InstallFolder() + "\\Tessaro.stop"; }
 long Msiexec(const std::string& arguments) {
   char directory[MAX_PATH] = {};
   GetSystemDirectoryA(directory, MAX_PATH);
-  const std::string commandLine = "\"" + std::string(directory) + "\\msiexec.exe\" " + arguments;
-  return ChildProcess(commandLine).Wait(kProcessTimeoutMs);
+  return ChildProcess("\"" + std::string(directory) + "\\msiexec.exe\" " + arguments)
+      .Wait(kProcessTimeoutMs);
 }
 
 bool ProductKeyExists(const char* productCode = kProductCode, REGSAM view = LauncherView()) {
@@ -52,11 +52,10 @@ bool ProductKeyExists(const char* productCode = kProductCode, REGSAM view = Laun
 bool SetProductValue(const char* productCode, const char* name, DWORD type,
                      const std::optional<std::string>& bytes) {
   platform::UniqueRegistryKey key;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, (kUninstallKey + productCode).c_str(), 0, nullptr, 0,
-                      KEY_SET_VALUE | LauncherView(), nullptr, key.receive(),
-                      nullptr) != ERROR_SUCCESS) {
-    return false;
-  }
+  const LONG opened =
+      RegCreateKeyExA(HKEY_LOCAL_MACHINE, (kUninstallKey + productCode).c_str(), 0, nullptr, 0,
+                      KEY_SET_VALUE | LauncherView(), nullptr, key.receive(), nullptr);
+  if (opened != ERROR_SUCCESS) return false;
   if (!bytes) return RegDeleteValueA(key.get(), name) == ERROR_SUCCESS;
   return RegSetValueExA(key.get(), name, 0, type, reinterpret_cast<const BYTE*>(bytes->data()),
                         static_cast<DWORD>(bytes->size())) == ERROR_SUCCESS;
@@ -140,10 +139,9 @@ Medium MediumOf(const std::string& name, const std::string& version = "3.10.0",
 // A run of a 3.10.0 medium against the installed 3.9.0 whose question (message 107) got `answer`.
 struct AnsweredRun {
   AnsweredRun(const std::string& name, int answer) : AnsweredRun(MediumOf(name), answer) {}
-  AnsweredRun(Medium given, int answer)
-      : medium(std::move(given)),
-        run(medium.launcherPath()),
-        question(run.Answer(Message::kAlreadyInstalled, answer, "3.9.0")) {}
+  AnsweredRun(Medium given, int answer) : medium(std::move(given)), run(medium.launcherPath()) {
+    run.Answer(Message::kAlreadyInstalled, answer, "3.9.0");
+  }
   // The run stopped before the installer and left the product as the installer left it.
   void ExpectKept(const TessaroOnTheMachine& tessaro) const {
     EXPECT_EQ(run.WaitForExit(), 4);
@@ -161,7 +159,6 @@ struct AnsweredRun {
   }
   const Medium medium;
   const ProgramRun run;
-  const Box question;
 };
 
 TEST(InstalledProduct, SameVersionInAnotherSpellingStartsTheInstallerAndKeepsTheProduct) {
@@ -286,8 +283,7 @@ TEST(InstalledProduct, ExecutableHeldWithoutWriteSharingIsInUseOnEveryRetry) {
   TessaroOnTheMachine tessaro;
   ASSERT_TRUE(tessaro.Install("3.9.0"));
   // Declared after the product, so that it is let go before the product is removed.
-  const platform::UniqueHandle held =
-      OpenExisting(ProductExecutable(), GENERIC_READ, FILE_SHARE_READ);
+  const auto held = OpenExisting(ProductExecutable(), GENERIC_READ, FILE_SHARE_READ);
   ASSERT_TRUE(held.valid());
   const AnsweredRun confirmed("installed-held", IDOK);
   for (const int answer : {IDRETRY, IDRETRY, IDRETRY, IDCANCEL})

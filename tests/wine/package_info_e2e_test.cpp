@@ -57,11 +57,9 @@ TEST(PackageInfo, MessageOnlyWhenAnotherProcessHoldsTsInfExclusively) {
     Medium medium("info-held", kNotInstalledInfo, "");
     const std::string info = medium.directory() + "TS_INF";
     ASSERT_TRUE(SetFileAttributesA(info.c_str(), attributes));
-    platform::UniqueHandle held;
-    if (heldAccess != 0) {
-      held = OpenExisting(info, heldAccess, heldSharing);
-      ASSERT_TRUE(held.valid());
-    }
+    const platform::UniqueHandle held =
+        heldAccess != 0 ? OpenExisting(info, heldAccess, heldSharing) : platform::UniqueHandle();
+    ASSERT_TRUE(heldAccess == 0 || held.valid());
     ProgramRun run(medium.launcherPath());
     if (message) run.Answer(Message::kInfoOpenFailed, IDOK);
     EXPECT_EQ(run.WaitForExit(), message ? 4 : 0);
