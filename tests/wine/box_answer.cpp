@@ -96,9 +96,8 @@ int main(int argc, char** argv) {
     commandLine += (i > first + 1 ? " \"" : "\"") + std::string(argv[i]) + "\"";
 
   const auto started = [](const e2e::ChildProcess& child, const std::string& what) {
-    if (!child.started()) {
+    if (!child.started())
       std::fprintf(stderr, "cannot start %s (error %lu)\n", what.c_str(), child.startError());
-    }
     return child.started();
   };
   std::optional<e2e::ChildProcess> held;

@@ -96,10 +96,8 @@ TEST(ConsoleWindow, TwoLaunchersStartedTogetherEachHideTheirOwnConsole) {
   Record a = first.RecordOf("Setup.exe");
   Record b = second.RecordOf("Setup.exe");
   EXPECT_NE(ConsoleOf(a), ConsoleOf(b));
-  EXPECT_EQ(a["console_window_visible"], "0");
-  EXPECT_EQ(b["console_window_visible"], "0");
-  EXPECT_EQ(a["console_title"], "first");
-  EXPECT_EQ(b["console_title"], "second");
+  EXPECT_EQ(std::tie(a["console_window_visible"], a["console_title"]), std::tuple("0", "first"));
+  EXPECT_EQ(std::tie(b["console_window_visible"], b["console_title"]), std::tuple("0", "second"));
 }
 
 // A terminal (Windows Terminal as the default terminal) hosts the console through a pseudo

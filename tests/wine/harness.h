@@ -19,7 +19,6 @@ namespace tessaro::e2e {
 // TS_INF of a product that no test installs.
 constexpr char kNotInstalledInfo[] = "{0B8C1D2E-3F40-4A5B-8C6D-7E8F9A0B1C2D},3.10\r\n";
 
-// True when the system's ANSI code page is Japanese, i.e. the run is under a Japanese locale.
 inline bool JapaneseLocale() { return GetACP() == 932; }
 
 // A fresh folder C:\tessaro-e2e\<name>\ with the launcher in it and, when given, a TS_INF and a

@@ -183,7 +183,6 @@ TEST(InstalledProduct, MessageAlreadyInstalledDeclinedLeavesTheProductUntouched)
   }
 }
 
-// The process that `parent` started from an executable of this name, or 0.
 DWORD ChildNamed(DWORD parent, const char* exeName) {
   const platform::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   PROCESSENTRY32 entry = {};

@@ -115,9 +115,8 @@ std::string ChildProcess::ReadOutput() const {
   std::string output;
   char buffer[256];
   DWORD got = 0;
-  while (output_.valid() && ReadFile(output_.get(), buffer, sizeof buffer, &got, nullptr) && got) {
+  while (output_.valid() && ReadFile(output_.get(), buffer, sizeof buffer, &got, nullptr) && got)
     output.append(buffer, got);
-  }
   return output;
 }
 

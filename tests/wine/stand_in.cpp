@@ -24,11 +24,9 @@ std::string Visible(HWND window) {
   return window != nullptr && IsWindowVisible(window) ? "1" : "0";
 }
 
-// Hides every visible top-level window captioned `title`; says how many it hid.
 int HideVisibleWindowsTitled(const std::string& title) {
   int hidden = 0;
-  for (HWND window = nullptr;
-       (window = FindWindowExA(nullptr, window, nullptr, title.c_str())) != nullptr;) {
+  for (HWND window = nullptr; (window = FindWindowExA(nullptr, window, nullptr, title.c_str()));) {
     if (!IsWindowVisible(window)) continue;
     ShowWindowAsync(window, SW_HIDE);
     ++hidden;
@@ -98,9 +96,8 @@ int main() {
   }
 
   if (config.count("sleep_ms") != 0) Sleep(std::stoul(config["sleep_ms"]));
-  if (config.count("until_file") != 0) {
+  if (config.count("until_file") != 0)
     e2e::WaitUntil([&] { return e2e::FileExists(config["until_file"]); }, INFINITE, 20);
-  }
   e2e::AppendRecord(record, {{"end_time", std::to_string(e2e::Now100ns())}});
   return config.count("exit") ? std::stoi(config["exit"]) : 0;
 }
