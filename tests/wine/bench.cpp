@@ -15,7 +15,7 @@
 
 namespace {
 
-using tessaro::e2e::ChildProcess;
+namespace e2e = tessaro::e2e;
 
 struct Run {
   double startMs;    // from CreateProcess to the stand-in's first instruction of main
@@ -25,19 +25,17 @@ struct Run {
 
 Run Start(const std::string& program, const std::string& record) {
   DeleteFileA(record.c_str());
-  const unsigned long long before = tessaro::e2e::Now100ns();
-  const ChildProcess child("\"" + program + "\"",
-                           tessaro::e2e::StartOptions().Flags(CREATE_NEW_CONSOLE));
+  const unsigned long long before = e2e::Now100ns();
+  const e2e::ChildProcess child("\"" + program + "\"",
+                                e2e::StartOptions().Flags(CREATE_NEW_CONSOLE));
   if (!child.started()) {
     std::fprintf(stderr, "cannot start %s\n", program.c_str());
     std::exit(1);
   }
   child.Wait(INFINITE);
-  const auto values = tessaro::e2e::ReadRecord(record);
+  e2e::Record values = e2e::ReadRecord(record);
   const auto since = [&](const char* key) {
-    const auto value = values.find(key);
-    return value == values.end() ? -1.0
-                                 : (std::stod(value->second) - static_cast<double>(before)) / 1e4;
+    return values.count(key) ? (std::stod(values[key]) - static_cast<double>(before)) / 1e4 : -1.0;
   };
   return {since("start_time"), since("console_ready_time"),
           static_cast<double>(child.times().cpu) / 1e4};
@@ -64,7 +62,7 @@ int main(int argc, char** argv) {
 
   std::vector<double> direct, directConsole, through, ownWork, beyondConsole, launcherCpu,
       standInCpu;
-  tessaro::e2e::WriteFileBytes(dir + "Setup.cfg", "");
+  e2e::WriteFileBytes(dir + "Setup.cfg", "");
   for (int i = 0; i < runs; ++i) {
     // Alternating keeps both series under the same machine load.
     const Run d = Start(setup, record);
@@ -76,7 +74,7 @@ int main(int argc, char** argv) {
     // The launcher waits for its console host like any process that touches its console.
     beyondConsole.push_back(l.startMs - d.consoleMs - d.startMs);
   }
-  tessaro::e2e::WriteFileBytes(dir + "Setup.cfg", "sleep_ms=" + idle + "\n");
+  e2e::WriteFileBytes(dir + "Setup.cfg", "sleep_ms=" + idle + "\n");
   for (int i = 0; i < runs; ++i) {
     launcherCpu.push_back(Start(dir + "Launch.exe", record).cpuMs);
     standInCpu.push_back(Start(setup, record).cpuMs);

@@ -23,7 +23,8 @@
 
 namespace {
 
-using tessaro::e2e::Box;
+namespace e2e = tessaro::e2e;
+using e2e::Box;
 
 const char* ButtonName(int id) {
   return id == IDOK ? "OK" : id == IDCANCEL ? "Cancel" : id == IDRETRY ? "Retry" : "other";
@@ -46,8 +47,8 @@ bool Has(const Box& box, int id) {
 }
 
 int ChooseAnswer(const Box& box) {
-  if (Has(box, IDOK)) return IDOK;
-  if (Has(box, IDCANCEL)) return IDCANCEL;
+  for (const int id : {IDOK, IDCANCEL})
+    if (Has(box, id)) return id;
   return box.buttons.empty() ? IDCANCEL : box.buttons.front();
 }
 
@@ -94,27 +95,23 @@ int main(int argc, char** argv) {
   for (int i = first + 1; i < argc; ++i)
     commandLine += (i > first + 1 ? " \"" : "\"") + std::string(argv[i]) + "\"";
 
-  std::optional<tessaro::e2e::ChildProcess> held;
+  const auto started = [](const e2e::ChildProcess& child, const std::string& what) {
+    if (!child.started())
+      std::fprintf(stderr, "cannot start %s (error %lu)\n", what.c_str(), child.startError());
+    return child.started();
+  };
+  std::optional<e2e::ChildProcess> held;
   if (!hold.empty()) {
-    held.emplace("\"" + hold + "\"");
-    if (!held->started()) {
-      std::fprintf(stderr, "cannot start %s (error %lu)\n", hold.c_str(), held->startError());
-      return 98;
-    }
+    if (!started(held.emplace("\"" + hold + "\""), hold)) return 98;
     std::printf("holding %s while the program runs\n", hold.c_str());
   }
-  const tessaro::e2e::ChildProcess program(commandLine,
-                                           tessaro::e2e::StartOptions().Flags(CREATE_NEW_CONSOLE));
-  if (!program.started()) {
-    std::fprintf(stderr, "cannot start %s (error %lu)\n", commandLine.c_str(),
-                 program.startError());
-    return 98;
-  }
+  const e2e::ChildProcess program(commandLine, e2e::StartOptions().Flags(CREATE_NEW_CONSOLE));
+  if (!started(program, commandLine)) return 98;
   int count = 0;
   const auto answer = [&](const Box& box) {
     ++count;
     const std::string bmp = screenshots + "\\box-" + std::to_string(count) + ".bmp";
-    tessaro::e2e::SaveScreenshot(box, bmp);
+    e2e::SaveScreenshot(box, bmp);
     std::printf("box %d: [%s] %s\n", count, box.caption.c_str(), box.text.c_str());
     if (held && Has(box, IDRETRY)) {
       held.reset();  // its destructor ends it and waits until it is gone
@@ -124,15 +121,12 @@ int main(int argc, char** argv) {
     const bool asGiven = !given.empty() && Has(box, given.front());
     const int button = asGiven ? given.front() : ChooseAnswer(box);
     if (asGiven) given.pop_front();
-    if (watch) {
-      std::printf("  -> yours to answer at the display (screenshot %s)\n", bmp.c_str());
-    } else {
-      std::printf("  -> %s%s (screenshot %s)\n", ButtonName(button), asGiven ? ", as given" : "",
-                  bmp.c_str());
-    }
+    const std::string how = watch ? "yours to answer at the display"
+                                  : ButtonName(button) + std::string(asGiven ? ", as given" : "");
+    std::printf("  -> %s (screenshot %s)\n", how.c_str(), bmp.c_str());
     std::fflush(stdout);
-    if (!watch) tessaro::e2e::PressButton(box, button);
+    if (!watch) e2e::PressButton(box, button);
     while (watch && IsWindow(box.window)) Sleep(100);
   };
-  return static_cast<int>(program.Wait(INFINITE, tessaro::e2e::AnsweringBoxes(0, answer)));
+  return static_cast<int>(program.Wait(INFINITE, e2e::AnsweringBoxes(0, answer)));
 }

@@ -33,7 +33,6 @@ Capture CaptureWindow(HWND window) {
   BITMAPINFO info = {{sizeof(BITMAPINFOHEADER), width, height, 1, 24, BI_RGB,
                       static_cast<DWORD>(((width * 3 + 3) & ~3) * height), 0, 0, 0, 0},
                      {}};
-  const BITMAPINFOHEADER& header = info.bmiHeader;
   const platform::UniqueScreenContext screen(GetDC(nullptr));
   const platform::UniqueDeviceContext memory(CreateCompatibleDC(screen.get()));
   void* bits = nullptr;
@@ -42,12 +41,11 @@ Capture CaptureWindow(HWND window) {
   if (!bitmap.valid()) return capture;
   // Selected out again before the owners free the bitmap and the context.
   HGDIOBJ previous = SelectObject(memory.get(), bitmap.get());
-  BitBlt(memory.get(), 0, 0, header.biWidth, header.biHeight, screen.get(), rect.left, rect.top,
-         SRCCOPY);
+  BitBlt(memory.get(), 0, 0, width, height, screen.get(), rect.left, rect.top, SRCCOPY);
   GdiFlush();
-  capture.header = header;
+  capture.header = info.bmiHeader;
   const auto* begin = static_cast<const unsigned char*>(bits);
-  capture.pixels.assign(begin, begin + header.biSizeImage);
+  capture.pixels.assign(begin, begin + capture.header.biSizeImage);
   SelectObject(memory.get(), previous);
   return capture;
 }
@@ -57,8 +55,7 @@ Capture CaptureWindow(HWND window) {
 BoxIcon ClassifyIcon(HWND iconControl) {
   const Capture capture = CaptureWindow(iconControl);
   if (capture.pixels.empty()) return BoxIcon::kNone;
-  const LONG width = capture.header.biWidth;
-  const LONG height = capture.header.biHeight;
+  const LONG width = capture.header.biWidth, height = capture.header.biHeight;
   int red = 0, blue = 0;
   for (LONG y = 0; y < height; ++y) {
     for (LONG x = 0; x < width; ++x) {
@@ -133,10 +130,9 @@ void CloseBox(const Box& box) {
 bool SaveScreenshot(const Box& box, const std::string& bmpPath) {
   const Capture capture = CaptureWindow(box.window);
   if (capture.pixels.empty()) return false;
-  BITMAPFILEHEADER file = {};
-  file.bfType = 0x4d42;  // "BM"
-  file.bfOffBits = sizeof file + sizeof capture.header;
-  file.bfSize = file.bfOffBits + capture.header.biSizeImage;
+  const DWORD offset = sizeof(BITMAPFILEHEADER) + sizeof capture.header;
+  const BITMAPFILEHEADER file = {0x4d42 /* "BM" */, offset + capture.header.biSizeImage, 0, 0,
+                                 offset};
   std::ofstream out(bmpPath, std::ios::binary);
   out.write(reinterpret_cast<const char*>(&file), sizeof file);
   out.write(reinterpret_cast<const char*>(&capture.header), sizeof capture.header);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <regex>
+#include <tuple>
 
 #include "harness.h"
 
@@ -37,8 +38,7 @@ TEST(ConsoleWindow, LauncherWithoutAConsoleHidesNothingElse) {
   ASSERT_NE(bystanderWindow, nullptr);
   ASSERT_TRUE(IsWindowVisible(bystanderWindow));
 
-  ProgramRun launcher(medium.launcherPath(), DETACHED_PROCESS);
-  EXPECT_EQ(launcher.WaitForExit(), 0);
+  EXPECT_EQ(ProgramRun(medium.launcherPath(), DETACHED_PROCESS).WaitForExit(), 0);
   // A console program started by a process without a console gets a fresh console of its own;
   // the launcher must leave it alone too.
   Record setup = medium.RecordOf("Setup.exe");
@@ -56,34 +56,28 @@ TEST(ConsoleWindow, LauncherWithoutAConsoleHidesNothingElse) {
 // shell that keeps its console out of sight finds it still hidden long after the launcher
 // ended (the stand-in waits 5 s for a late show), as it does after any other program.
 TEST(ConsoleWindow, ConsoleSharedWithAShellIsShownAgainOnlyIfItWasVisible) {
-  const struct {
-    const char* name;
-    const char* info;
-    bool shellHidesConsole;
-    bool childIsLauncher;
-    const char* exitCode;
-    const char* visibleAfter;
-  } cases[] = {
+  const std::tuple<const char*, const char*, bool, bool, const char*, const char*> cases[] = {
       {"installer ran", kNotInstalledInfo, false, true, "0", "1"},
       {"check stopped", "", false, true, "4", "1"},
       {"shell hid its console", kNotInstalledInfo, true, true, "0", "0"},
       {"shell hid its console, check stopped", "", true, true, "4", "0"},
       {"control: hidden shell runs a plain program", kNotInstalledInfo, true, false, "0", "0"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    Medium medium("console-shared", c.info, "");
+  for (const auto& [name, info, shellHidesConsole, childIsLauncher, exitCode, visibleAfter] :
+       cases) {
+    SCOPED_TRACE(name);
+    Medium medium("console-shared", info, "");
     const std::string child =
-        c.childIsLauncher ? medium.launcherPath() : medium.directory() + "Setup.exe";
+        childIsLauncher ? medium.launcherPath() : medium.directory() + "Setup.exe";
     medium.AddStandIn("Shell.exe", "run=\"" + child + "\"\nhide_console=" +
-                                       (c.shellHidesConsole ? "1" : "0") + "\n");
+                                       (shellHidesConsole ? "1" : "0") + "\n");
     ProgramRun shell(medium.directory() + "Shell.exe", CREATE_NEW_CONSOLE, "", "Shell");
     EXPECT_EQ(shell.WaitForExit(), 0);
     Record record = medium.RecordOf("Shell.exe");
-    EXPECT_EQ(record["console_window_visible"], c.shellHidesConsole ? "0" : "1");
-    EXPECT_EQ(record["run_exit"], c.exitCode);
-    EXPECT_EQ(record["console_window_visible_after_run"], c.visibleAfter);
-    if (c.childIsLauncher && std::string(c.exitCode) == "0") {
+    EXPECT_EQ(record["console_window_visible"], shellHidesConsole ? "0" : "1");
+    EXPECT_EQ(record["run_exit"], exitCode);
+    EXPECT_EQ(record["console_window_visible_after_run"], visibleAfter);
+    if (childIsLauncher && std::string(exitCode) == "0") {
       Record setup = medium.RecordOf("Setup.exe");
       EXPECT_EQ(ConsoleOf(setup), ConsoleOf(record)) << "one console for shell and installer";
       EXPECT_EQ(setup["console_window_visible"], "0") << "hidden while the launcher runs";
@@ -102,10 +96,8 @@ TEST(ConsoleWindow, TwoLaunchersStartedTogetherEachHideTheirOwnConsole) {
   Record a = first.RecordOf("Setup.exe");
   Record b = second.RecordOf("Setup.exe");
   EXPECT_NE(ConsoleOf(a), ConsoleOf(b));
-  EXPECT_EQ(a["console_window_visible"], "0");
-  EXPECT_EQ(b["console_window_visible"], "0");
-  EXPECT_EQ(a["console_title"], "first");
-  EXPECT_EQ(b["console_title"], "second");
+  EXPECT_EQ(std::tie(a["console_window_visible"], a["console_title"]), std::tuple("0", "first"));
+  EXPECT_EQ(std::tie(b["console_window_visible"], b["console_title"]), std::tuple("0", "second"));
 }
 
 // A terminal (Windows Terminal as the default terminal) hosts the console through a pseudo
@@ -115,43 +107,36 @@ TEST(ConsoleWindow, TwoLaunchersStartedTogetherEachHideTheirOwnConsole) {
 // tabs. The control rows show that the probe can fail: the terminal's window does take the
 // launcher's temporary title, and a program that hides the window carrying its title is seen.
 TEST(ConsoleWindow, TerminalHostingTheConsoleKeepsItsWindowOnScreen) {
-  const struct {
-    const char* name;
-    const char* program;  // what the terminal runs, beside the launcher
-    bool hides;
-  } cases[] = {
+  // With what the terminal runs, beside the launcher, and whether that hides the window.
+  const std::tuple<const char*, std::string, bool> cases[] = {
       {"launcher alone in the terminal", "Launch.exe", false},
       {"launcher started by a shell in the terminal", "Shell.exe", false},
       {"control: a program hiding the window that carries its title", "Hider.exe", true},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, program, hides] : cases) {
+    SCOPED_TRACE(name);
     Medium medium("console-terminal", kNotInstalledInfo, "sleep_ms=1500\n");
     medium.AddStandIn("Shell.exe", "run=\"" + medium.launcherPath() + "\"\n");
     medium.AddStandIn("Hider.exe", "hide_titled_window=1\nsleep_ms=1500\n");
     const std::string record = medium.directory() + "Terminal.record";
     // The run quotes the whole: "terminal.exe" "<record>" "<program>".
     ProgramRun terminal(TestProgramDirectory() + "terminal.exe\" \"" + record + "\" \"" +
-                            medium.directory() + c.program,
+                            medium.directory() + program,
                         DETACHED_PROCESS);
     EXPECT_EQ(terminal.WaitForExit(90000), 0);
     Record seen = ReadRecord(record);
     EXPECT_EQ(seen["child_exit"], "0") << seen["error"];
-    EXPECT_EQ(seen["hidden_while_running"], c.hides ? "1" : "0");
-    EXPECT_EQ(seen["visible_after_exit"], c.hides ? "0" : "1");
-    if (c.hides) continue;
+    EXPECT_EQ(seen["hidden_while_running"], hides ? "1" : "0");
+    EXPECT_EQ(seen["visible_after_exit"], hides ? "0" : "1");
+    if (hides) continue;
     // The launcher's temporary title is its tick count and process id.
-    const std::string pid = std::string(c.program) == "Launch.exe" ? seen["child_pid"] : "[0-9]+";
+    const std::string pid = program == "Launch.exe" ? seen["child_pid"] : "[0-9]+";
     EXPECT_TRUE(std::regex_search(seen["titles"], std::regex("(^|\\|)-?[0-9]+/" + pid + "(\\||$)")))
         << "titles taken: " << seen["titles"];
     std::ifstream setup(medium.directory() + "Setup.record", std::ios::binary);
-    const std::string lines = "\n" + std::string(std::istreambuf_iterator<char>(setup), {});
-    std::size_t starts = 0;
-    for (std::size_t at = lines.find("\npid="); at != std::string::npos;
-         at = lines.find("\npid=", at + 1)) {
-      ++starts;
-    }
-    EXPECT_EQ(starts, 1u) << "the installer is started once";
+    int starts = 0;
+    for (std::string line; std::getline(setup, line);) starts += line.rfind("pid=", 0) == 0;
+    EXPECT_EQ(starts, 1) << "the installer is started once";
   }
 }
 

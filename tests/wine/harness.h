@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "instrument.h"
@@ -18,7 +19,6 @@ namespace tessaro::e2e {
 // TS_INF of a product that no test installs.
 constexpr char kNotInstalledInfo[] = "{0B8C1D2E-3F40-4A5B-8C6D-7E8F9A0B1C2D},3.10\r\n";
 
-// True when the system's ANSI code page is Japanese, i.e. the run is under a Japanese locale.
 inline bool JapaneseLocale() { return GetACP() == 932; }
 
 // A fresh folder C:\tessaro-e2e\<name>\ with the launcher in it and, when given, a TS_INF and a
@@ -66,12 +66,7 @@ enum class Message { kLaunchFailed, kInfoOpenFailed, kAlreadyInstalled, kProduct
 // The box of `message` (107 with the installed `version`) as the locale of the run shows it:
 // text, icon and buttons.
 inline Box Expected(Message message, const std::string& version = "") {
-  static const struct {
-    const char* english;
-    const char* japanese;
-    BoxIcon icon;
-    std::vector<int> buttons;
-  } kMessages[] = {
+  static const std::tuple<const char*, const char*, BoxIcon, std::vector<int>> kMessages[] = {
       // clang-format off
       {"Could not launch the installer of Tessaro.", "Tessaroのインストーラ起動に失敗しました。",
        BoxIcon::kError, {IDOK}},
@@ -93,19 +88,17 @@ inline Box Expected(Message message, const std::string& version = "") {
   if (locale != nullptr && std::string(locale).rfind("ja_JP", 0) == 0) {
     EXPECT_TRUE(JapaneseLocale()) << "the Japanese run is not under code page 932";
   }
-  const auto& expected = kMessages[static_cast<int>(message)];
-  std::string text = JapaneseLocale() ? expected.japanese : expected.english;
+  const auto& [english, japanese, icon, buttons] = kMessages[static_cast<int>(message)];
+  std::string text = JapaneseLocale() ? japanese : english;
   if (const std::size_t at = text.find("%s"); at != std::string::npos) text.replace(at, 2, version);
-  return {nullptr, "", text, expected.icon, expected.buttons};
+  return {nullptr, "", text, icon, buttons};
 }
 
 inline void ExpectMessage(const Box& box, Message message, const std::string& version = "",
                           const std::string& caption = "Launch") {
   const Box expected = Expected(message, version);
-  EXPECT_EQ(box.caption, caption);
-  EXPECT_EQ(box.text, expected.text);
-  EXPECT_EQ(box.icon, expected.icon);
-  EXPECT_EQ(box.buttons, expected.buttons);
+  EXPECT_EQ(std::tie(box.caption, box.text, box.icon, box.buttons),
+            std::tie(caption, expected.text, expected.icon, expected.buttons));
 }
 
 // A program of a medium (the launcher, or a stand-in acting as a shell) started by a test, its
@@ -124,11 +117,10 @@ class ProgramRun : public ChildProcess {
     return box.value_or(Box{});
   }
   // The next box, expected to show `message`, answered with `button` (IDCLOSE: closed).
-  Box Answer(Message message, int button, const std::string& version = "") const {
+  void Answer(Message message, int button, const std::string& version = "") const {
     const Box box = NextBox();
     ExpectMessage(box, message, version);
     button == IDCLOSE ? CloseBox(box) : PressButton(box, button);
-    return box;
   }
   // The exit code, or -1 on a time-out. A box that shows up meanwhile fails the test and is
   // closed, so that no test hangs.

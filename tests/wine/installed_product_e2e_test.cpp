@@ -4,6 +4,8 @@
 
 #include <optional>
 #include <string>
+#include <tuple>
+#include <utility>
 
 #include "harness.h"
 // After <windows.h>, which it needs.
@@ -15,7 +17,7 @@ namespace {
 constexpr char kProductCode[] = "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}";
 // Never installed by any package: a key of its own for values no installer would write.
 constexpr char kFakeProductCode[] = "{0D1E2F30-4152-4637-8899-AABBCCDDEEFF}";
-constexpr char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const std::string kUninstallKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 constexpr DWORD kProcessTimeoutMs = 60000;
 constexpr DWORD kAppEndTimeoutMs = 10000;
 
@@ -36,13 +38,13 @@ std::string StopFile() { return InstallFolder() + "\\Tessaro.stop"; }
 long Msiexec(const std::string& arguments) {
   char directory[MAX_PATH] = {};
   GetSystemDirectoryA(directory, MAX_PATH);
-  const std::string commandLine = "\"" + std::string(directory) + "\\msiexec.exe\" " + arguments;
-  return ChildProcess(commandLine).Wait(kProcessTimeoutMs);
+  return ChildProcess("\"" + std::string(directory) + "\\msiexec.exe\" " + arguments)
+      .Wait(kProcessTimeoutMs);
 }
 
 bool ProductKeyExists(const char* productCode = kProductCode, REGSAM view = LauncherView()) {
   platform::UniqueRegistryKey key;
-  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, (std::string(kUninstallKey) + productCode).c_str(), 0,
+  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, (kUninstallKey + productCode).c_str(), 0,
                        KEY_READ | view, key.receive()) == ERROR_SUCCESS;
 }
 
@@ -50,11 +52,10 @@ bool ProductKeyExists(const char* productCode = kProductCode, REGSAM view = Laun
 bool SetProductValue(const char* productCode, const char* name, DWORD type,
                      const std::optional<std::string>& bytes) {
   platform::UniqueRegistryKey key;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, (std::string(kUninstallKey) + productCode).c_str(), 0,
-                      nullptr, 0, KEY_SET_VALUE | LauncherView(), nullptr, key.receive(),
-                      nullptr) != ERROR_SUCCESS) {
-    return false;
-  }
+  const LONG opened =
+      RegCreateKeyExA(HKEY_LOCAL_MACHINE, (kUninstallKey + productCode).c_str(), 0, nullptr, 0,
+                      KEY_SET_VALUE | LauncherView(), nullptr, key.receive(), nullptr);
+  if (opened != ERROR_SUCCESS) return false;
   if (!bytes) return RegDeleteValueA(key.get(), name) == ERROR_SUCCESS;
   return RegSetValueExA(key.get(), name, 0, type, reinterpret_cast<const BYTE*>(bytes->data()),
                         static_cast<DWORD>(bytes->size())) == ERROR_SUCCESS;
@@ -91,26 +92,27 @@ class TessaroOnTheMachine {
     return WaitUntil([] { return !CanOpenForWriting(ProductExecutable()); }, kAppEndTimeoutMs);
   }
 
-  // Ends the program the way the product expects to be ended; true when it ended by itself.
+  // Ends the program the way the product expects to be ended, and with it one that a killed
+  // test program left running; true when the one it started ended by itself and let go of its
+  // file.
   bool StopApp() {
-    if (!app_) return true;
     WriteFileBytes(StopFile(), "");
-    const bool ended = !app_->StillRunningAfter(kAppEndTimeoutMs);
+    const bool ended = !app_ || !app_->StillRunningAfter(kAppEndTimeoutMs);
     app_.reset();
+    const bool letGo = WaitUntil(
+        [] { return !FileExists(ProductExecutable()) || CanOpenForWriting(ProductExecutable()); },
+        kAppEndTimeoutMs);
     // Left behind, it would keep the installer from removing the folder.
     DeleteFileA(StopFile().c_str());
-    return ended;
+    return ended && letGo;
   }
 
  private:
   void Clear() {
     StopApp();
-    if (FileExists(ProductExecutable()) && !CanOpenForWriting(ProductExecutable())) {
-      // A Tessaro.exe that a killed test program left running.
-      WriteFileBytes(StopFile(), "");
-      WaitUntil([] { return CanOpenForWriting(ProductExecutable()); }, kAppEndTimeoutMs);
-    }
-    DeleteFileA(StopFile().c_str());
+    // Values no installer wrote, and no removal takes away.
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, (kUninstallKey + kFakeProductCode).c_str(), LauncherView(),
+                    0);
     if (ProductKeyExists() || ProductKeyExists(kProductCode, OtherView())) {
       EXPECT_EQ(Msiexec(std::string("/x ") + kProductCode + " /qn"), 0) << "msiexec /x";
     }
@@ -136,10 +138,10 @@ Medium MediumOf(const std::string& name, const std::string& version = "3.10.0",
 
 // A run of a 3.10.0 medium against the installed 3.9.0 whose question (message 107) got `answer`.
 struct AnsweredRun {
-  AnsweredRun(const std::string& name, int answer)
-      : medium(MediumOf(name)),
-        run(medium.launcherPath()),
-        question(run.Answer(Message::kAlreadyInstalled, answer, "3.9.0")) {}
+  AnsweredRun(const std::string& name, int answer) : AnsweredRun(MediumOf(name), answer) {}
+  AnsweredRun(Medium given, int answer) : medium(std::move(given)), run(medium.launcherPath()) {
+    run.Answer(Message::kAlreadyInstalled, answer, "3.9.0");
+  }
   // The run stopped before the installer and left the product as the installer left it.
   void ExpectKept(const TessaroOnTheMachine& tessaro) const {
     EXPECT_EQ(run.WaitForExit(), 4);
@@ -147,17 +149,16 @@ struct AnsweredRun {
     EXPECT_TRUE(ProductKeyExists());
     EXPECT_EQ(FileStamp(ProductExecutable()), tessaro.installed);
   }
-  // The product was removed, and before the installer started. A Tessaro.exe that ran during the
-  // removal may stay behind.
-  void ExpectRemovedFirst(bool tessaroRan) const {
+  // The product was removed, and before the installer started (when there was one: the installer
+  // saw no key, else none ran). A Tessaro.exe that ran during the removal may stay behind.
+  void ExpectRemovedFirst(bool tessaroRan, const char* keyAtSetup = "0") const {
     EXPECT_EQ(run.WaitForExit(), 0);
-    EXPECT_EQ(medium.RecordOf("Setup.exe")["registry_key_exists"], "0");
+    EXPECT_EQ(medium.RecordOf("Setup.exe")["registry_key_exists"], keyAtSetup);
     EXPECT_FALSE(ProductKeyExists());
     EXPECT_TRUE(tessaroRan || !FileExists(ProductExecutable()));
   }
   const Medium medium;
   const ProgramRun run;
-  const Box question;
 };
 
 TEST(InstalledProduct, SameVersionInAnotherSpellingStartsTheInstallerAndKeepsTheProduct) {
@@ -166,8 +167,7 @@ TEST(InstalledProduct, SameVersionInAnotherSpellingStartsTheInstallerAndKeepsThe
   for (const char* version : {"3.9", "3.9.0", "03.09"}) {
     SCOPED_TRACE(version);
     Medium medium = MediumOf("installed-same", version);
-    ProgramRun run(medium.launcherPath());
-    EXPECT_EQ(run.WaitForExit(), 0);
+    EXPECT_EQ(ProgramRun(medium.launcherPath()).WaitForExit(), 0);
     EXPECT_EQ(medium.RecordOf("Setup.exe")["registry_key_exists"], "1");
     EXPECT_TRUE(ProductKeyExists());
     EXPECT_EQ(FileStamp(ProductExecutable()), tessaro.installed);
@@ -183,7 +183,6 @@ TEST(InstalledProduct, MessageAlreadyInstalledDeclinedLeavesTheProductUntouched)
   }
 }
 
-// The process that `parent` started from an executable of this name, or 0.
 DWORD ChildNamed(DWORD parent, const char* exeName) {
   const platform::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   PROCESSENTRY32 entry = {};
@@ -226,8 +225,8 @@ TEST(InstalledProduct, OkRemovesTheProductBeforeTheInstallerStarts) {
     ASSERT_TRUE(tessaro.Install("3.9.0"));
     Medium medium = MediumOf("installed-removed");
     if (postQuit) DeleteFileA((medium.directory() + "Setup.exe").c_str());
-    ProgramRun run(medium.launcherPath());
-    run.Answer(Message::kAlreadyInstalled, IDOK, "3.9.0");
+    const AnsweredRun confirmed(medium, IDOK);
+    const ProgramRun& run = confirmed.run;
     if (postQuit) {
       DWORD installer = 0;
       WaitUntil([&] { return (installer = ChildNamed(run.processId(), "msiexec.exe")) != 0; },
@@ -242,10 +241,7 @@ TEST(InstalledProduct, OkRemovesTheProductBeforeTheInstallerStarts) {
       EXPECT_TRUE(IsWindow(launchFailed.window));
       PressButton(launchFailed, IDOK);
     }
-    EXPECT_EQ(run.WaitForExit(), 0);
-    EXPECT_EQ(medium.RecordOf("Setup.exe")["registry_key_exists"], postQuit ? "" : "0");
-    EXPECT_FALSE(ProductKeyExists());
-    EXPECT_FALSE(FileExists(ProductExecutable()));
+    confirmed.ExpectRemovedFirst(false, postQuit ? "" : "0");
   }
 }
 
@@ -257,8 +253,7 @@ TEST(InstalledProduct, RunningTessaroIsReportedUntilItEndsThenRemoved) {
   const Box secondInUse = confirmed.run.NextBox();
   ExpectMessage(secondInUse, Message::kProductInUse);
   EXPECT_TRUE(ProductKeyExists()) << "removed while the user was still being asked";
-  EXPECT_TRUE(tessaro.StopApp());
-  ASSERT_TRUE(WaitUntil([] { return CanOpenForWriting(ProductExecutable()); }, kAppEndTimeoutMs));
+  ASSERT_TRUE(tessaro.StopApp() && CanOpenForWriting(ProductExecutable()));
   PressButton(secondInUse, IDRETRY);
   confirmed.ExpectRemovedFirst(false);
 }
@@ -277,8 +272,7 @@ TEST(InstalledProduct, ProductOfTheOtherArchitecturesPackageIsNotSeen) {
   TessaroOnTheMachine tessaro;
   ASSERT_TRUE(tessaro.Install("3.9.0", !LauncherIs32Bit()));
   Medium medium = MediumOf("installed-other-view");
-  ProgramRun run(medium.launcherPath());
-  EXPECT_EQ(run.WaitForExit(), 0);
+  EXPECT_EQ(ProgramRun(medium.launcherPath()).WaitForExit(), 0);
   EXPECT_TRUE(medium.Ran("Setup.exe"));
   EXPECT_TRUE(ProductKeyExists(kProductCode, OtherView()));
 }
@@ -288,32 +282,28 @@ TEST(InstalledProduct, ExecutableHeldWithoutWriteSharingIsInUseOnEveryRetry) {
   TessaroOnTheMachine tessaro;
   ASSERT_TRUE(tessaro.Install("3.9.0"));
   // Declared after the product, so that it is let go before the product is removed.
-  const platform::UniqueHandle held =
-      OpenExisting(ProductExecutable(), GENERIC_READ, FILE_SHARE_READ);
+  const auto held = OpenExisting(ProductExecutable(), GENERIC_READ, FILE_SHARE_READ);
   ASSERT_TRUE(held.valid());
   const AnsweredRun confirmed("installed-held", IDOK);
-  for (const int answer : {IDRETRY, IDRETRY, IDRETRY, IDCANCEL}) {
+  for (const int answer : {IDRETRY, IDRETRY, IDRETRY, IDCANCEL})
     confirmed.run.Answer(Message::kProductInUse, answer);
-  }
   confirmed.ExpectKept(tessaro);
 }
 
 // The lock test looks only where InstallLocation points; without a usable one the running
 // Tessaro.exe goes unnoticed and the removal runs anyway.
 TEST(InstalledProduct, InstallLocationNamingNoExecutableSkipsTheInUseCheck) {
-  const struct {
-    const char* what;
-    std::optional<std::string> location;  // none: the value is deleted
-  } cases[] = {
+  // None: the value is deleted.
+  const std::pair<const char*, std::optional<std::string>> cases[] = {
       {"no closing backslash", InstallFolder() + '\0'},
       {"empty", std::string(1, '\0')},
       {"missing", std::nullopt},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, location] : cases) {
+    SCOPED_TRACE(what);
     TessaroOnTheMachine tessaro;
     ASSERT_TRUE(tessaro.Install("3.9.0"));
-    ASSERT_TRUE(SetProductValue(kProductCode, "InstallLocation", REG_SZ, c.location));
+    ASSERT_TRUE(SetProductValue(kProductCode, "InstallLocation", REG_SZ, location));
     ASSERT_TRUE(tessaro.StartApp());
     AnsweredRun("installed-location", IDOK).ExpectRemovedFirst(true);
   }
@@ -322,21 +312,9 @@ TEST(InstalledProduct, InstallLocationNamingNoExecutableSkipsTheInUseCheck) {
 // Whatever type the value has, the launcher reads its bytes up to the first NUL; a value too
 // long for its buffer counts as absent.
 TEST(InstalledProduct, OddDisplayVersionValues) {
-  struct FakeKey {
-    FakeKey() { Remove(); }
-    ~FakeKey() { Remove(); }
-    static void Remove() {
-      RegDeleteKeyExA(HKEY_LOCAL_MACHINE, (std::string(kUninstallKey) + kFakeProductCode).c_str(),
-                      LauncherView(), 0);
-    }
-  };
   const std::string nines255(255, '9');
-  const struct {
-    const char* what;
-    DWORD type;
-    std::string bytes;
-    std::optional<std::string> shown;  // the version in message 107; none: no box
-  } cases[] = {
+  // With the version that message 107 shows; none: no box.
+  const std::tuple<const char*, DWORD, std::string, std::optional<std::string>> cases[] = {
       // The registry keeps a DWORD little-endian: 0x00392E33 reads as "3.9" and a NUL.
       {"DWORD 0x00392E33", REG_DWORD, std::string("3.9", 4), std::string("3.9")},
       {"BINARY without NUL", REG_BINARY, "3.9", std::string("3.9")},
@@ -345,20 +323,20 @@ TEST(InstalledProduct, OddDisplayVersionValues) {
       {"SZ of 256 characters", REG_SZ, std::string(256, '9') + '\0', std::nullopt},
       {"SZ of 300 characters", REG_SZ, std::string(300, '9') + '\0', std::nullopt},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    const FakeKey key;
-    ASSERT_TRUE(SetProductValue(kFakeProductCode, "DisplayVersion", c.type, c.bytes));
+  for (const auto& [what, type, bytes, shown] : cases) {
+    SCOPED_TRACE(what);
+    const TessaroOnTheMachine clean;
+    ASSERT_TRUE(SetProductValue(kFakeProductCode, "DisplayVersion", type, bytes));
     Medium medium = MediumOf("installed-odd-version", "3.10", kFakeProductCode);
     ProgramRun run(medium.launcherPath());
-    if (c.shown) {
+    if (shown) {
       // 255 digits make the box wider than the screen: its icon is out of sight.
       const Box box = run.NextBox();
-      EXPECT_EQ(box.text, Expected(Message::kAlreadyInstalled, *c.shown).text);
+      EXPECT_EQ(box.text, Expected(Message::kAlreadyInstalled, *shown).text);
       PressButton(box, IDCANCEL);
     }
-    EXPECT_EQ(run.WaitForExit(), c.shown ? 4 : 0);
-    EXPECT_EQ(medium.Ran("Setup.exe"), !c.shown);
+    EXPECT_EQ(run.WaitForExit(), shown ? 4 : 0);
+    EXPECT_EQ(medium.Ran("Setup.exe"), !shown);
     EXPECT_TRUE(ProductKeyExists(kFakeProductCode));
   }
 }

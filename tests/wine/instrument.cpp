@@ -17,10 +17,8 @@ void RemoveTree(const std::string& path) {
     const std::string child = path + "\\" + name;
     if (name == "." || name == "..") continue;
     SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-      RemoveTree(child);
-    else
-      DeleteFileA(child.c_str());
+    (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveTree(child)
+                                                        : (void)DeleteFileA(child.c_str());
   }
   search.reset();  // an open search would keep the folder
   RemoveDirectoryA(path.c_str());
@@ -68,22 +66,19 @@ ChildProcess::ChildProcess(const std::string& commandLine, const StartOptions& o
     extended.lpAttributeList =
         reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributeBytes.data());
     InitializeProcThreadAttributeList(extended.lpAttributeList, 1, 0, &size);
-    void* console = options.pseudoConsole;
-    UpdateProcThreadAttribute(extended.lpAttributeList, 0, kPseudoConsoleAttribute, console,
-                              sizeof console, nullptr, nullptr);
+    UpdateProcThreadAttribute(extended.lpAttributeList, 0, kPseudoConsoleAttribute,
+                              options.pseudoConsole, sizeof options.pseudoConsole, nullptr,
+                              nullptr);
     startup.cb = sizeof extended;
     creationFlags |= EXTENDED_STARTUPINFO_PRESENT;
   }
   // Only the child may hold the pipe's write end, or reading would never see its end.
   platform::UniqueHandle writeEnd;
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  HANDLE readHandle = nullptr, writeHandle = nullptr;
-  if (options.captureOutput && CreatePipe(&readHandle, &writeHandle, &inherit, 0)) {
-    output_ = platform::UniqueHandle(readHandle);
-    writeEnd = platform::UniqueHandle(writeHandle);
-    SetHandleInformation(readHandle, HANDLE_FLAG_INHERIT, 0);
+  if (options.captureOutput && CreatePipe(output_.receive(), writeEnd.receive(), &inherit, 0)) {
+    SetHandleInformation(output_.get(), HANDLE_FLAG_INHERIT, 0);
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = startup.hStdError = writeHandle;
+    startup.hStdOutput = startup.hStdError = writeEnd.get();
   }
   PROCESS_INFORMATION info = {};
   std::string line = commandLine;  // CreateProcessA may write into it
@@ -94,7 +89,7 @@ ChildProcess::ChildProcess(const std::string& commandLine, const StartOptions& o
   if (extended.lpAttributeList != nullptr) DeleteProcThreadAttributeList(extended.lpAttributeList);
   if (!created) return;
   process_ = platform::UniqueHandle(info.hProcess);
-  thread_ = platform::UniqueHandle(info.hThread);
+  CloseHandle(info.hThread);
   processId_ = info.dwProcessId;
   threadId_ = info.dwThreadId;
 }
@@ -120,9 +115,8 @@ std::string ChildProcess::ReadOutput() const {
   std::string output;
   char buffer[256];
   DWORD got = 0;
-  while (output_.valid() && ReadFile(output_.get(), buffer, sizeof buffer, &got, nullptr) && got) {
+  while (output_.valid() && ReadFile(output_.get(), buffer, sizeof buffer, &got, nullptr) && got)
     output.append(buffer, got);
-  }
   return output;
 }
 

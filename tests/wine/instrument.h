@@ -1,7 +1,5 @@
 // What every Windows test program shares, with GoogleTest or without (bench.exe, box_answer.exe,
-// the stand-in): the programs beside the tests, the record format of the stand-in, waiting with
-// a deadline, a box watcher that reads and answers boxes of another process as a user would, and
-// a child process that does not outlive its owner.
+// the stand-in), so that there is one way to start, wait for, watch and record anything.
 #pragma once
 
 #include <windows.h>
@@ -40,7 +38,6 @@ bool SaveScreenshot(const Box& box, const std::string& bmpPath);
 // processId is 0) to `answer`, which must make it go away.
 std::function<void()> AnsweringBoxes(DWORD processId, std::function<void(const Box&)> answer);
 
-// The running program's own path.
 inline std::string OwnPath() {
   char path[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, path, MAX_PATH);
@@ -142,12 +139,8 @@ class ChildProcess {
   std::string ReadOutput() const;
 
  private:
-  platform::UniqueHandle process_;
-  platform::UniqueHandle thread_;
-  platform::UniqueHandle output_;
-  DWORD processId_ = 0;
-  DWORD threadId_ = 0;
-  DWORD startError_ = 0;
+  platform::UniqueHandle process_, output_;
+  DWORD processId_ = 0, threadId_ = 0, startError_ = 0;
 };
 
 }  // namespace tessaro::e2e

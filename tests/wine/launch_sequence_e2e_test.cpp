@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "harness.h"
@@ -30,8 +31,7 @@ TEST(LaunchSequence, StartsTheInstallerQuotedAndWaitsForItsEnd) {
 TEST(LaunchSequence, DecoyAtTheShorterPrefixOfASpacedPathNeverStarts) {
   Medium medium("decoy\\Tessaro 3.10", kNotInstalledInfo, "");
   medium.AddStandIn("Tessaro.exe", "", "C:\\tessaro-e2e\\decoy\\");
-  ProgramRun run(medium.launcherPath());
-  EXPECT_EQ(run.WaitForExit(), 0);
+  EXPECT_EQ(ProgramRun(medium.launcherPath()).WaitForExit(), 0);
   EXPECT_FALSE(FileExists("C:\\tessaro-e2e\\decoy\\Tessaro.record"));
   EXPECT_TRUE(medium.Ran("Setup.exe"));
 }
@@ -49,16 +49,14 @@ TEST(LaunchSequence, QuitPostedToTheLauncherDoesNotEndTheWait) {
 
 // Message 104 for a medium without Setup.exe; the caption is the launcher's own name.
 TEST(LaunchSequence, MessageLaunchFailedCaptionedWithTheLauncherName) {
-  const struct {
-    const char* fileName;
-    const char* caption;
-  } cases[] = {{"Launch.exe", "Launch"}, {"Tessaro.Setup.v2.exe", "Tessaro.Setup.v2"}};
-  for (const auto& c : cases) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"Launch.exe", "Launch"}, {"Tessaro.Setup.v2.exe", "Tessaro.Setup.v2"}};
+  for (const auto& [fileName, caption] : cases) {
     Medium medium("no-setup", kNotInstalledInfo);
-    medium.RenameLauncher(c.fileName);
+    medium.RenameLauncher(fileName);
     ProgramRun run(medium.launcherPath());
     const Box box = run.NextBox();
-    ExpectMessage(box, Message::kLaunchFailed, "", c.caption);
+    ExpectMessage(box, Message::kLaunchFailed, "", caption);
     EXPECT_TRUE(run.StillRunningAfter(300)) << "the launcher must wait for the answer";
     PressButton(box, IDOK);
     EXPECT_EQ(run.WaitForExit(), 0);
@@ -104,12 +102,7 @@ struct DebugOutputViewer {
 // the exit line last.
 TEST(LaunchSequence, TraceReachesADebugOutputViewer) {
   const std::string folder = "C:\\tessaro-e2e\\trace\\";
-  const struct {
-    const char* name;
-    const char* info;
-    long exitCode;
-    std::vector<std::string> inOrder;
-  } cases[] = {
+  const std::tuple<const char*, const char*, long, std::vector<std::string>> cases[] = {
       {"installer ran",
        kNotInstalledInfo,
        0,
@@ -117,14 +110,14 @@ TEST(LaunchSequence, TraceReachesADebugOutputViewer) {
         "4711"}},
       {"empty TS_INF", "", 4, {folder + "Launch.exe", folder + "TS_INF"}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    Medium medium("trace", c.info, "exit=4711\n");
+  for (const auto& [name, info, exitCode, inOrder] : cases) {
+    SCOPED_TRACE(name);
+    Medium medium("trace", info, "exit=4711\n");
     const DebugOutputViewer viewer;
     ASSERT_NE(viewer.view, nullptr);
     ProgramRun run(medium.launcherPath());
     const std::vector<std::string> lines = viewer.LinesUntilTheEnd(run);
-    EXPECT_EQ(run.WaitForExit(), c.exitCode);
+    EXPECT_EQ(run.WaitForExit(), exitCode);
     std::string all;
     for (const auto& line : lines) {
       all += line;
@@ -134,14 +127,13 @@ TEST(LaunchSequence, TraceReachesADebugOutputViewer) {
     // Kept for the README's example and for whoever reads a failed run.
     std::printf("%s", all.c_str());
     std::size_t at = 0;
-    for (const auto& value : c.inOrder) {
+    for (const auto& value : inOrder) {
       at = all.find(value, at);
       ASSERT_NE(at, std::string::npos) << "no line with " << value << " after the last in\n" << all;
       at = all.find('\n', at);
     }
     ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.back().rfind("Launch: exit " + std::to_string(c.exitCode) + ": ", 0), 0u)
-        << all;
+    EXPECT_EQ(lines.back().rfind("Launch: exit " + std::to_string(exitCode) + ": ", 0), 0u) << all;
   }
 }
 
@@ -151,8 +143,7 @@ TEST(LaunchSequence, TraceReachesADebugOutputViewer) {
 TEST(LaunchSequence, CodePage932FolderWithABackslashTrailByteHoldsTheWholeMedium) {
   if (!JapaneseLocale()) GTEST_SKIP() << "needs code page 932";
   Medium medium("dbcs\\\x95\x5c", kNotInstalledInfo, "");
-  ProgramRun run(medium.launcherPath());
-  EXPECT_EQ(run.WaitForExit(), 0);
+  EXPECT_EQ(ProgramRun(medium.launcherPath()).WaitForExit(), 0);
   EXPECT_EQ(medium.RecordOf("Setup.exe")["command_line"],
             "\"" + medium.directory() + "Setup.exe\" \"/v LAUNCH=Enable\"");
 }

@@ -2,6 +2,8 @@
 // platform's lock probe behind the in-use test, which never creates or changes a file.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "harness.h"
 #include "platform/windows_system.h"
 
@@ -43,49 +45,39 @@ TEST(PackageInfo, MessageWhenTsInfIsMissing) {
 // TS_INF as media hold it: only a holder that shares no reading keeps the launcher out; a
 // read-only file (CD, ISO) and one that a writer holds with read and write sharing are read.
 TEST(PackageInfo, MessageOnlyWhenAnotherProcessHoldsTsInfExclusively) {
-  const struct {
-    const char* name;
-    DWORD heldAccess;  // 0: not held
-    DWORD heldSharing;
-    DWORD attributes;
-    bool message;
-  } cases[] = {
+  // A held access of 0: not held.
+  const std::tuple<const char*, DWORD, DWORD, DWORD, bool> cases[] = {
       {"held exclusively", GENERIC_READ, 0, FILE_ATTRIBUTE_NORMAL, true},
       {"held by a writer sharing read and write", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
        FILE_ATTRIBUTE_NORMAL, false},
       {"read-only attribute", 0, 0, FILE_ATTRIBUTE_READONLY, false},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, heldAccess, heldSharing, attributes, message] : cases) {
+    SCOPED_TRACE(name);
     Medium medium("info-held", kNotInstalledInfo, "");
     const std::string info = medium.directory() + "TS_INF";
-    ASSERT_TRUE(SetFileAttributesA(info.c_str(), c.attributes));
-    platform::UniqueHandle held;
-    if (c.heldAccess != 0) {
-      held = OpenExisting(info, c.heldAccess, c.heldSharing);
-      ASSERT_TRUE(held.valid());
-    }
+    ASSERT_TRUE(SetFileAttributesA(info.c_str(), attributes));
+    const platform::UniqueHandle held =
+        heldAccess != 0 ? OpenExisting(info, heldAccess, heldSharing) : platform::UniqueHandle();
+    ASSERT_TRUE(heldAccess == 0 || held.valid());
     ProgramRun run(medium.launcherPath());
-    if (c.message) run.Answer(Message::kInfoOpenFailed, IDOK);
-    EXPECT_EQ(run.WaitForExit(), c.message ? 4 : 0);
-    EXPECT_EQ(medium.Ran("Setup.exe"), !c.message);
+    if (message) run.Answer(Message::kInfoOpenFailed, IDOK);
+    EXPECT_EQ(run.WaitForExit(), message ? 4 : 0);
+    EXPECT_EQ(medium.Ran("Setup.exe"), !message);
   }
 }
 
 // Read as the file system delivers it: an empty file stops the run silently, a valid one for a
 // product that is not installed lets the installer start.
 TEST(PackageInfo, ContentDecidesWithoutAWord) {
-  const struct {
-    const char* name;
-    const char* info;
-    long exitCode;  // 0: the installer ran
-  } cases[] = {{"empty", "", 4}, {"valid, not installed", kNotInstalledInfo, 0}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    Medium medium("info-content", c.info, "");
-    ProgramRun run(medium.launcherPath());
-    EXPECT_EQ(run.WaitForExit(), c.exitCode);
-    EXPECT_EQ(medium.Ran("Setup.exe"), c.exitCode == 0);
+  // With the exit code, 0 when the installer ran.
+  const std::tuple<const char*, const char*, long> cases[] = {
+      {"empty", "", 4}, {"valid, not installed", kNotInstalledInfo, 0}};
+  for (const auto& [name, info, exitCode] : cases) {
+    SCOPED_TRACE(name);
+    Medium medium("info-content", info, "");
+    EXPECT_EQ(ProgramRun(medium.launcherPath()).WaitForExit(), exitCode);
+    EXPECT_EQ(medium.Ran("Setup.exe"), exitCode == 0);
   }
 }
 

@@ -24,25 +24,14 @@ std::string Visible(HWND window) {
   return window != nullptr && IsWindowVisible(window) ? "1" : "0";
 }
 
-// Hides every visible top-level window captioned `title`; says how many it hid.
 int HideVisibleWindowsTitled(const std::string& title) {
-  struct Search {
-    const std::string& title;
-    int hidden;
-  } search{title, 0};
-  EnumWindows(
-      [](HWND window, LPARAM context) -> BOOL {
-        auto& found = *reinterpret_cast<Search*>(context);
-        char caption[1024] = {};
-        GetWindowTextA(window, caption, sizeof caption);
-        if (found.title == caption && IsWindowVisible(window)) {
-          ShowWindowAsync(window, SW_HIDE);
-          ++found.hidden;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.hidden;
+  int hidden = 0;
+  for (HWND window = nullptr; (window = FindWindowExA(nullptr, window, nullptr, title.c_str()));) {
+    if (!IsWindowVisible(window)) continue;
+    ShowWindowAsync(window, SW_HIDE);
+    ++hidden;
+  }
+  return hidden;
 }
 
 }  // namespace
@@ -107,9 +96,8 @@ int main() {
   }
 
   if (config.count("sleep_ms") != 0) Sleep(std::stoul(config["sleep_ms"]));
-  if (config.count("until_file") != 0) {
+  if (config.count("until_file") != 0)
     e2e::WaitUntil([&] { return e2e::FileExists(config["until_file"]); }, INFINITE, 20);
-  }
   e2e::AppendRecord(record, {{"end_time", std::to_string(e2e::Now100ns())}});
   return config.count("exit") ? std::stoi(config["exit"]) : 0;
 }

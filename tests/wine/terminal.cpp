@@ -1,15 +1,14 @@
 // Plays a terminal that hosts consoles through a pseudo console, as Windows Terminal does: a
 // visible top-level window, a pseudo console the program runs in, and a reader that sets the
 // window's caption from every title the console sends (OSC 0 or 2 on the output pipe).
-//   terminal.exe "<record>" <command line>
-// It runs the command line in the pseudo console and records into <record>:
+//   terminal.exe RECORD PROGRAM [ARGUMENTS...]
+// It runs the program in the pseudo console and records into RECORD:
 //   child_pid, child_exit     the program it ran
 //   titles                    every caption it took, in order, joined by "|"
 //   hidden_while_running      1 when its window was seen hidden while the program ran
 //   visible_after_exit        its window's visibility a second after the program ended
 #include <windows.h>
 
-#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -23,34 +22,27 @@ namespace e2e = tessaro::e2e;
 void ClosePseudoConsoleNow(HPCON console) { ClosePseudoConsole(console); }
 using UniquePseudoConsole = tessaro::platform::UniqueOwner<HPCON, ClosePseudoConsoleNow>;
 
-// Takes titles out of the console's output as they arrive; a sequence may be split between two
-// reads.
-class TitleReader {
- public:
-  // Calls `take` with each OSC 0 or 2 title completed by `bytes`.
-  template <typename Take>
-  void Feed(const std::string& bytes, const Take& take) {
-    pending_ += bytes;
-    for (;;) {
-      const std::size_t start = pending_.find("\x1b]");
-      if (start == std::string::npos) {
-        pending_ = !pending_.empty() && pending_.back() == '\x1b' ? "\x1b" : "";
-        return;
-      }
-      const std::size_t end = pending_.find_first_of("\x07\x1b", start + 2);
-      if (end == std::string::npos || (pending_[end] == '\x1b' && end + 1 >= pending_.size())) {
-        pending_.erase(0, start);
-        return;
-      }
-      const std::string body = pending_.substr(start + 2, end - start - 2);
-      pending_.erase(0, end + (pending_[end] == '\x07' ? 1 : 2));
-      if (body.rfind("0;", 0) == 0 || body.rfind("2;", 0) == 0) take(body.substr(2));
+// Calls `take` with each OSC 0 or 2 title that `bytes` completes; what is left of a sequence
+// split between two reads waits in `pending`.
+template <typename Take>
+void TakeTitles(std::string& pending, const std::string& bytes, const Take& take) {
+  pending += bytes;
+  for (;;) {
+    const std::size_t start = pending.find("\x1b]");
+    if (start == std::string::npos) {
+      pending = !pending.empty() && pending.back() == '\x1b' ? "\x1b" : "";
+      return;
     }
+    const std::size_t end = pending.find_first_of("\x07\x1b", start + 2);
+    if (end == std::string::npos || (pending[end] == '\x1b' && end + 1 >= pending.size())) {
+      pending.erase(0, start);
+      return;
+    }
+    const std::string body = pending.substr(start + 2, end - start - 2);
+    pending.erase(0, end + (pending[end] == '\x07' ? 1 : 2));
+    if (body.rfind("0;", 0) == 0 || body.rfind("2;", 0) == 0) take(body.substr(2));
   }
-
- private:
-  std::string pending_;
-};
+}
 
 std::wstring Wide(const std::string& utf8) {
   std::wstring text(utf8.size(), L'\0');
@@ -68,56 +60,42 @@ class TerminalWindow {
     e2e::WaitUntil([this] { return window_ != nullptr; }, 10000, 5);
   }
   ~TerminalWindow() {
-    PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
+    PostThreadMessageA(GetWindowThreadProcessId(window_, nullptr), WM_QUIT, 0, 0);
     thread_.join();
   }
   HWND get() const { return window_; }
 
  private:
   void Serve() {
-    threadId_ = GetCurrentThreadId();
     WNDCLASSW type = {};
     type.lpfnWndProc = DefWindowProcW;
     type.hInstance = GetModuleHandleW(nullptr);
     type.lpszClassName = L"TessaroTestTerminal";
     RegisterClassW(&type);
-    HWND window =
-        CreateWindowExW(0, type.lpszClassName, L"Terminal", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40,
-                        40, 640, 400, nullptr, nullptr, type.hInstance, nullptr);
-    window_ = window;
+    window_ = CreateWindowExW(0, type.lpszClassName, L"Terminal", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                              40, 40, 640, 400, nullptr, nullptr, type.hInstance, nullptr);
+    if (window_ == nullptr) return;  // nothing to serve, nor to be told to quit
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
-    DestroyWindow(window);
+    DestroyWindow(window_);
   }
 
   std::atomic<HWND> window_{nullptr};
-  std::atomic<DWORD> threadId_{0};
   std::thread thread_;
 };
 
-// Splits `"<program>" "<record>" <command line>` into the record and the command line.
-bool SplitArguments(const std::string& commandLine, std::string& record, std::string& child) {
-  std::size_t quotes[4] = {};
-  for (std::size_t i = 0, at = 0; i < 4; at = quotes[i++] + 1) {
-    quotes[i] = commandLine.find('"', at);
-    if (quotes[i] == std::string::npos) return false;
-  }
-  record = commandLine.substr(quotes[2] + 1, quotes[3] - quotes[2] - 1);
-  child = commandLine.substr(std::min(commandLine.size(), quotes[3] + 2));
-  return !child.empty();
-}
-
 }  // namespace
 
-int main() {
-  std::string record, child;
-  if (!SplitArguments(GetCommandLineA(), record, child)) return 2;
+int main(int argc, char** argv) {
+  if (argc < 3) return 2;
+  const std::string record = argv[1];
+  std::string child;
+  for (int i = 2; i < argc; ++i) child += (i > 2 ? " \"" : "\"") + std::string(argv[i]) + "\"";
   const TerminalWindow window;
-  HANDLE handles[4] = {};
-  CreatePipe(&handles[0], &handles[1], nullptr, 0);  // what the terminal would type
-  CreatePipe(&handles[2], &handles[3], nullptr, 0);  // what the console shows
-  tessaro::platform::UniqueHandle inputRead(handles[0]), inputWrite(handles[1]);
-  tessaro::platform::UniqueHandle outputRead(handles[2]), outputWrite(handles[3]);
+  // What the terminal would type, and what the console shows.
+  tessaro::platform::UniqueHandle inputRead, inputWrite, outputRead, outputWrite;
+  CreatePipe(inputRead.receive(), inputWrite.receive(), nullptr, 0);
+  CreatePipe(outputRead.receive(), outputWrite.receive(), nullptr, 0);
   UniquePseudoConsole pseudoConsole;
   if (FAILED(CreatePseudoConsole({80, 25}, inputRead.get(), outputWrite.get(), 0,
                                  pseudoConsole.receive()))) {
@@ -130,11 +108,11 @@ int main() {
 
   std::string titles;
   std::thread reader([&] {
-    TitleReader osc;
+    std::string pending;
     char buffer[4096];
     DWORD got = 0;
     while (ReadFile(outputRead.get(), buffer, sizeof buffer, &got, nullptr) && got != 0) {
-      osc.Feed(std::string(buffer, got), [&](const std::string& title) {
+      TakeTitles(pending, std::string(buffer, got), [&](const std::string& title) {
         SetWindowTextW(window.get(), Wide(title).c_str());
         titles += (titles.empty() ? "" : "|") + title;
       });
