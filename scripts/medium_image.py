@@ -92,25 +92,21 @@ def make_image(folder, extras, image, label, epoch):
                    env={**os.environ, "SOURCE_DATE_EPOCH": str(epoch)})
     return None if made.returncode == 0 else made.stdout.strip().splitlines()[-1:]
 
-def extract(image, folder):
-    """The Joliet tree of IMAGE, the names Windows shows, into FOLDER (which must not exist);
-    False when xorriso cannot read IMAGE as an ISO 9660 image."""
+def extract(image, folder, modes=(0o755, 0o644)):
+    """The Joliet tree of IMAGE, the names Windows shows, into FOLDER (which must not exist), its
+    folders and files given MODES: by default writable, so that whoever made the copy can remove
+    it again (0o555, 0o444: read-only as on a disc). False when xorriso cannot read IMAGE as an
+    ISO 9660 image."""
     # xorriso takes a file without a volume descriptor for a blank disc, with nothing to extract.
     if image_labels(image)[0] is None:
         return False
     read = xorriso("-read_fs", "norock", "-indev", f"stdio:{image}", "-osirrox", "on",
                    "-extract", "/", folder)
     if read.returncode == 0 and os.path.isdir(folder):
-        # Writable, so that whoever made the copy can remove it again.
-        set_modes(folder, 0o755, 0o644)
+        for path in [*names(folder, dirs=True), "."]:
+            os.chmod(Path(folder, path), modes[0] if Path(folder, path).is_dir() else modes[1])
         return True
     return False
-
-def set_modes(folder, folders, files):
-    """FOLDERS for FOLDER and every folder below it, FILES for every file (0o555 and 0o444: as a
-    disc has them, written by nobody but root)."""
-    for path in [*names(folder, dirs=True), "."]:
-        os.chmod(Path(folder, path), folders if Path(folder, path).is_dir() else files)
 
 def names(folder, dirs=False):
     """Every name below FOLDER, as a path from it, in a fixed order."""

@@ -178,13 +178,6 @@ def read_package(msi):
     """(ProductCode, ProductVersion, file name) of an MSI, read as the medium tool reads it."""
     return *make_medium.read_msi(msi)[:2], os.path.basename(msi)
 
-def drive_files(image, folder):
-    """IMAGE's files into FOLDER, read-only as a disc has them."""
-    if not medium_image.extract(image, folder):
-        raise ValueError(f"not an ISO 9660 image that xorriso can read: {image}")
-    medium_image.set_modes(folder, 0o555, 0o444)
-    return []
-
 def stop(text):
     raise ValueError(text)
 
@@ -205,7 +198,8 @@ def lines(command, args, stdin):
                            before_notes(ts_inf_line(), package(), args[1])],
         "installed": lambda: [reg_value(stdin(), "DisplayVersion")],
         "report": lambda: report(*log(), *args[1:6], args[6:]),
-        "extract": lambda: drive_files(*args),
+        "extract": lambda: [] if medium_image.extract(*args, (0o555, 0o444)) else stop(
+            f"not an ISO 9660 image that xorriso can read: {args[0]}"),
         "letter": lambda: [medium_image.drive_letter(os.listdir(args[0]))
                            or stop("no free drive letter")],
         "drive-type": lambda: [medium_image.drive_type(stdin(), args[0]) or "unknown"],
