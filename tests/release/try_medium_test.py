@@ -1,6 +1,5 @@
 """The rehearsal's reading of Wine's log, its choice of locale and its other reads, as tables."""
-import unittest
-
+import tables
 import try_medium
 import ts_inf
 
@@ -10,31 +9,28 @@ LAUNCH = (rb'0030:0034:warn:debugstr:OutputDebugStringA "Launch: module path'
 START = rb"0030:0034:trace:process:CreateProcessInternalW app "
 RUN, OTHER = START + b"(null) cmdline ", START.replace(b"0030", b"0040") + b"(null) cmdline "
 
-class Tables(unittest.TestCase):
+class Tables(tables.Tables):
     def test_wine_log(self):
-        for what, page, lines, expected in (
-            ("started", None, [LAUNCH, RUN + rb'L"\"C:\\windows\\msiexec.exe\" /x {A}"'],
+        self.equal(lambda what, page, lines: try_medium.read_log(what, lines, page), [
+            (("started", None, [LAUNCH, RUN + rb'L"\"C:\\windows\\msiexec.exe\" /x {A}"']),
              ['  "C:\\windows\\msiexec.exe" /x {A}']),
             # Before the launcher's first trace line, and from another process: both its own.
-            ("started", None, [START + rb'L"C:\\a.exe" cmdline (null)', LAUNCH,
-                               OTHER + rb'L"C:\\b.exe"'], ["  C:\\a.exe"]),
-            ("started", None, [LAUNCH, RUN + rb'L"Z:\\\30ea\d83d\de00\\S.exe"...'],
+            (("started", None, [START + rb'L"C:\\a.exe" cmdline (null)', LAUNCH,
+                                OTHER + rb'L"C:\\b.exe"']), ["  C:\\a.exe"]),
+            (("started", None, [LAUNCH, RUN + rb'L"Z:\\\30ea\d83d\de00\\S.exe"...']),
              ["  Z:\\\u30ea\U0001f600\\S.exe [cut short by Wine]"]),
-            ("started", None, [LAUNCH, RUN + rb'L"C:\\windows\\system32\\CONHOST.exe 0x4"',
-                               RUN + rb'L"C:\\w\\wineboot.exe"'], []),
-            ("started", None, [OTHER + rb'L"C:\\b.exe"'], []),
-            ("trace", None, [LAUNCH], ['  Launch: module path "Z:\\m\\Launch.exe"']),
-            ("trace", "cp932", [LAUNCH.replace(rb"\\m", rb"\\\x83\x8a\t")],
+            (("started", None, [LAUNCH, RUN + rb'L"C:\\windows\\system32\\CONHOST.exe 0x4"',
+                                RUN + rb'L"C:\\w\\wineboot.exe"']), []),
+            (("started", None, [OTHER + rb'L"C:\\b.exe"']), []),
+            (("trace", None, [LAUNCH]), ['  Launch: module path "Z:\\m\\Launch.exe"']),
+            (("trace", "cp932", [LAUNCH.replace(rb"\\m", rb"\\\x83\x8a\t")]),
              ['  Launch: module path "Z:\\\u30ea\t\\Launch.exe"']),
-            ("trace", None, [LAUNCH.replace(rb"\\m", rb"\\\x83\x8a")],
+            (("trace", None, [LAUNCH.replace(rb"\\m", rb"\\\x83\x8a")]),
              ['  Launch: module path "Z:\\\\x83\\x8a\\Launch.exe"']),
-            ("trace", "cp1252", [LAUNCH[:60] + b'"...'], ["  Launch: module p [cut short by Wine]"]),
-            ("failure", "cp932", [b"cannot start Z:\\\x83\x8a: 193", LAUNCH],
+            (("trace", "cp1252", [LAUNCH[:60] + b'"...']), ["  Launch: module p [cut short by Wine]"]),
+            (("failure", "cp932", [b"cannot start Z:\\\x83\x8a: 193", LAUNCH]),
              ["cannot start Z:\\\u30ea: 193"]),
-            ("failure", None, [b"cannot start Z:\\\x83: 193"], ["cannot start Z:\\\\x83: 193"]),
-        ):
-            with self.subTest(what=what, lines=lines):
-                self.assertEqual(try_medium.read_log(what, lines, page), expected)
+            (("failure", None, [b"cannot start Z:\\\x83: 193"]), ["cannot start Z:\\\\x83: 193"])])
 
     def test_locale(self):
         everywhere = {"C.UTF-8", "ja_JP.UTF-8", "de_DE.UTF-8"}
@@ -61,22 +57,18 @@ class Tables(unittest.TestCase):
                 self.assertEqual(expected[1] == "", notice == "")
 
     def test_registry_and_package(self):
-        for given, expected in (
-            (try_medium.reg_value(b"\r\nHKEY\\X\r\n    DisplayVersion    REG_SZ    3.9.0\r\n"
-                                  b"    DisplayName    REG_SZ    \x83\x8a\r\n", "DisplayVersion"),
-             "3.9.0"),
-            (try_medium.reg_value(b"reg: Unable to find the specified registry key\n", "X"), ""),
-            (try_medium.reg_value(b"    InstallLocation    REG_SZ    C:\\Program Files (x86)\\T\\"
-                                  b"\r\n    DisplayVersion    REG_SZ    3.9.0\r\n",
-                                  "InstallLocation"), "C:\\Program Files (x86)\\T\\"),
-            (try_medium.reg_value(b"    InstallLocation    REG_SZ    \r\n", "InstallLocation"), ""),
-            (ts_inf.fields("{A},3.10.0\r"), ("{A}", "3.10.0")), (ts_inf.fields(None), ("", "")),
-            (ts_inf.fields("{A},1,2"), ("{A}", "1,2")),
-            (ts_inf.fields("no comma"), ("no comma", "")),
-            (ts_inf.first_line("/nonexistent/TS_INF"), None), (ts_inf.first_line("/"), None),
-        ):
-            with self.subTest(expected=expected):
-                self.assertEqual(given, expected)
+        self.equal(try_medium.reg_value, [
+            ((b"\r\nHKEY\\X\r\n    DisplayVersion    REG_SZ    3.9.0\r\n"
+              b"    DisplayName    REG_SZ    \x83\x8a\r\n", "DisplayVersion"), "3.9.0"),
+            ((b"reg: Unable to find the specified registry key\n", "X"), ""),
+            ((b"    InstallLocation    REG_SZ    C:\\Program Files (x86)\\T\\"
+              b"\r\n    DisplayVersion    REG_SZ    3.9.0\r\n", "InstallLocation"),
+             "C:\\Program Files (x86)\\T\\"),
+            ((b"    InstallLocation    REG_SZ    \r\n", "InstallLocation"), "")])
+        self.equal(ts_inf.fields, [
+            ("{A},3.10.0\r", ("{A}", "3.10.0")), (None, ("", "")), ("{A},1,2", ("{A}", "1,2")),
+            ("no comma", ("no comma", ""))])
+        self.equal(ts_inf.first_line, [("/nonexistent/TS_INF", None), ("/", None)])
 
     def test_answers(self):
         for given, expected in (
