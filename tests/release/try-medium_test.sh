@@ -56,7 +56,7 @@ win() { sed 's/[][\.*^$?+(){}|/]/\\&/g' <<<"$(windows_path "$work/$1")"; }
 # as relative paths, under C.UTF-8; it must exit with EXIT, and its output must hold a line
 # matching each PATTERN (one starting with ! must match no line).
 row() {
-  local expected=$2 args=() output status=0 pattern
+  local expected=$2 args=() output status=0 pattern none
   start "$1"
   shift 2
   while [[ $1 != -- ]]; do args+=("$1") && shift; done
@@ -65,15 +65,13 @@ row() {
     bash "$tessaro_root/scripts/try-medium.sh" "${args[@]}" 2>&1) || status=$?
   must "exit $status, not $expected" test "$status" == "$expected"
   for pattern; do
-    if [[ $pattern == !* ]]; then
-      must "a line matches ${pattern#!}" not_found "${pattern#!}" <<<"$output"
-    else
-      must "no line matches $pattern" grep -qE -- "$pattern" <<<"$output"
-    fi
+    none=()
+    [[ $pattern != !* ]] || none=(not)
+    must "${none:+a}${none:-no} line matches ${pattern#!}" "${none[@]}" grep -qE -- "${pattern#!}" <<<"$output"
   done
   [[ $case_failed == "$cases" ]] && echo "$output" || echo "ok    $case_name"
 }
-not_found() { ! grep -qE -- "$1"; }
+not() { ! "$@"; }
 
 for bits in 64 32; do
   row "$bits-bit, outside the tree, a blank and Japanese in the path, relative paths" 0 \
