@@ -112,12 +112,8 @@ class Tables(tables.Tables):
                 os.makedirs(path)
             for path in ("extra/Tessaro-3.9.0.msi", "extra/setup.exe"):
                 Path(path).write_text("file")
-            def names(*paths):
-                try:
-                    return " ".join(make_medium.added_names(paths).values())
-                except make_medium.Refused as error:
-                    return f"refused: {error}"
-            self.rows(names, [
+            self.rows(tables.refusal(lambda *paths: " ".join(make_medium.added_names(paths).values()),
+                                     make_medium.Refused), [
                 (("extra/Tessaro-3.9.0.msi",), "Tessaro-3.9.0.msi"), (("extra/docs",), "docs"),
                 (("extra/Tessaro-3.9.0.msi", "extra/docs/"), "Tessaro-3.9.0.msi docs"),
                 (("extra/setup.exe",), "would take the place of the medium's own setup.exe"),
