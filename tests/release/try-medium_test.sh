@@ -56,7 +56,7 @@ win() { sed 's/[][\.*^$?+(){}|/]/\\&/g' <<<"$(windows_path "$work/$1")"; }
 # $work/$ja with MEDIUM and MSI as relative paths, under C.UTF-8; it must exit with EXIT, and its
 # output must hold a line matching each PATTERN (one starting with ! must match no line).
 row() {
-  local expected=$2 args=() output status=0 pattern none
+  local expected=$2 args=() output status=0 pattern none said
   start "$1"
   shift 2
   while [[ $1 != -- ]]; do args+=("$1") && shift; done
@@ -65,9 +65,9 @@ row() {
     bash "$tessaro_root/scripts/${script:-try-medium.sh}" "${args[@]}" 2>&1) || status=$?
   must "exit $status, not $expected" test "$status" == "$expected"
   for pattern; do
-    none=()
-    [[ $pattern != !* ]] || none=(not)
-    must "${none:+a}${none:-no} line matches ${pattern#!}" "${none[@]}" grep -qE -- "${pattern#!}" <<<"$output"
+    none=() said="no line"
+    [[ $pattern != !* ]] || none=(not) said="a line"
+    must "$said matches ${pattern#!}" "${none[@]}" grep -qE -- "${pattern#!}" <<<"$output"
   done
   [[ $case_failed == "$cases" ]] && echo "$output" || echo "ok    $case_name"
 }
