@@ -79,7 +79,7 @@ listing() { (cd "$1" && find . -mindepth 1 -printf '%p %s\n' | sort); }
 
 # run_case RESULT WORD...: makes a medium of what the WORDs give and checks RESULT (see the table).
 run_case() {
-  local result=$1 word args=() adds=() slash="" rc=0 check_status=0 before
+  local result=$1 word args=() adds=() slash="" rc=0 check_status=0 before said
   local -A opt=([msi]=good [setup]=pe [launch]=explicit [out]=new [sign]="" [add]="" [arp]="")
   shift
   start "$* | $result"
@@ -114,7 +114,6 @@ run_case() {
   [[ ${opt[launch]} == default ]] || args+=("$launch_source")
   before=$(listing "$dir/parent")
   (cd "$work" && "$make_medium" "${args[@]}") >/dev/null 2>"$dir/stderr" || rc=$?
-  local said
   said="stderr: $(cat "$dir/stderr")"
   if [[ $result != made && $result != warns ]]; then
     must "succeeded, expected an error" test "$rc" -ne 0

@@ -13,11 +13,23 @@ class Tables(unittest.TestCase):
                 self.assertEqual(self.call(function, given), expected)
 
     def rows(self, function, table, **call):
-        """Each row: what FUNCTION is given, then a fragment its result holds, or None."""
+        """Each row: what FUNCTION is given, then a fragment its result holds (a text), the whole
+        result (anything else), or None."""
         for given, expected in table:
             with self.subTest(given=given):
                 result = self.call(function, given, **call)
                 if expected is None:
                     self.assertFalse(result)
-                else:
+                elif isinstance(expected, str):
                     self.assertIn(expected, result or "")
+                else:
+                    self.assertEqual(result, expected)
+
+def refusal(function, refused):
+    """FUNCTION, giving back what it raises of the kind REFUSED as "refused: " and its text."""
+    def call(*given):
+        try:
+            return function(*given)
+        except refused as error:
+            return f"refused: {error}"
+    return call

@@ -1,6 +1,5 @@
 """The rehearsal's reading of Wine's log, its choice of locale and its other reads, as tables."""
-import unittest
-
+import tables
 import try_medium
 import ts_inf
 
@@ -10,76 +9,64 @@ LAUNCH = (rb'0030:0034:warn:debugstr:OutputDebugStringA "Launch: module path'
 START = rb"0030:0034:trace:process:CreateProcessInternalW app "
 RUN, OTHER = START + b"(null) cmdline ", START.replace(b"0030", b"0040") + b"(null) cmdline "
 
-class Tables(unittest.TestCase):
+class Tables(tables.Tables):
     def test_wine_log(self):
-        for what, page, lines, expected in (
-            ("started", None, [LAUNCH, RUN + rb'L"\"C:\\windows\\msiexec.exe\" /x {A}"'],
+        self.equal(lambda what, page, lines: try_medium.read_log(what, lines, page), [
+            (("started", None, [LAUNCH, RUN + rb'L"\"C:\\windows\\msiexec.exe\" /x {A}"']),
              ['  "C:\\windows\\msiexec.exe" /x {A}']),
             # Before the launcher's first trace line, and from another process: both its own.
-            ("started", None, [START + rb'L"C:\\a.exe" cmdline (null)', LAUNCH,
-                               OTHER + rb'L"C:\\b.exe"'], ["  C:\\a.exe"]),
-            ("started", None, [LAUNCH, RUN + rb'L"Z:\\\30ea\d83d\de00\\S.exe"...'],
+            (("started", None, [START + rb'L"C:\\a.exe" cmdline (null)', LAUNCH,
+                                OTHER + rb'L"C:\\b.exe"']), ["  C:\\a.exe"]),
+            (("started", None, [LAUNCH, RUN + rb'L"Z:\\\30ea\d83d\de00\\S.exe"...']),
              ["  Z:\\\u30ea\U0001f600\\S.exe [cut short by Wine]"]),
-            ("started", None, [LAUNCH, RUN + rb'L"C:\\windows\\system32\\CONHOST.exe 0x4"',
-                               RUN + rb'L"C:\\w\\wineboot.exe"'], []),
-            ("started", None, [OTHER + rb'L"C:\\b.exe"'], []),
-            ("trace", None, [LAUNCH], ['  Launch: module path "Z:\\m\\Launch.exe"']),
-            ("trace", "cp932", [LAUNCH.replace(rb"\\m", rb"\\\x83\x8a\t")],
+            (("started", None, [LAUNCH, RUN + rb'L"C:\\windows\\system32\\CONHOST.exe 0x4"',
+                                RUN + rb'L"C:\\w\\wineboot.exe"']), []),
+            (("started", None, [OTHER + rb'L"C:\\b.exe"']), []),
+            (("trace", None, [LAUNCH]), ['  Launch: module path "Z:\\m\\Launch.exe"']),
+            (("trace", "cp932", [LAUNCH.replace(rb"\\m", rb"\\\x83\x8a\t")]),
              ['  Launch: module path "Z:\\\u30ea\t\\Launch.exe"']),
-            ("trace", None, [LAUNCH.replace(rb"\\m", rb"\\\x83\x8a")],
+            (("trace", None, [LAUNCH.replace(rb"\\m", rb"\\\x83\x8a")]),
              ['  Launch: module path "Z:\\\\x83\\x8a\\Launch.exe"']),
-            ("trace", "cp1252", [LAUNCH[:60] + b'"...'], ["  Launch: module p [cut short by Wine]"]),
-            ("failure", "cp932", [b"cannot start Z:\\\x83\x8a: 193", LAUNCH],
+            (("trace", "cp1252", [LAUNCH[:60] + b'"...']), ["  Launch: module p [cut short by Wine]"]),
+            (("failure", "cp932", [b"cannot start Z:\\\x83\x8a: 193", LAUNCH]),
              ["cannot start Z:\\\u30ea: 193"]),
-            ("failure", None, [b"cannot start Z:\\\x83: 193"], ["cannot start Z:\\\\x83: 193"]),
-        ):
-            with self.subTest(what=what, lines=lines):
-                self.assertEqual(try_medium.read_log(what, lines, page), expected)
+            (("failure", None, [b"cannot start Z:\\\x83: 193"]), ["cannot start Z:\\\\x83: 193"])])
 
     def test_locale(self):
         everywhere = {"C.UTF-8", "ja_JP.UTF-8", "de_DE.UTF-8"}
-        for paths, caller, available, expected in (
-            (["/tmp/m 1", "/w/out"], "POSIX", set(), ("POSIX", "")),
-            (["/tmp/caf\xe9", "/w/out"], "de_DE.UTF-8", everywhere, ("de_DE.UTF-8", "")),
-            (["/tmp/caf\xe9", "/w/out"], "de_DE", everywhere, ("C.UTF-8", "LC_ALL=C.UTF-8,"
-             " whose code page 1252 spells the medium's path (under de_DE Wine could not name it)")),
-            (["/tmp/caf\xe9", "/w/out"], "ja_JP.UTF-8", everywhere, ("C.UTF-8", "code page 1252")),
-            (["/tmp/\u30ea", "/w/out"], "C.UTF-8", everywhere, ("ja_JP.UTF-8", "code page 932")),
-            (["/tmp/\u30ea", "/w/out"], "C.UTF-8", {"C.UTF-8"},
-             (None, "needs the locale ja_JP.UTF-8, which this machine lacks")),
-            (["/tmp/\u30ea", "/w/\xe9"], "C.UTF-8", everywhere,
-             (None, "neither code page 1252 nor 932 can spell /tmp/\u30ea:")),
-            (["/tmp/\ud55c", "/w/out"], "ko_KR.UTF-8", everywhere, (None, "neither code page")),
-        ):
-            with self.subTest(paths=paths, caller=caller):
-                try:
-                    locale, notice = try_medium.choose_locale(paths, caller, available.__contains__)
-                except ValueError as error:
-                    locale, notice = None, str(error)
-                self.assertEqual(locale, expected[0])
-                self.assertIn(expected[1], notice)
-                self.assertEqual(expected[1] == "", notice == "")
+        def spelled(locale, page, caller):
+            return locale, (f"try-medium: running under LC_ALL={locale}, whose code page {page} spells"
+                            f" the medium's path (under {caller} Wine could not name it)")
+        self.rows(tables.refusal(lambda paths, caller, available: try_medium.choose_locale(
+            paths, caller, available.__contains__), ValueError), [
+            ((["/tmp/m 1", "/w/out"], "POSIX", set()), ("POSIX", "")),
+            ((["/tmp/caf\xe9", "/w/out"], "de_DE.UTF-8", everywhere), ("de_DE.UTF-8", "")),
+            ((["/tmp/caf\xe9", "/w/out"], "de_DE", everywhere), spelled("C.UTF-8", 1252, "de_DE")),
+            ((["/tmp/caf\xe9", "/w/out"], "ja_JP.UTF-8", everywhere),
+             spelled("C.UTF-8", 1252, "ja_JP.UTF-8")),
+            ((["/tmp/\u30ea", "/w/out"], "C.UTF-8", everywhere), spelled("ja_JP.UTF-8", 932, "C.UTF-8")),
+            ((["/tmp/\u30ea", "/w/out"], "C.UTF-8", {"C.UTF-8"}),
+             "refused: the path needs the locale ja_JP.UTF-8, which this machine lacks"),
+            ((["/tmp/\u30ea", "/w/\xe9"], "C.UTF-8", everywhere),
+             "refused: neither code page 1252 nor 932 can spell /tmp/\u30ea:"),
+            ((["/tmp/\ud55c", "/w/out"], "ko_KR.UTF-8", everywhere), "refused: neither code page")])
 
     def test_registry_and_package(self):
-        for given, expected in (
-            (try_medium.reg_value(b"\r\nHKEY\\X\r\n    DisplayVersion    REG_SZ    3.9.0\r\n"
-                                  b"    DisplayName    REG_SZ    \x83\x8a\r\n", "DisplayVersion"),
-             "3.9.0"),
-            (try_medium.reg_value(b"reg: Unable to find the specified registry key\n", "X"), ""),
-            (try_medium.reg_value(b"    InstallLocation    REG_SZ    C:\\Program Files (x86)\\T\\"
-                                  b"\r\n    DisplayVersion    REG_SZ    3.9.0\r\n",
-                                  "InstallLocation"), "C:\\Program Files (x86)\\T\\"),
-            (try_medium.reg_value(b"    InstallLocation    REG_SZ    \r\n", "InstallLocation"), ""),
-            (ts_inf.fields("{A},3.10.0\r"), ("{A}", "3.10.0")), (ts_inf.fields(None), ("", "")),
-            (ts_inf.fields("{A},1,2"), ("{A}", "1,2")),
-            (ts_inf.fields("no comma"), ("no comma", "")),
-            (ts_inf.first_line("/nonexistent/TS_INF"), None), (ts_inf.first_line("/"), None),
-        ):
-            with self.subTest(expected=expected):
-                self.assertEqual(given, expected)
+        self.equal(try_medium.reg_value, [
+            ((b"\r\nHKEY\\X\r\n    DisplayVersion    REG_SZ    3.9.0\r\n"
+              b"    DisplayName    REG_SZ    \x83\x8a\r\n", "DisplayVersion"), "3.9.0"),
+            ((b"reg: Unable to find the specified registry key\n", "X"), ""),
+            ((b"    InstallLocation    REG_SZ    C:\\Program Files (x86)\\T\\"
+              b"\r\n    DisplayVersion    REG_SZ    3.9.0\r\n", "InstallLocation"),
+             "C:\\Program Files (x86)\\T\\"),
+            ((b"    InstallLocation    REG_SZ    \r\n", "InstallLocation"), "")])
+        self.equal(ts_inf.fields, [
+            ("{A},3.10.0\r", ("{A}", "3.10.0")), (None, ("", "")), ("{A},1,2", ("{A}", "1,2")),
+            ("no comma", ("no comma", ""))])
+        self.equal(ts_inf.first_line, [("/nonexistent/TS_INF", None), ("/", None)])
 
     def test_answers(self):
-        for given, expected in (
+        self.rows(tables.refusal(try_medium.box_answers, ValueError), [
             (["107=Cancel"], ["--answer", "OK+Cancel=Cancel"]),
             (["107=Cancel", "108=Retry,Cancel"],
              ["--answer", "OK+Cancel=Cancel", "--answer", "Cancel+Retry=Retry,Cancel"]),
@@ -90,41 +77,27 @@ class Tables(unittest.TestCase):
             (["108=Retry,,Cancel"], "message 108 offers Cancel and Retry, not ''"),
             (["108=retry"], "not 'retry'"), (["107"], "not ''"),
             (["109=OK"], "the launcher's boxes are the messages 104, 106, 107, 108"),
-            (["=OK"], "the launcher's boxes"), (["+107=OK"], "the launcher's boxes"),
-        ):
-            with self.subTest(given=given):
-                try:
-                    self.assertEqual(try_medium.box_answers(given), expected)
-                except ValueError as error:
-                    self.assertIn(expected, str(error))
+            (["=OK"], "the launcher's boxes"), (["+107=OK"], "the launcher's boxes")])
 
     def test_before_the_run(self):
         code = "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}"
         other = "{5D1E0C4B-7A2F-4E39-9B6C-1F0A2B3C4D5E}"
         old = (code, "3.9.0", "Tessaro-3.9.0.msi")
-        for row in (
-            (None, None, ["the medium has no TS_INF (the launcher shows message 106 and exits 4)"]),
-            ("", None, ["the medium's TS_INF is empty: no product to look for (the launcher shows"
-                        " no box and exits 4)"]),
-            ("\r", old, ["the medium's TS_INF is empty", "Tessaro-3.9.0.msi (Tessaro 3.9.0,"
-                         f" product {code}) installed first"]),
-            (None, old, ["the medium has no TS_INF", "Tessaro-3.9.0.msi (Tessaro 3.9.0"]),
-            (f"{code},3.10.0\r", old, []), (f"{code},3.10.0\r", None, []),
-            (f"{other},3.11.0\r", old, [f"warning: Tessaro-3.9.0.msi (Tessaro 3.9.0, product"
-                                        f" {code}) installed first, but the medium's TS_INF names"
-                                        f" product {other}: the launcher does not find it"]),
-            (f"{code},3.10.0\r", old, "3.9.0", [f"Tessaro 3.9.0 installed (product {code})"]),
-            (f"{code},3.10.0\r", None, "", [f"product {code} not installed (in the registry view"
-                                             " of the launcher)"]),
-            ("\r", None, "", ["the medium's TS_INF is empty"]),
-            (None, old, "", ["the medium has no TS_INF", "Tessaro-3.9.0.msi"]),
-        ):
-            *given, expected = row
-            with self.subTest(given=given):
-                notes = try_medium.before_notes(*given)
-                self.assertEqual(len(notes), len(expected))
-                for note, start in zip(notes, expected):
-                    self.assertTrue(note.startswith(start), note)
+        none = "the medium has no TS_INF (the launcher shows message 106 and exits 4)"
+        empty = ("the medium's TS_INF is empty: no product to look for (the launcher shows no box"
+                 " and exits 4)")
+        first = f"Tessaro-3.9.0.msi (Tessaro 3.9.0, product {code}) installed first"
+        self.equal(try_medium.before_notes, [
+            ((None, None), [none]), (("", None), [empty]), (("\r", old), [empty, first]),
+            ((None, old), [none, first]),
+            ((f"{code},3.10.0\r", old), []), ((f"{code},3.10.0\r", None), []),
+            ((f"{other},3.11.0\r", old), [f"warning: {first}, but the medium's TS_INF names product"
+                                         f" {other}: the launcher does not find it and starts"
+                                         " Setup.exe beside it (README, Your own package)"]),
+            ((f"{code},3.10.0\r", old, "3.9.0"), [f"Tessaro 3.9.0 installed (product {code})"]),
+            ((f"{code},3.10.0\r", None, ""), [f"product {code} not installed (in the registry view"
+                                              " of the launcher)"]),
+            (("\r", None, ""), [empty]), ((None, old, ""), [none, first])])
 
     def test_report(self):
         removal = RUN + rb'L"\"C:\\windows\\msiexec.exe\" /x {A}"'
