@@ -32,8 +32,8 @@ std::optional<Box> WaitForBox(DWORD processId, DWORD timeoutMs);
 // Both return once the box is gone, so that the next search cannot find it again.
 void PressButton(const Box& box, int buttonId);
 void CloseBox(const Box& box);
-// Saves what the screen shows of the box as a 24-bit BMP file.
-bool SaveScreenshot(const Box& box, const std::string& bmpPath);
+// Saves what the screen shows of the box as a 24-bit BMP file; nothing when it shows none.
+void SaveScreenshot(const Box& box, const std::string& bmpPath);
 // For ChildProcess::Wait: hands each box that shows up (of the process, of any other when
 // processId is 0) to `answer`, which must make it go away.
 std::function<void()> AnsweringBoxes(DWORD processId, std::function<void(const Box&)> answer);
