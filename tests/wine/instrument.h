@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -142,5 +143,12 @@ class ChildProcess {
   platform::UniqueHandle process_, output_;
   DWORD processId_ = 0, threadId_ = 0, startError_ = 0;
 };
+
+// For the programs without GoogleTest: false, and said on standard error, when it did not start.
+inline bool StartedOrSaid(const ChildProcess& child, const std::string& commandLine) {
+  if (!child.started())
+    std::fprintf(stderr, "cannot start %s (error %lu)\n", commandLine.c_str(), child.startError());
+  return child.started();
+}
 
 }  // namespace tessaro::e2e
