@@ -75,10 +75,6 @@ BoxIcon ClassifyIcon(HWND iconControl) {
   return BoxIcon::kOther;
 }
 
-void WaitUntilGone(HWND window) {
-  WaitUntil([&] { return !IsWindow(window) || !IsWindowVisible(window); }, 5000);
-}
-
 }  // namespace
 
 std::optional<Box> WaitForBox(DWORD processId, DWORD timeoutMs) {
@@ -121,14 +117,13 @@ std::function<void()> AnsweringBoxes(DWORD processId, std::function<void(const B
 }
 
 void PressButton(const Box& box, int buttonId) {
-  PostMessageW(box.window, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED),
-               reinterpret_cast<LPARAM>(GetDlgItem(box.window, buttonId)));
-  WaitUntilGone(box.window);
-}
-
-void CloseBox(const Box& box) {
-  PostMessageW(box.window, WM_CLOSE, 0, 0);
-  WaitUntilGone(box.window);
+  if (buttonId == IDCLOSE) {
+    PostMessageW(box.window, WM_CLOSE, 0, 0);
+  } else {
+    PostMessageW(box.window, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(box.window, buttonId)));
+  }
+  WaitUntil([&] { return !IsWindow(box.window) || !IsWindowVisible(box.window); }, 5000);
 }
 
 void SaveScreenshot(const Box& box, const std::string& bmpPath) {

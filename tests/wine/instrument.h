@@ -30,9 +30,9 @@ struct Box {
 // Finds a visible dialog box of the process (any process when processId is 0); empty when
 // none appeared in time.
 std::optional<Box> WaitForBox(DWORD processId, DWORD timeoutMs);
-// Both return once the box is gone, so that the next search cannot find it again.
+// Returns once the box is gone, so that the next search cannot find it again. IDCLOSE closes the
+// box as the button on its title bar does.
 void PressButton(const Box& box, int buttonId);
-void CloseBox(const Box& box);
 // Saves what the screen shows of the box as a 24-bit BMP file; nothing when it shows none.
 void SaveScreenshot(const Box& box, const std::string& bmpPath);
 // For ChildProcess::Wait: hands each box that shows up (of the process, of any other when
