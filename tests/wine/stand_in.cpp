@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "instrument.h"
@@ -64,6 +65,8 @@ int main() {
   e2e::Record seen = {
       {"start_time", std::to_string(started)},
       {"pid", std::to_string(GetCurrentProcessId())},
+      // This start's number: the record of a stand-in started twice holds 2.
+      {"starts", std::to_string(std::atoi(e2e::ReadRecord(record)["starts"].c_str()) + 1)},
       {"command_line", GetCommandLineA()},
       {"current_directory", directory},
       {"error_mode", std::to_string(GetErrorMode())},
