@@ -28,10 +28,7 @@ Run Start(const std::string& program, const std::string& record) {
   const unsigned long long before = e2e::Now100ns();
   const e2e::ChildProcess child("\"" + program + "\"",
                                 e2e::StartOptions().Flags(CREATE_NEW_CONSOLE));
-  if (!child.started()) {
-    std::fprintf(stderr, "cannot start %s\n", program.c_str());
-    std::exit(1);
-  }
+  if (!e2e::StartedOrSaid(child, program)) std::exit(1);
   child.Wait(INFINITE);
   e2e::Record values = e2e::ReadRecord(record);
   const auto since = [&](const char* key) {

@@ -95,18 +95,13 @@ int main(int argc, char** argv) {
   for (int i = first + 1; i < argc; ++i)
     commandLine += (i > first + 1 ? " \"" : "\"") + std::string(argv[i]) + "\"";
 
-  const auto started = [](const e2e::ChildProcess& child, const std::string& what) {
-    if (!child.started())
-      std::fprintf(stderr, "cannot start %s (error %lu)\n", what.c_str(), child.startError());
-    return child.started();
-  };
   std::optional<e2e::ChildProcess> held;
   if (!hold.empty()) {
-    if (!started(held.emplace("\"" + hold + "\""), hold)) return 98;
+    if (!e2e::StartedOrSaid(held.emplace("\"" + hold + "\""), hold)) return 98;
     std::printf("holding %s while the program runs\n", hold.c_str());
   }
   const e2e::ChildProcess program(commandLine, e2e::StartOptions().Flags(CREATE_NEW_CONSOLE));
-  if (!started(program, commandLine)) return 98;
+  if (!e2e::StartedOrSaid(program, commandLine)) return 98;
   int count = 0;
   const auto answer = [&](const Box& box) {
     ++count;

@@ -1,6 +1,6 @@
 // Reads and answers the boxes of another process as a user sees them.
 #include <algorithm>
-#include <fstream>
+#include <cstring>
 #include <utility>
 
 #include "instrument.h"
@@ -17,49 +17,53 @@ std::string WindowTextUtf8(HWND window) {
   return utf8;
 }
 
-// The screen under a window as a 24-bit BMP has it: bottom row first, rows padded to 4 bytes.
-struct Capture {
-  BITMAPINFOHEADER header = {};
-  std::vector<unsigned char> pixels;
-};
+// A 24-bit BMP row: three bytes a pixel, padded to 4 bytes.
+LONG RowBytes(LONG width) { return (width * 3 + 3) & ~3; }
+constexpr DWORD kPixelsOffset = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
 
-Capture CaptureWindow(HWND window) {
-  Capture capture;
+// The screen under a window as a 24-bit BMP file (bottom row first); empty when the window has
+// no area to capture. The icon is read from it as the screenshot is saved.
+std::string CaptureWindow(HWND window) {
   RECT rect;
   if (!GetWindowRect(window, &rect) || rect.right <= rect.left || rect.bottom <= rect.top) {
-    return capture;
+    return "";
   }
   const LONG width = rect.right - rect.left, height = rect.bottom - rect.top;
-  BITMAPINFO info = {{sizeof(BITMAPINFOHEADER), width, height, 1, 24, BI_RGB,
-                      static_cast<DWORD>(((width * 3 + 3) & ~3) * height), 0, 0, 0, 0},
-                     {}};
+  const DWORD pixelBytes = static_cast<DWORD>(RowBytes(width) * height);
+  BITMAPINFO info = {
+      {sizeof(BITMAPINFOHEADER), width, height, 1, 24, BI_RGB, pixelBytes, 0, 0, 0, 0}, {}};
   const platform::UniqueScreenContext screen(GetDC(nullptr));
   const platform::UniqueDeviceContext memory(CreateCompatibleDC(screen.get()));
   void* bits = nullptr;
   const platform::UniqueBitmap bitmap(
       CreateDIBSection(memory.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-  if (!bitmap.valid()) return capture;
+  if (!bitmap.valid()) return "";
   // Selected out again before the owners free the bitmap and the context.
   HGDIOBJ previous = SelectObject(memory.get(), bitmap.get());
   BitBlt(memory.get(), 0, 0, width, height, screen.get(), rect.left, rect.top, SRCCOPY);
   GdiFlush();
-  capture.header = info.bmiHeader;
-  const auto* begin = static_cast<const unsigned char*>(bits);
-  capture.pixels.assign(begin, begin + capture.header.biSizeImage);
+  const BITMAPFILEHEADER file = {0x4d42 /* "BM" */, kPixelsOffset + pixelBytes, 0, 0,
+                                 kPixelsOffset};
+  std::string bmp(reinterpret_cast<const char*>(&file), sizeof file);
+  bmp.append(reinterpret_cast<const char*>(&info.bmiHeader), sizeof info.bmiHeader);
+  bmp.append(static_cast<const char*>(bits), pixelBytes);
   SelectObject(memory.get(), previous);
-  return capture;
+  return bmp;
 }
 
 // Wine gives a box's icon no identity another process can compare, so it is told by colour:
 // the error icon is red, the information icon blue.
 BoxIcon ClassifyIcon(HWND iconControl) {
-  const Capture capture = CaptureWindow(iconControl);
-  if (capture.pixels.empty()) return BoxIcon::kNone;
-  const LONG width = capture.header.biWidth, height = capture.header.biHeight;
+  const std::string bmp = CaptureWindow(iconControl);
+  if (bmp.empty()) return BoxIcon::kNone;
+  BITMAPINFOHEADER header;  // behind the 14-byte file header, so not aligned for reading in place
+  std::memcpy(&header, bmp.data() + sizeof(BITMAPFILEHEADER), sizeof header);
+  const LONG width = header.biWidth, height = header.biHeight;
   int red = 0, blue = 0;
   for (LONG y = 0; y < height; ++y) {
     for (LONG x = 0; x < width; ++x) {
-      const unsigned char* pixel = capture.pixels.data() + y * ((width * 3 + 3) & ~3) + 3 * x;
+      const auto* pixel = reinterpret_cast<const unsigned char*>(bmp.data()) + kPixelsOffset +
+                          y * RowBytes(width) + 3 * x;
       const int b = pixel[0], g = pixel[1], r = pixel[2];
       if (r > 150 && g < 110 && b < 110) ++red;
       if (b > 150 && r < 110) ++blue;
@@ -69,10 +73,6 @@ BoxIcon ClassifyIcon(HWND iconControl) {
   if (red > enough && red > blue) return BoxIcon::kError;
   if (blue > enough) return BoxIcon::kInformation;
   return BoxIcon::kOther;
-}
-
-void WaitUntilGone(HWND window) {
-  WaitUntil([&] { return !IsWindow(window) || !IsWindowVisible(window); }, 5000);
 }
 
 }  // namespace
@@ -117,28 +117,17 @@ std::function<void()> AnsweringBoxes(DWORD processId, std::function<void(const B
 }
 
 void PressButton(const Box& box, int buttonId) {
-  PostMessageW(box.window, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED),
-               reinterpret_cast<LPARAM>(GetDlgItem(box.window, buttonId)));
-  WaitUntilGone(box.window);
+  if (buttonId == IDCLOSE) {
+    PostMessageW(box.window, WM_CLOSE, 0, 0);
+  } else {
+    PostMessageW(box.window, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(box.window, buttonId)));
+  }
+  WaitUntil([&] { return !IsWindow(box.window) || !IsWindowVisible(box.window); }, 5000);
 }
 
-void CloseBox(const Box& box) {
-  PostMessageW(box.window, WM_CLOSE, 0, 0);
-  WaitUntilGone(box.window);
-}
-
-bool SaveScreenshot(const Box& box, const std::string& bmpPath) {
-  const Capture capture = CaptureWindow(box.window);
-  if (capture.pixels.empty()) return false;
-  const DWORD offset = sizeof(BITMAPFILEHEADER) + sizeof capture.header;
-  const BITMAPFILEHEADER file = {0x4d42 /* "BM" */, offset + capture.header.biSizeImage, 0, 0,
-                                 offset};
-  std::ofstream out(bmpPath, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(&file), sizeof file);
-  out.write(reinterpret_cast<const char*>(&capture.header), sizeof capture.header);
-  out.write(reinterpret_cast<const char*>(capture.pixels.data()),
-            static_cast<std::streamsize>(capture.pixels.size()));
-  return static_cast<bool>(out);
+void SaveScreenshot(const Box& box, const std::string& bmpPath) {
+  if (const std::string bmp = CaptureWindow(box.window); !bmp.empty()) WriteFileBytes(bmpPath, bmp);
 }
 
 }  // namespace tessaro::e2e

@@ -120,14 +120,14 @@ class ProgramRun : public ChildProcess {
   void Answer(Message message, int button, const std::string& version = "") const {
     const Box box = NextBox();
     ExpectMessage(box, message, version);
-    button == IDCLOSE ? CloseBox(box) : PressButton(box, button);
+    PressButton(box, button);
   }
   // The exit code, or -1 on a time-out. A box that shows up meanwhile fails the test and is
   // closed, so that no test hangs.
   long WaitForExit(DWORD timeoutMs = 30000) const {
     return Wait(timeoutMs, AnsweringBoxes(processId(), [](const Box& box) {
                   ADD_FAILURE() << "unexpected box: " << box.text;
-                  CloseBox(box);
+                  PressButton(box, IDCLOSE);
                 }));
   }
 };

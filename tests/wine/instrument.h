@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -29,11 +30,11 @@ struct Box {
 // Finds a visible dialog box of the process (any process when processId is 0); empty when
 // none appeared in time.
 std::optional<Box> WaitForBox(DWORD processId, DWORD timeoutMs);
-// Both return once the box is gone, so that the next search cannot find it again.
+// Returns once the box is gone, so that the next search cannot find it again. IDCLOSE closes the
+// box as the button on its title bar does.
 void PressButton(const Box& box, int buttonId);
-void CloseBox(const Box& box);
-// Saves what the screen shows of the box as a 24-bit BMP file.
-bool SaveScreenshot(const Box& box, const std::string& bmpPath);
+// Saves what the screen shows of the box as a 24-bit BMP file; nothing when it shows none.
+void SaveScreenshot(const Box& box, const std::string& bmpPath);
 // For ChildProcess::Wait: hands each box that shows up (of the process, of any other when
 // processId is 0) to `answer`, which must make it go away.
 std::function<void()> AnsweringBoxes(DWORD processId, std::function<void(const Box&)> answer);
@@ -142,5 +143,12 @@ class ChildProcess {
   platform::UniqueHandle process_, output_;
   DWORD processId_ = 0, threadId_ = 0, startError_ = 0;
 };
+
+// For the programs without GoogleTest: false, and said on standard error, when it did not start.
+inline bool StartedOrSaid(const ChildProcess& child, const std::string& commandLine) {
+  if (!child.started())
+    std::fprintf(stderr, "cannot start %s (error %lu)\n", commandLine.c_str(), child.startError());
+  return child.started();
+}
 
 }  // namespace tessaro::e2e
