@@ -3,8 +3,8 @@ tuple: its arguments) and what it must give back."""
 import unittest
 
 class Tables(unittest.TestCase):
-    def call(self, function, given, **call):
-        return function(*given if isinstance(given, tuple) else (given,), **call)
+    def call(self, function, given):
+        return function(*given if isinstance(given, tuple) else (given,))
 
     def equal(self, function, table):
         """Each row: what FUNCTION is given, then what it returns."""
@@ -12,12 +12,12 @@ class Tables(unittest.TestCase):
             with self.subTest(given=given):
                 self.assertEqual(self.call(function, given), expected)
 
-    def rows(self, function, table, **call):
+    def rows(self, function, table):
         """Each row: what FUNCTION is given, then a fragment its result holds (a text), the whole
         result (anything else), or None."""
         for given, expected in table:
             with self.subTest(given=given):
-                result = self.call(function, given, **call)
+                result = self.call(function, given)
                 if expected is None:
                     self.assertFalse(result)
                 elif isinstance(expected, str):
