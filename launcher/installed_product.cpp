@@ -1,6 +1,7 @@
 #include "launcher/installed_product.h"
 
 #include "launcher/trace.h"
+#include "launcher/traced_actions.h"
 #include "launcher/version.h"
 #include "resources/resource_ids.h"
 
@@ -55,11 +56,25 @@ void TraceInstalledProduct(SystemInterface& system, const UninstallValues& value
                      Either(proceed, ": nothing asked", ": asking to uninstall")});
 }
 
+ExitReason ReasonOf(PackageInfoFailure failure) {
+  if (failure == PackageInfoFailure::kNoLauncherFolder) {
+    return {"launcher folder not found for TS_INF"};
+  }
+  if (failure == PackageInfoFailure::kCannotOpen) {
+    return {"TS_INF cannot be opened, ", MessageName(IDS_INFO_OPEN_FAILED), " shown"};
+  }
+  return {"TS_INF empty"};
+}
+
 }  // namespace
 
 bool CheckInstalledProduct(SystemInterface& system, ExitReason& stopReason) {
-  std::optional<ProductInfo> read = ReadPackageInfo(system, stopReason);
-  if (!read) return false;
+  PackageInfoFailure failure = PackageInfoFailure::kEmpty;
+  std::optional<ProductInfo> read = ReadPackageInfo(system, failure);
+  if (!read) {
+    stopReason = ReasonOf(failure);
+    return false;
+  }
   ProductInfo& info = *read;
   std::string installLocation;
   bool proceed = true;
@@ -95,7 +110,7 @@ bool ConfirmUninstall(SystemInterface& system, const ProductInfo& info, ExitReas
   const std::string text =
       FormatMessageArgument(system.LoadMessageText(IDS_ALREADY_INSTALLED), info.installedVersion);
   const int answer =
-      ShowTracedMessageBox(system, IDS_ALREADY_INSTALLED, text, kMbOkCancel | kMbIconInformation);
+      ShowMessageBox(system, IDS_ALREADY_INSTALLED, text, kMbOkCancel | kMbIconInformation);
   if (answer == kIdOk) return true;
   declined = {AnswerText(answer), " in ", MessageName(IDS_ALREADY_INSTALLED)};
   return false;
@@ -106,7 +121,7 @@ bool IsProductInUse(SystemInterface& system, const std::string& installLocation,
   // No separator is inserted: a location without its closing backslash names a file beside
   // the folder, which normally does not exist, and then there is nothing to test.
   const std::string executable = installLocation + kProductExecutable;
-  // A loop, not recursion: a user may press Retry any number of times.
+  // Retries are not counted: the user leaves by ending Tessaro and choosing Retry, or by Cancel.
   for (;;) {
     if (!system.FileExists(executable)) {
       TraceLine(system, {"lock test: ", Quoted(executable), " not found: not in use"});

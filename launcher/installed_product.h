@@ -25,6 +25,15 @@ std::string FormatMessageArgument(std::string_view format, std::string_view argu
 std::string BuildUninstallCommandLine(std::string_view systemDirectory,
                                       std::string_view productCode);
 
+// Why the run ended, for the trace's exit line: up to three pieces, e.g. an answer, " in " and
+// the message it was given in. A reason outlives the call that gives it, so it holds the
+// launcher's own words only (literals, numbers, message names), never an escaped value.
+struct ExitReason {
+  TracePart first = "";
+  TracePart second = "";
+  TracePart third = "";
+};
+
 // Returns true to go on with the installer, false to stop the launcher; `stopReason` then says
 // why, for the trace's exit line.
 bool CheckInstalledProduct(SystemInterface& system, ExitReason& stopReason);

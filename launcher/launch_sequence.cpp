@@ -3,6 +3,7 @@
 #include "launcher/installed_product.h"
 #include "launcher/module_directory.h"
 #include "launcher/trace.h"
+#include "launcher/traced_actions.h"
 #include "resources/resource_ids.h"
 
 namespace tessaro {
@@ -16,7 +17,7 @@ namespace {
 class ConsoleConcealment {
  public:
   explicit ConsoleConcealment(SystemInterface& system) : system_(system) {
-    const ConsoleWindowState state = system.FindConsoleWindow();
+    const ConsoleWindowState state = system.ProbeConsoleWindow();
     if (state.found && !state.own) {
       TraceLine(system, {"console window found is not the console's own (a terminal hosts the "
                          "console): left as it is"});
@@ -65,7 +66,8 @@ int RunLauncher(SystemInterface& system) {
     if (length == 0) {
       TraceLine(system, {"module path not obtained"});
     } else {
-      TraceLine(system, {"module path cut at 260 characters: ", Quoted(modulePath)});
+      TraceLine(system, {"module path cut at ", static_cast<unsigned>(kMaxPath),
+                         " characters: ", Quoted(modulePath)});
     }
     return ExitWith(system, kExitFrameworkFailed, {"framework start failed"});
   }

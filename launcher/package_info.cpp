@@ -2,6 +2,7 @@
 
 #include "launcher/module_directory.h"
 #include "launcher/trace.h"
+#include "launcher/traced_actions.h"
 #include "resources/resource_ids.h"
 
 namespace tessaro {
@@ -48,11 +49,11 @@ void CutPackageLine(std::string_view line, const LeadByteTable& leadBytes, std::
   packageVersion.assign(last == std::string_view::npos ? "" : version.substr(0, last + 1));
 }
 
-std::optional<ProductInfo> ReadPackageInfo(SystemInterface& system, ExitReason& failure) {
+std::optional<ProductInfo> ReadPackageInfo(SystemInterface& system, PackageInfoFailure& failure) {
   const std::optional<std::string> directory = GetModuleDirectory(system);
   if (!directory) {
     TraceLine(system, {"TS_INF not read: launcher folder not found"});
-    failure = {"launcher folder not found for TS_INF"};
+    failure = PackageInfoFailure::kNoLauncherFolder;
     return std::nullopt;
   }
 
@@ -66,14 +67,14 @@ std::optional<ProductInfo> ReadPackageInfo(SystemInterface& system, ExitReason& 
                               "code page cannot show",
                               " cannot be opened (missing or locked)")});
     ShowMessageBox(system, IDS_INFO_OPEN_FAILED, kMbOk | kMbIconError);
-    failure = {"TS_INF cannot be opened, ", MessageName(IDS_INFO_OPEN_FAILED), " shown"};
+    failure = PackageInfoFailure::kCannotOpen;
     return std::nullopt;
   }
   const std::optional<std::string> line = FirstLineInTextMode(*raw);
   if (!line) {
     TraceLine(system, {"TS_INF not read: ", Quoted(path),
                        " is empty (nothing before the end, a Ctrl-Z or a read error)"});
-    failure = {"TS_INF empty"};
+    failure = PackageInfoFailure::kEmpty;
     return std::nullopt;
   }
 

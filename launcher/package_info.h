@@ -5,7 +5,6 @@
 #include <string_view>
 
 #include "launcher/system_interface.h"
-#include "launcher/trace.h"
 
 namespace tessaro {
 
@@ -29,8 +28,11 @@ std::optional<std::string> FirstLineInTextMode(std::string_view rawBytes);
 void CutPackageLine(std::string_view line, const LeadByteTable& leadBytes, std::string& productCode,
                     std::string& packageVersion);
 
+// Why TS_INF gave nothing; the check that stops the run then names it in the trace's exit line.
+enum class PackageInfoFailure : unsigned char { kNoLauncherFolder, kCannotOpen, kEmpty };
+
 // Reads TS_INF beside the launcher. Shows message 106 when the file cannot be opened. Empty
-// optional on failure, and `failure` then says why, for the trace's exit line.
-std::optional<ProductInfo> ReadPackageInfo(SystemInterface& system, ExitReason& failure);
+// optional on failure, and `failure` then says why.
+std::optional<ProductInfo> ReadPackageInfo(SystemInterface& system, PackageInfoFailure& failure);
 
 }  // namespace tessaro

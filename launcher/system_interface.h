@@ -77,8 +77,8 @@ class SystemInterface {
   virtual void WriteStandardOutput(std::string_view bytes) = 0;
 
   // Looks the console window up by a temporary title and says what it found; hides nothing.
-  virtual ConsoleWindowState FindConsoleWindow() = 0;
-  // Hides the window that FindConsoleWindow found.
+  virtual ConsoleWindowState ProbeConsoleWindow() = 0;
+  // Hides the window that ProbeConsoleWindow found.
   virtual void HideConsoleWindow() = 0;
   // Shows the window that HideConsoleWindow hid.
   virtual void ShowConsoleWindowAgain() = 0;
@@ -103,8 +103,10 @@ class SystemInterface {
   virtual std::optional<ProcessEnd> RunAndWait(const std::string& commandLine) = 0;
   // The message in the user's language, or empty when the table lacks it.
   virtual std::string LoadMessageText(unsigned id) = 0;
-  // Shows a modal box captioned with the application title; returns the button chosen.
-  virtual int ShowMessageBox(const std::string& text, unsigned style) = 0;
+  // Shows this text in a modal box captioned with the application title; returns the button
+  // chosen. The launcher's boxes come through ShowMessageBox (launcher/traced_actions.h), which
+  // traces the answer.
+  virtual int ShowBox(const std::string& text, unsigned style) = 0;
 
   // Hands one finished line of the support trace, without prefix or line end, to whoever
   // listens. Never fails and never writes anything anywhere. The launcher's lines come through

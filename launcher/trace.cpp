@@ -1,5 +1,7 @@
 #include "launcher/trace.h"
 
+#include "launcher/decimal_text.h"
+
 namespace tessaro {
 namespace {
 
@@ -86,49 +88,6 @@ void TraceLine(SystemInterface& system, std::initializer_list<TracePart> parts) 
     if (quoted) line += '"';
   }
   system.Trace(line);
-}
-
-std::string DecimalText(unsigned value) {
-  char digits[10];
-  std::size_t count = 0;
-  do {
-    digits[count++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  std::string text;
-  while (count != 0) text += digits[--count];
-  return text;
-}
-
-int ShowTracedMessageBox(SystemInterface& system, unsigned messageId, const std::string& text,
-                         unsigned style) {
-  const int answer = system.ShowMessageBox(text, style);
-  TraceLine(system, {MessageName(messageId), " shown, answer ", AnswerText(answer)});
-  return answer;
-}
-
-int ShowMessageBox(SystemInterface& system, unsigned messageId, unsigned style) {
-  return ShowTracedMessageBox(system, messageId, system.LoadMessageText(messageId), style);
-}
-
-bool RunAndWaitTraced(SystemInterface& system, const std::string& commandLine) {
-  // Traced before the wait too: the wait may last as long as an installation, and a viewer
-  // then already shows what the launcher waits for.
-  TraceLine(system, {"starting ", Escaped(commandLine)});
-  const std::optional<ProcessEnd> end = system.RunAndWait(commandLine);
-  if (!end) {
-    TraceLine(system, {"could not be started"});
-    return false;
-  }
-  const ProcessEnd& seen = *end;
-  if (seen.waitFailed) {
-    TraceLine(system, {"the wait for its end failed: it may still run, exit code unknown"});
-  } else if (seen.exitCode) {
-    TraceLine(system, {"ended with exit code ", *seen.exitCode});
-  } else {
-    TraceLine(system, {"ended, exit code not readable"});
-  }
-  return true;
 }
 
 }  // namespace tessaro

@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <initializer_list>
-#include <string>
 #include <string_view>
 
 #include "launcher/system_interface.h"
@@ -58,30 +57,7 @@ inline TracePart Either(bool condition, TracePart ifTrue, TracePart ifFalse) {
 // Hands the pieces, joined, to the trace as one line: the one way into the trace.
 void TraceLine(SystemInterface& system, std::initializer_list<TracePart> parts);
 
-// `value` in decimal digits.
-std::string DecimalText(unsigned value);
-
-// Why the run ended, for the trace's exit line: up to three pieces, e.g. an answer, " in " and
-// the message it was given in. A reason outlives the call that gives it, so it holds the
-// launcher's own words only (literals, numbers, message names), never an escaped value.
-struct ExitReason {
-  TracePart first = "";
-  TracePart second = "";
-  TracePart third = "";
-};
-
-// A box's answer as the trace names it: "OK", "Cancel", "Retry" or "another button".
+// A box's answer by its button's name, which support reads without Windows' answer numbers.
 TracePart AnswerText(int answer);
-
-// Shows a box with a message already loaded and traces the answer.
-int ShowTracedMessageBox(SystemInterface& system, unsigned messageId, const std::string& text,
-                         unsigned style);
-
-// Shows a message of the string table by its id and traces the answer.
-int ShowMessageBox(SystemInterface& system, unsigned messageId, unsigned style);
-
-// Runs a command line through RunAndWait and traces its start and end; the result is
-// RunAndWait's, the exit code only goes into the trace.
-bool RunAndWaitTraced(SystemInterface& system, const std::string& commandLine);
 
 }  // namespace tessaro

@@ -17,7 +17,6 @@ void MessageCatalog::SetApplicationTitle(const std::string& modulePath) {
 }
 
 UINT MessageCatalog::ConversionCodePage() {
-  // Chosen once, at the first conversion, and kept for the run.
   if (!codePage_) {
     OSVERSIONINFOA version = {};
     version.dwOSVersionInfoSize = sizeof version;
@@ -37,7 +36,7 @@ UINT MessageCatalog::ConversionCodePage() {
 }
 
 std::string MessageCatalog::LoadMessageText(unsigned id) {
-  HRSRC resource = FindResourceA(module_, MAKEINTRESOURCEA(id / 16 + 1), MAKEINTRESOURCEA(6));
+  HRSRC resource = FindResourceA(module_, MAKEINTRESOURCEA(id / 16 + 1), RT_STRING);
   if (resource == nullptr) return {};
   HGLOBAL loaded = LoadResource(module_, resource);
   const void* block = loaded != nullptr ? LockResource(loaded) : nullptr;
@@ -57,7 +56,7 @@ std::string MessageCatalog::LoadMessageText(unsigned id) {
   return text;
 }
 
-int MessageCatalog::ShowMessageBox(const std::string& text, unsigned style) const {
+int MessageCatalog::ShowBox(const std::string& text, unsigned style) const {
   // No owner: the launcher has no window of its own and its console window is hidden.
   return MessageBoxA(nullptr, text.c_str(), title_.c_str(), style);
 }

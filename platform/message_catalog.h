@@ -19,7 +19,7 @@ class MessageCatalog {
   // The message in the language the system picks, in the thread's ANSI code page; empty when
   // the table has no such message.
   std::string LoadMessageText(unsigned id);
-  int ShowMessageBox(const std::string& text, unsigned style) const;
+  int ShowBox(const std::string& text, unsigned style) const;
 
  private:
   UINT ConversionCodePage();

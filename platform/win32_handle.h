@@ -48,19 +48,10 @@ class UniqueOwner {
   T handle_ = nullptr;
 };
 
-// The close function of each kind.
 inline void CloseKernelHandle(HANDLE handle) { CloseHandle(handle); }
 inline void CloseRegistryKey(HKEY key) { RegCloseKey(key); }
-inline void CloseFileSearch(HANDLE search) { FindClose(search); }
-inline void DeleteDeviceContext(HDC context) { DeleteDC(context); }
-inline void ReleaseScreenContext(HDC context) { ReleaseDC(nullptr, context); }
-inline void DeleteBitmap(HBITMAP bitmap) { DeleteObject(bitmap); }
 
 using UniqueHandle = UniqueOwner<HANDLE, CloseKernelHandle>;
 using UniqueRegistryKey = UniqueOwner<HKEY, CloseRegistryKey>;
-using UniqueFileSearch = UniqueOwner<HANDLE, CloseFileSearch>;
-using UniqueDeviceContext = UniqueOwner<HDC, DeleteDeviceContext>;
-using UniqueScreenContext = UniqueOwner<HDC, ReleaseScreenContext>;
-using UniqueBitmap = UniqueOwner<HBITMAP, DeleteBitmap>;
 
 }  // namespace tessaro::platform

@@ -102,12 +102,12 @@ void WindowsSystem::WriteStandardOutput(std::string_view bytes) {
   std::fwrite(bytes.data(), 1, bytes.size(), stdout);
 }
 
-ConsoleWindowState WindowsSystem::FindConsoleWindow() {
+ConsoleWindowState WindowsSystem::ProbeConsoleWindow() {
   ConsoleWindowState state;
   // Counted before hiding: a console the launcher did not get to itself is someone's shell.
   DWORD processes[2];
   state.shared = GetConsoleProcessList(processes, 2) > 1;
-  HWND window = platform::FindConsoleWindow();
+  HWND window = FindConsoleWindow();
   state.found = window != nullptr;
   // On a classic console host the titled window is the console's own. Under a pseudo console
   // the console's own window is a hidden stand-in that never carries the title: the window
@@ -205,8 +205,8 @@ std::string WindowsSystem::LoadMessageText(unsigned id) {
   return state_->catalog.LoadMessageText(id);
 }
 
-int WindowsSystem::ShowMessageBox(const std::string& text, unsigned style) {
-  return state_->catalog.ShowMessageBox(text, style);
+int WindowsSystem::ShowBox(const std::string& text, unsigned style) {
+  return state_->catalog.ShowBox(text, style);
 }
 
 void WindowsSystem::Trace(std::string_view line) {

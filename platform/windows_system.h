@@ -21,7 +21,7 @@ class WindowsSystem final : public SystemInterface {
   unsigned SetProcessErrorMode(unsigned mode) override;
   void SetApplicationTitle(const std::string& modulePath) override;
   void WriteStandardOutput(std::string_view bytes) override;
-  ConsoleWindowState FindConsoleWindow() override;
+  ConsoleWindowState ProbeConsoleWindow() override;
   void HideConsoleWindow() override;
   void ShowConsoleWindowAgain() override;
   LeadByteTable AnsiLeadBytes() override;
@@ -32,7 +32,7 @@ class WindowsSystem final : public SystemInterface {
   std::optional<std::string> SystemDirectory() override;
   std::optional<ProcessEnd> RunAndWait(const std::string& commandLine) override;
   std::string LoadMessageText(unsigned id) override;
-  int ShowMessageBox(const std::string& text, unsigned style) override;
+  int ShowBox(const std::string& text, unsigned style) override;
   void Trace(std::string_view line) override;
 
  private:

@@ -11,7 +11,8 @@ out=build/fuzz
 # end aborts here as it would abort the launcher.
 flags=(-std=c++17 -g -O1 -I. "-fsanitize=fuzzer,address,undefined" -fno-sanitize-recover=all
   -D_GLIBCXX_ASSERTIONS -Wall -Wextra -Werror)
-sources=(launcher/{package_info,module_directory,trace,version}.cpp)  # what either target reaches
+# What either target reaches.
+sources=(launcher/{decimal_text,module_directory,package_info,trace,traced_actions,version}.cpp)
 # fuzz NAME: runs fuzzer NAME, its log kept; says the end of the log when it fails.
 fuzz() {
   "$out/$1" -max_total_time="$seconds" -print_final_stats=1 "$out/$1-corpus" >"$out/$1.log" 2>&1 ||

@@ -50,6 +50,7 @@ class FakeSystem : public SystemInterface {
   Boxes boxes;
   int moduleQueries = 0;
   ExitReason stopReason;  // for the calls that say why the run stops
+  PackageInfoFailure infoFailure = PackageInfoFailure::kEmpty;  // and why TS_INF gave nothing
 
   // The first trace line, or call, holding `fragment`; "" when none does.
   std::string Traced(std::string_view fragment) const { return FirstHolding(trace, fragment); }
@@ -74,8 +75,8 @@ class FakeSystem : public SystemInterface {
   }
   void SetApplicationTitle(const std::string& path) override { Call("SetApplicationTitle", path); }
   void WriteStandardOutput(std::string_view bytes) override { Call("WriteStandardOutput", bytes); }
-  ConsoleWindowState FindConsoleWindow() override {
-    Call("FindConsoleWindow");
+  ConsoleWindowState ProbeConsoleWindow() override {
+    Call("ProbeConsoleWindow");
     return console;
   }
   void HideConsoleWindow() override { Call("HideConsoleWindow"); }
@@ -110,8 +111,8 @@ class FakeSystem : public SystemInterface {
   std::string LoadMessageText(unsigned id) override {
     return messages.count(id) != 0 ? messages[id] : "";
   }
-  int ShowMessageBox(const std::string& text, unsigned style) override {
-    Call("ShowMessageBox", text);
+  int ShowBox(const std::string& text, unsigned style) override {
+    Call("ShowBox", text);
     boxes.push_back({text, style});
     if (onBox) onBox(boxes.back());
     const int answer = answers.empty() ? kIdOk : answers.front();

@@ -71,7 +71,7 @@ TEST(RunLauncher, FrameworkStartAddsTheErrorModeFlagsToTheCurrentMode) {
   system.currentErrorMode = 0x0004;
   RunLauncher(system);
   // The framework is up before the console is looked for.
-  const auto hide = std::find(system.calls.begin(), system.calls.end(), "FindConsoleWindow");
+  const auto hide = std::find(system.calls.begin(), system.calls.end(), "ProbeConsoleWindow");
   EXPECT_EQ(Strings(system.calls.begin(), hide),
             (Strings{"HardenLibrarySearch", "QueryModulePath", "SetProcessErrorMode:0",
                      "SetProcessErrorMode:" + std::to_string(0x8005),

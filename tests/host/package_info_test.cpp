@@ -14,7 +14,7 @@ using Parsed = std::tuple<bool, std::string, std::string>;  // ok, product code,
 Parsed ReadThroughFake(const std::string& fileBytes, const LeadByteTable& lead = {}) {
   FakeSystem system = Medium(fileBytes);
   system.leadBytes = lead;
-  const std::optional<ProductInfo> info = ReadPackageInfo(system, system.stopReason);
+  const std::optional<ProductInfo> info = ReadPackageInfo(system, system.infoFailure);
   EXPECT_TRUE(system.boxes.empty());
   if (!info) return {false, "", ""};
   return {true, info->productCode, info->packageVersion};
@@ -56,7 +56,7 @@ TEST(ReadPackageInfo, FirstLineByteRules) {
   for (const auto& [name, file, parsed] : cases) EXPECT_EQ(ReadThroughFake(file), parsed) << name;
   // The trace shows both fields as cut, with the bytes a viewer could not show escaped.
   FakeSystem system = Medium(code + ",  3.1\t0 \r\n");
-  ASSERT_TRUE(ReadPackageInfo(system, system.stopReason));
+  ASSERT_TRUE(ReadPackageInfo(system, system.infoFailure));
   EXPECT_EQ(system.LastTraced(),
             "TS_INF read: product code \"" + code + "\", package version \"  3.1\\x090\"");
 }
@@ -95,7 +95,7 @@ TEST(ReadPackageInfo, FailuresLeaveTheRecordAlone) {
     FakeSystem system;
     if (file) system.files[kInf] = *file;
     system.modulePathResult = moduleResult;
-    EXPECT_FALSE(ReadPackageInfo(system, system.stopReason));
+    EXPECT_FALSE(ReadPackageInfo(system, system.infoFailure));
     EXPECT_NE(system.Traced(traced), "");
     EXPECT_EQ(system.boxes, Boxes(boxes, {"cannot open TS_INF", 0x10}));
   }
@@ -104,13 +104,13 @@ TEST(ReadPackageInfo, FailuresLeaveTheRecordAlone) {
 TEST(ReadPackageInfo, LocksAreOpenFailures) {
   FakeSystem system = Medium();
   system.lockedFiles.insert(kInf);
-  EXPECT_FALSE(ReadPackageInfo(system, system.stopReason));
+  EXPECT_FALSE(ReadPackageInfo(system, system.infoFailure));
   EXPECT_EQ(system.boxes, (Boxes{{"cannot open TS_INF", 0x10}}));
 }
 
 TEST(ReadPackageInfo, FileBesideALauncherAtTheRoot) {
   FakeSystem system = Medium(kCode + ",1.0\n", "E:\\Launch.exe");
-  EXPECT_EQ(ReadPackageInfo(system, system.stopReason).value_or(ProductInfo{}).packageVersion,
+  EXPECT_EQ(ReadPackageInfo(system, system.infoFailure).value_or(ProductInfo{}).packageVersion,
             "1.0");
 }
 

@@ -17,6 +17,13 @@ std::string WindowTextUtf8(HWND window) {
   return utf8;
 }
 
+void ReleaseScreenContext(HDC context) { ReleaseDC(nullptr, context); }
+void DeleteDeviceContext(HDC context) { DeleteDC(context); }
+void DeleteBitmap(HBITMAP bitmap) { DeleteObject(bitmap); }
+using UniqueScreenContext = platform::UniqueOwner<HDC, ReleaseScreenContext>;
+using UniqueDeviceContext = platform::UniqueOwner<HDC, DeleteDeviceContext>;
+using UniqueBitmap = platform::UniqueOwner<HBITMAP, DeleteBitmap>;
+
 // A 24-bit BMP row: three bytes a pixel, padded to 4 bytes.
 LONG RowBytes(LONG width) { return (width * 3 + 3) & ~3; }
 constexpr DWORD kPixelsOffset = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
@@ -32,10 +39,10 @@ std::string CaptureWindow(HWND window) {
   const DWORD pixelBytes = static_cast<DWORD>(RowBytes(width) * height);
   BITMAPINFO info = {
       {sizeof(BITMAPINFOHEADER), width, height, 1, 24, BI_RGB, pixelBytes, 0, 0, 0, 0}, {}};
-  const platform::UniqueScreenContext screen(GetDC(nullptr));
-  const platform::UniqueDeviceContext memory(CreateCompatibleDC(screen.get()));
+  const UniqueScreenContext screen(GetDC(nullptr));
+  const UniqueDeviceContext memory(CreateCompatibleDC(screen.get()));
   void* bits = nullptr;
-  const platform::UniqueBitmap bitmap(
+  const UniqueBitmap bitmap(
       CreateDIBSection(memory.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
   if (!bitmap.valid()) return "";
   // Selected out again before the owners free the bitmap and the context.

@@ -7,11 +7,14 @@ unsigned long long Ticks(const FILETIME& time) {
   return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
+void CloseFileSearch(HANDLE search) { FindClose(search); }
+using UniqueFileSearch = platform::UniqueOwner<HANDLE, CloseFileSearch>;
+
 }  // namespace
 
 void RemoveTree(const std::string& path) {
   WIN32_FIND_DATAA entry;
-  platform::UniqueFileSearch search(FindFirstFileA((path + "\\*").c_str(), &entry));
+  UniqueFileSearch search(FindFirstFileA((path + "\\*").c_str(), &entry));
   for (bool more = search.valid(); more; more = FindNextFileA(search.get(), &entry)) {
     const std::string name = entry.cFileName;
     const std::string child = path + "\\" + name;
