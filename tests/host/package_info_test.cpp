@@ -39,6 +39,7 @@ TEST(ReadPackageInfo, FirstLineByteRules) {
       {"40 bytes: a one-byte version", code + ",5", {true, code, "5"}},
       {"no comma keeps the LF", "no comma here\n", {true, "no comma here\n", ""}},
       {"no comma, no LF", "bare", {true, "bare", ""}},
+      {"no comma, CR LF ending the file", "bare\r\n", {true, "bare\n", ""}},
       {"300-byte line cut at 259", long300, {true, code, std::string(259 - 39, '7')}},
       {"258 bytes and CR LF: the whole 259-byte line",
        std::string(258, 'a') + "\r\nrest",

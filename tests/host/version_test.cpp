@@ -25,7 +25,7 @@ TEST(TakeVersionField, WorkedFields) {
       {"1.0a5", {1, 5}}, {"007", {7}}, {"0-1", {-1}}, {"-0", {0}}, {"abc", {0}},
       // A last field is searched tail by tail; a field before a dot is read once.
       {"0a5", {5}}, {"0 5", {5}}, {"a1.a1", {0, 1}}, {" 7.\t8", {7, 8}}, {"- 5", {5}},
-      {"+.1", {0, 1}},
+      {"+.1", {0, 1}}, {"\t7.8", {7, 8}},
   };
   // clang-format on
   for (const auto& [text, fields] : cases) EXPECT_EQ(AllFields(text), fields) << text;
