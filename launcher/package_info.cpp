@@ -12,6 +12,56 @@ constexpr char kCtrlZ = '\x1a';
 // Enough raw bytes for any 259-byte text line: only a CR LF pair shrinks, and it ends the line.
 constexpr std::size_t kRawReadBytes = 2 * kMaxLineBytes;
 
+bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+bool IsBracedGuid(std::string_view code) {
+  constexpr std::string_view kShape = "{########-####-####-####-############}";
+  if (code.size() != kShape.size()) return false;
+  for (std::size_t i = 0; i < code.size(); ++i) {
+    if (kShape[i] == '#' ? !IsHexDigit(code[i]) : code[i] != kShape[i]) return false;
+  }
+  return true;
+}
+
+// Digit runs joined by single dots: what every field of a version compares as it reads.
+bool IsDottedNumber(std::string_view version) {
+  bool fieldHasDigits = false;
+  for (const char c : version) {
+    if (c == '.' && !fieldHasDigits) return false;
+    if (c != '.' && (c < '0' || c > '9')) return false;
+    fieldHasDigits = c != '.';
+  }
+  return fieldHasDigits;
+}
+
+// One more line when the first line is not a braced product code, a comma and a version: the
+// fields alone do not show why a code names no uninstall key (blanks after it, a file saved as
+// UTF-16) or why a version compares as it does. Only the first fault found is named.
+void TraceMalformedLine(SystemInterface& system, std::string_view line, const ProductInfo& info) {
+  const auto say = [&system](TracePart fault) { TraceLine(system, {"TS_INF malformed: ", fault}); };
+  const std::string_view code = info.productCode, version = info.packageVersion;
+  if (line.substr(0, 2) == "\xff\xfe" || line.substr(0, 2) == "\xfe\xff") {
+    return say("the file starts with a UTF-16 byte-order mark: it is not ANSI text");
+  }
+  if (line.substr(0, 3) == "\xef\xbb\xbf") {
+    return say("the file starts with a UTF-8 byte-order mark");
+  }
+  if (line.find('\0') != std::string_view::npos) {
+    return say("a NUL byte in the line, which ends it there");
+  }
+  if (code.size() == line.size()) return say("no comma in the line");
+  if (code.size() > 38 && IsBracedGuid(code.substr(0, 38)) &&
+      code.find_first_not_of(" \t", 38) == std::string_view::npos) {
+    return say("blanks after the product code");
+  }
+  if (!IsBracedGuid(code)) return say("the product code is not a GUID in braces (38 characters)");
+  if (version.empty()) return say("no version after the comma");
+  if (version[0] == ' ' || version[0] == '\t') return say("blanks before the version");
+  if (!IsDottedNumber(version)) return say("the version is not numbers joined by single dots");
+}
+
 }  // namespace
 
 std::optional<std::string> FirstLineInTextMode(std::string_view rawBytes) {
@@ -82,6 +132,7 @@ std::optional<ProductInfo> ReadPackageInfo(SystemInterface& system, PackageInfoF
   CutPackageLine(*line, system.AnsiLeadBytes(), info.productCode, info.packageVersion);
   TraceLine(system, {"TS_INF read: product code ", Quoted(info.productCode), ", package version ",
                      Quoted(info.packageVersion)});
+  TraceMalformedLine(system, *line, info);
   return info;
 }
 

@@ -95,11 +95,11 @@ struct DebugOutputViewer {
   }
 };
 
-// What support sees of a run that stops without a word (an empty TS_INF) and of one that runs
-// the installer. The wording is the host tables' business; here the lines must reach a viewer
-// through the system's channel from the launcher's own process, each one line under its caption,
-// in the order of the run (the values named below, each in a later line than the one before),
-// the exit line last.
+// What support sees of a run that stops without a word (an empty TS_INF), of one that runs the
+// installer, and of one whose TS_INF line is malformed. The wording is the host tables' business;
+// here the lines must reach a viewer through the system's channel from the launcher's own process,
+// each one line under its caption, in the order of the run (the values named below, each in a later
+// line than the one before), the exit line last.
 TEST(LaunchSequence, TraceReachesADebugOutputViewer) {
   const std::string folder = "C:\\tessaro-e2e\\trace\\";
   const std::tuple<const char*, const char*, long, std::vector<std::string>> cases[] = {
@@ -109,6 +109,10 @@ TEST(LaunchSequence, TraceReachesADebugOutputViewer) {
        {folder + "Launch.exe", "{0B8C1D2E-3F40-4A5B-8C6D-7E8F9A0B1C2D}", folder + "Setup.exe",
         "4711"}},
       {"empty TS_INF", "", 4, {folder + "Launch.exe", folder + "TS_INF"}},
+      {"blanks after the product code",
+       "{0B8C1D2E-3F40-4A5B-8C6D-7E8F9A0B1C2D}  ,3.10\r\n",
+       0,
+       {"TS_INF read", "TS_INF malformed: blanks after the product code", folder + "Setup.exe"}},
   };
   for (const auto& [name, info, exitCode, inOrder] : cases) {
     SCOPED_TRACE(name);
