@@ -11,10 +11,12 @@ import re
 import subprocess
 import sys
 
-import make_medium
-import medium_image
-import pe as pe_reader
-import ts_inf
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../tools"))
+from release import image as medium_image  # noqa: E402
+from release import msi as make_medium  # noqa: E402
+from release import pe as pe_reader  # noqa: E402
+from release import ts_inf  # noqa: E402
+from release.errors import Refused  # noqa: E402
 
 def code_page(locale):
     """Wine's ANSI code page for a locale: Japanese has 932, C and the Western European languages
@@ -216,7 +218,7 @@ def main(command, *args):
         return
     try:
         sys.stdout.writelines(f"{line}\n" for line in lines(command, args, sys.stdin.buffer.read))
-    except (ValueError, make_medium.Refused) as error:
+    except (ValueError, Refused) as error:
         sys.exit(f"try-medium: {error}")
 
 if __name__ == "__main__":

@@ -26,8 +26,8 @@ real_sha256=$(sha256sum <"$work/launch-real.exe" | cut -d' ' -f1)
 # one the test controls and not whatever the last build left. The 32-bit launchers carry a line
 # after the image, so that the default one, the one given and the build's own (real) differ.
 repo=$work/repo make_medium=$work/repo/scripts/make-medium.sh
-mkdir -p "$repo/scripts" "$repo/build/win32"
-cp "$scripts"/{make-medium.sh,make_medium.py,medium_image.py,pe.py,ts_inf.py} "$repo/scripts/"
+mkdir -p "$repo/scripts" "$repo/tools" "$repo/build/win32"
+cp "$scripts/make-medium.sh" "$repo/scripts/" && cp -r "$tessaro_root/tools/release" "$repo/tools/"
 for kind in default explicit; do
   { cat "$work/launch-real.exe" && echo "$kind launcher"; } >"$work/launch-$kind.exe"
 done
