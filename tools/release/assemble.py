@@ -47,30 +47,19 @@ def added_names(paths):
 
 def make_medium(setup_exe, msi, out_dir, launch_exe, options, work, leftovers):
     """OUT_DIR ("-": the image alone) of the inputs; LEFTOVERS gets what a failure takes away."""
-    require_pe_file("Setup.exe", setup_exe)
-    machine = require_pe_file("Launch.exe", launch_exe)
-    code, version, platform = read_msi(msi)
-    added = added_names(options.add)
-    if options.iso:
-        image_target(options.iso, added)
     folder = out_dir != "-"
     # The image alone: the folder is only its staging, in the private work folder.
-    out_dir, parent, missing_top = out_target(out_dir if folder else str(work / "medium"))
-    problem = code_problem(code) or version_problem(version) or platform_problem(machine, platform)
-    if problem:
-        raise Refused(problem)
-    if options.sign:
-        check_certificate(options.sign, options.password_file, work)
-    warn(msi, version, options.previous)
-
+    package_line, added, (out_dir, parent, missing_top) = check_inputs(
+        setup_exe, msi, out_dir if folder else str(work / "medium"), launch_exe, options, work)
     if missing_top:
         os.makedirs(parent)
         leftovers.append(missing_top)
     staging = Path(tempfile.mkdtemp(prefix=f".{os.path.basename(out_dir)}.", dir=parent))
     leftovers.append(staging)
-    stage(staging, launch_exe, setup_exe, f"{code},{version}", added, options, work)
+    stage(staging, launch_exe, setup_exe, package_line, added, options, work)
     # Of the signed Launch.exe, and before the folder takes its place, so that a failure leaves
     # neither.
+    version = package_line.split(",", 1)[1]
     image = options.iso and make_image(staging, options.iso, msi, version, work, leftovers)
 
     # A rename replaces only an empty directory, so files that appeared in OUT_DIR meanwhile make
@@ -82,12 +71,30 @@ def make_medium(setup_exe, msi, out_dir, launch_exe, options, work, leftovers):
     if image:
         os.rename(image, options.iso)
     leftovers.clear()
-    made = f"TS_INF = {code},{version}" + (", Launch.exe signed" if options.sign else "")
+    made = f"TS_INF = {package_line}" + (", Launch.exe signed" if options.sign else "")
     if folder:
         print(f"{out_dir}: {made}")
     if image:
         print(f"{options.iso}: {made}, label {medium_image.image_labels(options.iso)[1]},"
               f" SHA-256 {sha256(options.iso)}")
+
+def check_inputs(setup_exe, msi, out_dir, launch_exe, options, work):
+    """Refuses what cannot make a medium that works, before anything is written, and warns of
+    what may not; the package line, the names of --add and out_target's answer."""
+    require_pe_file("Setup.exe", setup_exe)
+    machine = require_pe_file("Launch.exe", launch_exe)
+    code, version, platform = read_msi(msi)
+    added = added_names(options.add)
+    if options.iso:
+        image_target(options.iso, added)
+    target = out_target(out_dir)
+    problem = code_problem(code) or version_problem(version) or platform_problem(machine, platform)
+    if problem:
+        raise Refused(problem)
+    if options.sign:
+        check_certificate(options.sign, options.password_file, work)
+    warn(msi, version, options.previous)
+    return f"{code},{version}", added, target
 
 def out_target(out_dir):
     """OUT_DIR as it is written, its parent folder and the outermost folder to make for it."""

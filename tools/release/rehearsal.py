@@ -33,9 +33,9 @@ from . import image, wine
 from . import pe as pe_reader
 from .errors import OneLine, Refused
 from .rehearsal_notes import box_answers, choose_locale
+from .rehearsal_run import BOX_ANSWER
 
 ROOT = Path(__file__).resolve().parents[2]
-BOX_ANSWER = "build/win64/tools/windows/box_answer.exe"
 OPTIONS = ("--answer", "--product-running", "--remove-prefixes")
 
 def usage(text):
@@ -118,17 +118,9 @@ def call(*command, **options):
     if status:
         sys.exit(status)
 
-def main(args):
-    """try-medium.sh: checks what it is given and sets the run up here, then runs the rest
-    (rehearsal_run) in the Wine of the launcher's bits."""
-    options = parse(args)
-    if options.remove_prefixes:
-        return remove_prefixes()
-    box_answers(options.answer)
-    if not 1 <= len(options.files) <= 2:
-        raise usage("one medium folder or image and at most one MSI")
-    medium, msi, out, prefix = paths(options.files, options.product_running)
-    os.chdir(ROOT)
+def open_medium(medium, out):
+    """The medium's folder (an image's files, read into OUT) and image ("" for a folder), and
+    the bits of its Launch.exe."""
     remove(out)
     out.mkdir(parents=True)
     drive_image = ""
@@ -139,7 +131,10 @@ def main(args):
             raise Refused(f"not an ISO 9660 image that xorriso can read: {drive_image}")
     if not os.path.isfile(f"{medium}/Launch.exe"):
         raise Refused(f"the medium has no Launch.exe: {medium}")
-    bits = launcher_bits(f"{medium}/Launch.exe")
+    return medium, drive_image, launcher_bits(f"{medium}/Launch.exe")
+
+def prepare_machine(medium, out):
+    """This machine's part: its packages, the locale the run is under, box_answer.exe."""
     # Before the locale is chosen: on a new machine it generates the Japanese one.
     call("bash", "scripts/setup.sh")
     caller = os.environ.get("LC_ALL") or os.environ.get("LC_CTYPE") or os.environ.get("LANG")
@@ -153,6 +148,20 @@ def main(args):
         newest = out.parent / "newest"
         remove(newest)
         newest.symlink_to(out.name)
+
+def main(args):
+    """try-medium.sh: checks what it is given and sets the run up here, then runs the rest
+    (rehearsal_run) in the Wine of the launcher's bits."""
+    options = parse(args)
+    if options.remove_prefixes:
+        return remove_prefixes()
+    box_answers(options.answer)
+    if not 1 <= len(options.files) <= 2:
+        raise usage("one medium folder or image and at most one MSI")
+    medium, msi, out, prefix = paths(options.files, options.product_running)
+    os.chdir(ROOT)
+    medium, drive_image, bits = open_medium(medium, out)
+    prepare_machine(medium, out)
     # The rig sees the work tree and the medium's folder, lent to it where it lies; an MSI from
     # elsewhere is only installed, so it is copied in rather than lent.
     if bits == 32 and msi and not msi.startswith(f"{ROOT}/"):

@@ -81,7 +81,10 @@ class Run:
 
     def rehearse(self, launcher):
         before = self.meet(self.options.msi)
-        exit_code, log = self.launch(launcher)
+        self.finish(before, *self.launch(launcher))
+
+    def finish(self, before, exit_code, log):
+        """What the run did, and the product after it, on standard output and in "result"."""
         page = code_page(os.environ.get("LC_ALL") or "C")
         failure = "\n".join(read_log("failure", log, page))
         if exit_code == 98 and failure:
