@@ -22,5 +22,5 @@ trap 'rm -rf -- "$build_dir"' EXIT
 cppcheck --enable=warning,performance,portability --error-exitcode=1 --inline-suppr --std=c++17 \
   --language=c++ --suppress=missingIncludeSystem --library=googletest --library=windows \
   --cppcheck-build-dir="$build_dir" --template='{file}:{line}: {severity}: {message} [{id}]' \
-  --quiet -I . "$@" launcher platform tests
+  --quiet -I . "$@" launcher platform tests tools/windows
 echo "cppcheck: no findings"
