@@ -13,11 +13,20 @@
 #   build_msi.sh out/Tessaro-3.9.0.msi build/Tessaro.exe 3.9.0 \
 #       '{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}'
 set -euo pipefail
-# shellcheck source=scripts/lib.sh
-source "$(dirname "${BASH_SOURCE[0]}")/../scripts/lib.sh"
-tessaro_args "$@"
-
-usage() { tessaro_usage_error "$@"; }
+# A sample of its own, which a product's packaging may copy: it needs nothing of the tools.
+die() {
+  echo "build_msi: $*" >&2
+  exit 1
+}
+usage() {
+  echo "build_msi: $* (--help tells the usage)" >&2
+  exit 2
+}
+for arg; do
+  [[ $arg == -h || $arg == --help ]] || continue
+  sed -n '2,/^set /{s/^# \{0,1\}//p}' "$0" # the opening comment
+  exit 0
+done
 
 name=Tessaro manufacturer="Tessaro Test" upgrade_code='{3E7D1C55-0B9A-4C2E-9F41-6A8B2D7E0C13}'
 while [[ ${1:-} == --* ]]; do

@@ -3,8 +3,8 @@
 # the installer runs, and the size of both builds.
 #   scripts/bench.sh [RUNS (default 10)] [IDLE_MS (default 5000)]
 set -euo pipefail
-# shellcheck source=scripts/lib.sh
-source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+# shellcheck source=tools/lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../tools/lib.sh"
 tessaro_args "$@"
 [[ $# -le 2 ]] || tessaro_usage_error "at most two arguments: RUNS and IDLE_MS"
 runs=${1:-10}
@@ -22,7 +22,7 @@ cp build/win64/tests/wine/stand_in.exe "$work/Setup.exe"
 # A product code nobody has installed: the launcher goes straight to the installer.
 printf '{0B8C1D2E-3F40-4A5B-8C6D-7E8F9A0B1C2D},3.10\r\n' >"$work/TS_INF"
 export TESSARO_WINEPREFIX="$PWD/build/wine-prefix-bench"
-"${tessaro_virtual_screen[@]}" bash scripts/run-in-wine.sh build/win64/tests/wine/bench.exe \
+"${tessaro_virtual_screen[@]}" bash tools/wine/run-in-wine.sh build/win64/tools/windows/bench.exe \
   "$(windows_path "$work")" "$runs" "$idle"
 echo
 echo "Launch.exe size: win32 $(stat -c %s build/win32/Launch.exe) bytes, win64 $(stat -c %s build/win64/Launch.exe) bytes"

@@ -3,8 +3,8 @@
 #
 #   scripts/build.sh [host|win32|win64]...
 set -euo pipefail
-# shellcheck source=scripts/lib.sh
-source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+# shellcheck source=tools/lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../tools/lib.sh"
 tessaro_args "$@"
 for one in "$@"; do
   [[ $one == host || $one == win32 || $one == win64 ]] ||

@@ -7,8 +7,8 @@
 #
 #   scripts/main-job.sh
 set -euo pipefail
-# shellcheck source=scripts/lib.sh
-source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+# shellcheck source=tools/lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../tools/lib.sh"
 tessaro_args "$@"
 [[ $# -eq 0 ]] || tessaro_usage_error "takes no arguments"
 cd "$tessaro_root"

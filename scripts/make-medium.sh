@@ -1,4 +1,4 @@
 #!/usr/bin/env bash
-# The medium tool is make_medium.py; this name stays so that the commands already written keep
-# working. The system Python, because Debian's python3-pefile is installed for it.
-exec /usr/bin/python3 -B "$(dirname "${BASH_SOURCE[0]}")/make_medium.py" "$@"
+# Makes or checks an installation medium: the release tool's make (tools/release), under the name
+# the commands already written use. The system Python, for Debian's python3-pefile.
+PYTHONPATH=$(realpath "$(dirname "${BASH_SOURCE[0]}")/../tools") exec /usr/bin/python3 -B -m release make "$@"

@@ -4,8 +4,8 @@
 #
 #   scripts/setup.sh
 set -euo pipefail
-# shellcheck source=scripts/lib.sh
-source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+# shellcheck source=tools/lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../tools/lib.sh"
 tessaro_args "$@"
 [[ $# -eq 0 ]] || tessaro_usage_error "takes no arguments"
 
@@ -14,7 +14,7 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine64 xvfb xauth imagemagick fonts-ipafont-gothic
-  # The 32-bit rig (scripts/rig32.sh) starts from a Debian made by it.
+  # The 32-bit rig (tools/wine/rig32.sh) starts from a Debian made by it.
   debootstrap
   # The medium as a disc image: made and read (never mounted) by xorriso.
   xorriso
@@ -22,7 +22,7 @@ packages=(
   # Signing a medium: bookworm's osslsigncode 2.5 has all that the medium tool asks of it.
   osslsigncode openssl
   clang libclang-rt-14-dev clang-format cppcheck python3 locales
-  # The lint stages, and the one PE reader (scripts/pe.py) of the release tools and the checks.
+  # The lint stages, and the one PE reader (tools/release/pe.py) of the release tools and the checks.
   shellcheck pyflakes3 python3-pefile
 )
 

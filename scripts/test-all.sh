@@ -6,8 +6,8 @@
 #
 #   scripts/test-all.sh
 set -uo pipefail
-# shellcheck source=scripts/lib.sh
-source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+# shellcheck source=tools/lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../tools/lib.sh"
 tessaro_args "$@"
 [[ $# -eq 0 ]] || tessaro_usage_error "takes no arguments"
 cd "$tessaro_root" || exit 1
@@ -26,7 +26,7 @@ stage() {
   echo "=== $name"
   "$@" 2>&1 | tee "$log"
   local status=${PIPESTATUS[0]} counts="" stage_passed stage_failed_cases
-  if counts=$(scripts/script_text.py counts "$log"); then
+  if counts=$(tests/lint.py counts "$log"); then
     read -r stage_passed stage_failed_cases <<<"$counts"
     passed=$((passed + stage_passed)) failed=$((failed + stage_failed_cases))
   elif [[ $status -eq 0 ]]; then
@@ -41,9 +41,9 @@ stage() {
 }
 
 # Lint, on the files git tracks; a shell script is known by its name or by its first line.
-mapfile -t shell_scripts < <(git ls-files -z | xargs -0 scripts/script_text.py shell-scripts)
+mapfile -t shell_scripts < <(git ls-files -z | xargs -0 tests/lint.py shell-scripts)
 stage "shellcheck, ${#shell_scripts[@]} scripts" shellcheck -x -S warning "${shell_scripts[@]}"
-stage "one shell dialect" scripts/script_text.py dialect "${shell_scripts[@]}"
+stage "one shell dialect" tests/lint.py dialect "${shell_scripts[@]}"
 stage "clang-format" bash -c 'git ls-files -z "*.cpp" "*.h" | xargs -0 clang-format --dry-run -Werror'
 mapfile -t python < <(git ls-files "*.py")
 stage "Python compiles" \
@@ -51,7 +51,7 @@ stage "Python compiles" \
 stage "pyflakes" pyflakes3 "${python[@]}"
 stage "host unit tests" ctest --preset host
 stage "fuzzing" bash tests/fuzz/run-fuzzers.sh
-stage "cppcheck" bash scripts/cppcheck.sh
+stage "cppcheck" bash tests/cppcheck.sh
 stage "artifact build/win32/Launch.exe" tests/artifact/check_artifact.py build/win32/Launch.exe
 stage "artifact build/win64/Launch.exe" \
   tests/artifact/check_artifact.py --arch x86-64 build/win64/Launch.exe
@@ -61,10 +61,10 @@ stage "medium assembly" bash tests/release/make-medium_test.sh
 stage "rehearsal" bash tests/release/try-medium_test.sh
 stage "Wine end-to-end tests, build/win64/Launch.exe on this machine's Wine" \
   "${tessaro_virtual_screen[@]}" ctest --preset win64
-bash -c 'source scripts/wine-env.sh; "$TESSARO_WINESERVER" -k' 2>/dev/null
+bash -c 'source tools/wine/wine-env.sh; "$TESSARO_WINESERVER" -k' 2>/dev/null
 # The same tests against the shipped program; the rig is built on first use.
 stage "Wine end-to-end tests, build/win32/Launch.exe in the 32-bit rig" \
-  bash scripts/rig32.sh session ctest --preset win32
+  bash tools/wine/rig32.sh session ctest --preset win32
 
 echo "test-all: $passed passed, $failed failed"
 [[ $failed -eq 0 && $stage_failed -eq 0 ]]

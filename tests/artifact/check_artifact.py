@@ -2,14 +2,14 @@
 # The system Python, because Debian's python3-pefile is installed for it.
 """Checks a built Launch.exe for what a medium needs from it but no unit test sees: machine and
 subsystem, the DLLs it loads, the security flags of its header, the manifest and version
-resources, and its size, all read by scripts/pe.py.
+resources, and its size, all read by tools/release/pe.py.
     check_artifact.py [--arch i386|x86-64] EXE"""
 import argparse
 import os
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../scripts"))
-import pe as pe_reader  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../tools"))
+from release import pe as pe_reader  # noqa: E402
 
 MAX_SIZE = 131072
 # Anything beyond these is either a mingw runtime DLL that the medium does not carry (libstdc++,

@@ -2,8 +2,8 @@
 # Builds the libFuzzer targets with clang (ASan and UBSan) and runs each for a few seconds, so
 # that a crash or a broken invariant fails the test command. FUZZ_SECONDS sets the time.
 set -euo pipefail
-# shellcheck source=scripts/lib.sh
-source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib.sh"
+# shellcheck source=tools/lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../../tools/lib.sh"
 cd "$tessaro_root"
 seconds=${FUZZ_SECONDS:-10}
 out=build/fuzz

@@ -4,8 +4,8 @@
 # the Python tables of make_medium_test.py. Needs msitools, openssl, osslsigncode, xorriso, the
 # build of both presets, and Wine for one signed medium.
 set -euo pipefail
-# shellcheck source=scripts/lib.sh
-source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib.sh"
+# shellcheck source=tools/lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../../tools/lib.sh"
 scripts=$tessaro_root/scripts build=$tessaro_root/build
 for tool in msibuild msiinfo openssl osslsigncode wixl xorriso; do
   command -v "$tool" >/dev/null || { echo "$0: $tool not found (scripts/setup.sh)" >&2; exit 2; }
@@ -26,8 +26,8 @@ real_sha256=$(sha256sum <"$work/launch-real.exe" | cut -d' ' -f1)
 # one the test controls and not whatever the last build left. The 32-bit launchers carry a line
 # after the image, so that the default one, the one given and the build's own (real) differ.
 repo=$work/repo make_medium=$work/repo/scripts/make-medium.sh
-mkdir -p "$repo/scripts" "$repo/build/win32"
-cp "$scripts"/{make-medium.sh,make_medium.py,medium_image.py,pe.py,ts_inf.py} "$repo/scripts/"
+mkdir -p "$repo/scripts" "$repo/tools" "$repo/build/win32"
+cp "$scripts/make-medium.sh" "$repo/scripts/" && cp -r "$tessaro_root/tools/release" "$repo/tools/"
 for kind in default explicit; do
   { cat "$work/launch-real.exe" && echo "$kind launcher"; } >"$work/launch-$kind.exe"
 done
@@ -282,7 +282,7 @@ wine_medium() {
   "$make_medium" --sign "$work/good.pfx" --password-file "$work/password-good" \
     "$work/stand_in.exe" "$work/x64.msi" "$work/wine" "$work/launch-x64.exe" &&
     "$make_medium" --check "$work/wine" "$work/x64.msi" &&
-    timeout 120 bash "$scripts/run-in-wine.sh" "$work/wine/Launch.exe" && cat "$work/wine/Setup.record"
+    timeout 120 bash "$tessaro_root/tools/wine/run-in-wine.sh" "$work/wine/Launch.exe" && cat "$work/wine/Setup.record"
 }
 expect "signed medium starts the installer under Wine" "-eq 0" \
   'command_line="Z:.*Setup\.exe" "/v LAUNCH=Enable"' -- wine_medium

@@ -3,14 +3,15 @@ import os
 import tempfile
 from pathlib import Path
 
-import make_medium
 import tables
+from release import assemble, check, image, msi, signing, ts_inf
+from release.errors import Refused
 
 CODE = "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}"
 
 class Tables(tables.Tables):
     def test_version(self):
-        self.rows(make_medium.version_problem, [
+        self.rows(ts_inf.version_problem, [
             ("3.9.0", None), ("255.255.65535", None), ("10.0.00.65535", None),
             ("7", "three or four fields"), ("3.9", "three or four fields"),
             ("3.9.0.0.1", "three or four fields"),
@@ -20,18 +21,18 @@ class Tables(tables.Tables):
             ("3.9.65536", "build and the fourth at most 65535"),
             *((version, f"digits separated by single dots: '{version}'") for version in
               ("", "1..2", ".1.2", "1.2.", "1.2a", "1,2", "-1.2", "1.2 ", "1.2\n", "١.٢.٣"))])
-        self.rows(make_medium.version_warning, [
+        self.rows(ts_inf.version_warning, [
             ("10.0.00.65535", "over an installed 10.0.00 nothing is asked"), ("3.9.0", None)])
 
     def test_product_code(self):
-        self.rows(make_medium.code_problem, [
+        self.rows(ts_inf.code_problem, [
             (CODE, None), ("{0A1B2C3D-0000-FFFF-9999-ABCDEF012345}", None),
             *((code, f"not a braced upper-case GUID: '{code}'") for code in (
                 CODE.lower(), CODE[1:-1], CODE[:-2] + "G}", "{6F1C2A3B4-D5E" + CODE[14:],
                 CODE[:-2] + "}", CODE + " ", ""))])
 
     def test_platform_and_launcher(self):
-        self.rows(make_medium.platform_problem, [
+        self.rows(msi.platform_problem, [
             (("i386", "Intel"), None), (("x86-64", "x64"), None),
             (("i386", "x64"), "Launch.exe (i386) cannot see a package built for x64"),
             (("x86-64", "Intel"), "Launch.exe (x86-64) cannot see a package built for Intel"),
@@ -45,7 +46,7 @@ class Tables(tables.Tables):
                 path = Path(folder, "TS_INF")
                 if data is not None:
                     path.write_bytes(data)
-                checks = make_medium.check_package_line(path, with_msi)
+                checks = check.check_package_line(path, with_msi)
                 return " | ".join(f"{verdict} {text}" for verdict, text in checks)
         line = f"{CODE},3.9.0"
         self.rows(verdicts, [
@@ -81,7 +82,7 @@ class Tables(tables.Tables):
                 for row in tables[table] if column else ():
                     row[column] = value
                 tables[table] = tables[table] if column else value
-            return make_medium.install_location_problem(tables)
+            return msi.install_location_problem(tables)
         typed_in = ("Property", None, [{"Property": "ARPINSTALLLOCATION",
                                         "Value": "C:\\Program Files (x86)\\Tessaro\\"}])
         no_action = ("CustomAction", None, [])
@@ -112,8 +113,8 @@ class Tables(tables.Tables):
                 os.makedirs(path)
             for path in ("extra/Tessaro-3.9.0.msi", "extra/setup.exe"):
                 Path(path).write_text("file")
-            self.rows(tables.refusal(lambda *paths: " ".join(make_medium.added_names(paths).values()),
-                                     make_medium.Refused), [
+            self.rows(tables.refusal(lambda *paths: " ".join(assemble.added_names(paths).values()),
+                                     Refused), [
                 (("extra/Tessaro-3.9.0.msi",), "Tessaro-3.9.0.msi"), (("extra/docs",), "docs"),
                 (("extra/Tessaro-3.9.0.msi", "extra/docs/"), "Tessaro-3.9.0.msi docs"),
                 (("extra/setup.exe",), "would take the place of the medium's own setup.exe"),
@@ -122,7 +123,7 @@ class Tables(tables.Tables):
                 ((".",), "has no name of its own"), (("extra/..",), "has no name of its own")])
 
     def test_password_line_ends(self):
-        self.equal(make_medium.password, [
+        self.equal(signing.password, [
             (b"test password\n", b"test password"), (b"test password\r\n", b"test password"),
             (b"test password", b"test password"), (b"test password\r", b"test password\r"),
             (b"one\r\ntwo\n", b"one"), (b"\n", b""), (b"", b"")])
@@ -134,7 +135,7 @@ class Tables(tables.Tables):
                     code=new_code):
             row = {"UpgradeCode": old[2], "VersionMin": "", "VersionMax": "3.11.0",
                    "Attributes": "0", **(row or {})}
-            text = make_medium.previous_verdict((code, "3.11.0", old[2]), old, [row], sequence)
+            text = msi.previous_verdict((code, "3.11.0", old[2]), old, [row], sequence)
             return " ".join(text)
         self.rows(lambda call: verdict(**call), [
             ({"code": CODE}, "ok --previous: the same ProductCode"),
@@ -158,7 +159,7 @@ class Tables(tables.Tables):
                 for path, data in placed:
                     (medium / path).write_bytes(data)
                 try:
-                    return " ".join(make_medium.package_on_medium(medium, msi, required))
+                    return " ".join(check.package_on_medium(medium, msi, required))
                 finally:
                     for path, _ in placed:
                         (medium / path).unlink()
@@ -169,14 +170,14 @@ class Tables(tables.Tables):
                 (([],), "unless it carries its own"),
                 (([("Tessaro-3.11.0.msi", b"the packagE")],), "warn MSI: Tessaro-3.11.0.msi is"),
                 (([], True), "FAIL MSI: Tessaro-3.11.0.msi is not on the medium")])
-        self.rows(lambda machine: " ".join(make_medium.setup_platform(machine)), [
+        self.rows(lambda machine: " ".join(check.setup_platform(machine)), [
             ("x86-64", "note Setup.exe: a 64-bit program: it starts on 64-bit Windows only"),
             ("x86-64", "message 104"),
             ("i386", "note Setup.exe: a 32-bit program: it starts on 32")])
 
     def test_volume_label(self):
         # Each label expected is one a volume takes: 1 to 16 of A-Z, 0-9 and _.
-        self.equal(make_medium.medium_image.volume_label, [
+        self.equal(image.volume_label, [
             (("Tessaro", "3.10.0"), "TESSARO_3_10_0"), (("Tessaro", "3.9.0.1"), "TESSARO_3_9_0_1"),
             (("Tessaro Studio", "3.10.0"), "TESSARO_S_3_10_0"),
             (("Tessaro", "255.255.65535.9"), "255_255_65535_9"),
@@ -185,7 +186,6 @@ class Tables(tables.Tables):
             (("Tessaro", "255.255.65535.65535"), "255_255_65535_65"), (("…", ""), "MEDIUM")])
 
     def test_autorun(self):
-        image = make_medium.medium_image
         self.rows(lambda data: " ".join(image.autorun_verdicts(data)), [
             (image.autorun_inf("Tessaro", "3.10.0"),
              "ok autorun.inf: open=Launch.exe, icon=Launch.exe, label=Tessaro 3.10.0"),
@@ -198,13 +198,13 @@ class Tables(tables.Tables):
         self.assertTrue(image.autorun_inf("Tessaro Ü", "1").startswith(b"\xff\xfe"))
 
     def test_drive_letter(self):
-        self.rows(make_medium.medium_image.drive_letter, [
+        self.rows(image.drive_letter, [
             (["c:", "z:"], "d:"), (["c:", "d:", "d::", "z:"], "e:"), (["c:", "D:"], "e:"),
             (["c:", "e:"], "d:"), ([f"{chr(n)}:" for n in range(ord("c"), ord("z"))], None)])
 
     def test_drive_type(self):
         report = "DriveType  Name  \r\n3          C:    \r\n5          D:    \r\n3          Z:    \r\n"
-        self.rows(lambda data, letter: make_medium.medium_image.drive_type(data, letter), [
+        self.rows(lambda data, letter: image.drive_type(data, letter), [
             ((b"\xff\xfe" + report.encode("utf-16-le"), "d:"), "CD-ROM"),
             ((report.encode(), "D:"), "CD-ROM"), ((report.encode(), "c:"), "fixed"),
             ((report.replace("5 ", "7 ").encode(), "d:"), "type 7"),

@@ -4,8 +4,8 @@
 # Launch.exe on a medium is the one built from a given commit. Only the Launch target is built.
 #   reproducible-build_test.sh [PRESET...]     (default: win32 win64)
 set -euo pipefail
-# shellcheck source=scripts/lib.sh
-source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib.sh"
+# shellcheck source=tools/lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../../tools/lib.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/reproducible.XXXXXX")
 trap 'rm -rf -- "$work"' EXIT
 

@@ -14,7 +14,9 @@ class Rows(unittest.TextTestResult):
         self.passed += outcome is None
 
 here = str(Path(__file__).resolve().parent)
-sys.path.insert(0, str(Path(here).parent.parent / "scripts"))
+root = Path(here).parent.parent
+# The release package and the tools' other modules, and the test command's own.
+sys.path[:0] = [str(root / "tools"), str(root / "tools/wine"), str(root / "tests")]
 suite = unittest.defaultTestLoader.discover(here, pattern="*_test.py", top_level_dir=here)
 result = unittest.TextTestRunner(resultclass=Rows, verbosity=0).run(suite)
 # A failed row is one entry of failures or errors; so is a table that could not run at all

@@ -4,10 +4,10 @@
 # win32 win64) and, for the 32-bit rows, the rig (built on first use).
 set -euo pipefail
 tessaro_tool=try-medium_test
-# shellcheck source=scripts/lib.sh
-source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib.sh"
+# shellcheck source=tools/lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../../tools/lib.sh"
 cd "$tessaro_root"
-for file in win32/Launch.exe win64/Launch.exe win64/tests/wine/{box_answer,stand_in}.exe; do
+for file in win32/Launch.exe win64/Launch.exe win64/tools/windows/box_answer.exe win64/tests/wine/stand_in.exe; do
   [[ -f build/$file ]] || die "build/$file not found: build first"
 done
 
@@ -62,7 +62,7 @@ row() {
   while [[ $1 != -- ]]; do args+=("$1") && shift; done
   shift
   output=$(cd "$work/$ja" && LC_ALL=C.UTF-8 TESSARO_TRY_OUT="$tessaro_root/build/try-medium-test" \
-    bash "$tessaro_root/scripts/${script:-try-medium.sh}" "${args[@]}" 2>&1) || status=$?
+    bash "$tessaro_root/${script:-scripts/try-medium.sh}" "${args[@]}" 2>&1) || status=$?
   must "exit $status, not $expected" test "$status" == "$expected"
   for pattern; do
     none=() said="no line"
@@ -147,27 +147,27 @@ while read -r script status pattern args; do
   read -r -a words <<<"${args//none/}"
   row "$script $args: exit $status" "$status" ${words[@]+"${words[@]}"} -- "${pattern//_/ }"
 done <<'EOF'
-bench.sh 0 ^__scripts/bench\.sh_\[RUNS --help
-build.sh 0 ^__scripts/build\.sh_\[host --help
-cppcheck.sh 0 ^__scripts/cppcheck\.sh --help
-main-job.sh 0 ^__scripts/main-job\.sh$ --help
-rig32.sh 0 ^__rig32\.sh_teardown --help
-run-in-wine.sh 0 ^__scripts/run-in-wine\.sh_PROGRAM --help
-setup.sh 0 ^__scripts/setup\.sh$ --help
-test-all.sh 0 ^__scripts/test-all\.sh$ --help
-try-medium.sh 0 ^__scripts/try-medium\.sh_--remove-prefixes$ --help
-make-medium.sh 0 ^usage:_make-medium\.sh --help
-bench.sh 2 ^bench:_unknown_option:_--runs_ --runs
-bench.sh 2 ^bench:_at_most_two_arguments 1 2 3
-build.sh 2 ^build:_unknown_option:_--debug --debug
-build.sh 2 ^build:_no_such_preset:_debug debug
-bench.sh 2 ^bench:_not_a_positive_whole_number:_ten ten
-main-job.sh 2 ^main-job:_unknown_option:_-x_ -x
-test-all.sh 2 ^test-all:_takes_no_arguments wine
-setup.sh 2 ^setup:_unknown_option:_--yes --yes
-run-in-wine.sh 2 ^run-in-wine:_no_program_given none
-rig32.sh 2 ^rig32:_unknown_option:_--bogus --bogus
-make-medium.sh 2 unrecognized_arguments:_--bogus --bogus x y z
+scripts/bench.sh 0 ^__scripts/bench\.sh_\[RUNS --help
+scripts/build.sh 0 ^__scripts/build\.sh_\[host --help
+tests/cppcheck.sh 0 ^__tests/cppcheck\.sh --help
+scripts/main-job.sh 0 ^__scripts/main-job\.sh$ --help
+tools/wine/rig32.sh 0 ^__rig32\.sh_teardown --help
+tools/wine/run-in-wine.sh 0 ^__tools/wine/run-in-wine\.sh_PROGRAM --help
+scripts/setup.sh 0 ^__scripts/setup\.sh$ --help
+scripts/test-all.sh 0 ^__scripts/test-all\.sh$ --help
+scripts/try-medium.sh 0 ^__scripts/try-medium\.sh_--remove-prefixes$ --help
+scripts/make-medium.sh 0 ^usage:_make-medium\.sh --help
+scripts/bench.sh 2 ^bench:_unknown_option:_--runs_ --runs
+scripts/bench.sh 2 ^bench:_at_most_two_arguments 1 2 3
+scripts/build.sh 2 ^build:_unknown_option:_--debug --debug
+scripts/build.sh 2 ^build:_no_such_preset:_debug debug
+scripts/bench.sh 2 ^bench:_not_a_positive_whole_number:_ten ten
+scripts/main-job.sh 2 ^main-job:_unknown_option:_-x_ -x
+scripts/test-all.sh 2 ^test-all:_takes_no_arguments wine
+scripts/setup.sh 2 ^setup:_unknown_option:_--yes --yes
+tools/wine/run-in-wine.sh 2 ^run-in-wine:_no_program_given none
+tools/wine/rig32.sh 2 ^rig32:_unknown_option:_--bogus --bogus
+scripts/make-medium.sh 2 unrecognized_arguments:_--bogus --bogus x y z
 EOF
 
 summary

@@ -1,7 +1,13 @@
-"""The rehearsal's reading of Wine's log, its choice of locale and its other reads, as tables."""
+"""The rehearsal's reading of Wine's log, its choice of locale and its other reads, and the
+release tool's command line, as tables."""
+import contextlib
+import io
+
 import tables
-import try_medium
-import ts_inf
+from release import __main__ as entry
+from release import rehearsal_notes as notes
+from release import ts_inf
+from release.errors import Refused
 
 LAUNCH = (rb'0030:0034:warn:debugstr:OutputDebugStringA "Launch: module path'
           rb' \"Z:\\m\\Launch.exe\"\n"')
@@ -11,7 +17,7 @@ RUN, OTHER = START + b"(null) cmdline ", START.replace(b"0030", b"0040") + b"(nu
 
 class Tables(tables.Tables):
     def test_wine_log(self):
-        self.equal(lambda what, page, lines: try_medium.read_log(what, lines, page), [
+        self.equal(lambda what, page, lines: notes.read_log(what, lines, page), [
             (("started", None, [LAUNCH, RUN + rb'L"\"C:\\windows\\msiexec.exe\" /x {A}"']),
              ['  "C:\\windows\\msiexec.exe" /x {A}']),
             # Before the launcher's first trace line, and from another process: both its own.
@@ -37,8 +43,8 @@ class Tables(tables.Tables):
         def spelled(locale, page, caller):
             return locale, (f"try-medium: running under LC_ALL={locale}, whose code page {page} spells"
                             f" the medium's path (under {caller} Wine could not name it)")
-        self.rows(tables.refusal(lambda paths, caller, available: try_medium.choose_locale(
-            paths, caller, available.__contains__), ValueError), [
+        self.rows(tables.refusal(lambda paths, caller, available: notes.choose_locale(
+            paths, caller, available.__contains__), Refused), [
             ((["/tmp/m 1", "/w/out"], "POSIX", set()), ("POSIX", "")),
             ((["/tmp/caf\xe9", "/w/out"], "de_DE.UTF-8", everywhere), ("de_DE.UTF-8", "")),
             ((["/tmp/caf\xe9", "/w/out"], "de_DE", everywhere), spelled("C.UTF-8", 1252, "de_DE")),
@@ -52,7 +58,7 @@ class Tables(tables.Tables):
             ((["/tmp/\ud55c", "/w/out"], "ko_KR.UTF-8", everywhere), "refused: neither code page")])
 
     def test_registry_and_package(self):
-        self.equal(try_medium.reg_value, [
+        self.equal(notes.reg_value, [
             ((b"\r\nHKEY\\X\r\n    DisplayVersion    REG_SZ    3.9.0\r\n"
               b"    DisplayName    REG_SZ    \x83\x8a\r\n", "DisplayVersion"), "3.9.0"),
             ((b"reg: Unable to find the specified registry key\n", "X"), ""),
@@ -66,7 +72,7 @@ class Tables(tables.Tables):
         self.equal(ts_inf.first_line, [("/nonexistent/TS_INF", None), ("/", None)])
 
     def test_answers(self):
-        self.rows(tables.refusal(try_medium.box_answers, ValueError), [
+        self.rows(tables.refusal(notes.box_answers, Refused), [
             (["107=Cancel"], ["--answer", "OK+Cancel=Cancel"]),
             (["107=Cancel", "108=Retry,Cancel"],
              ["--answer", "OK+Cancel=Cancel", "--answer", "Cancel+Retry=Retry,Cancel"]),
@@ -87,7 +93,7 @@ class Tables(tables.Tables):
         empty = ("the medium's TS_INF is empty: no product to look for (the launcher shows no box"
                  " and exits 4)")
         first = f"Tessaro-3.9.0.msi (Tessaro 3.9.0, product {code}) installed first"
-        self.equal(try_medium.before_notes, [
+        self.equal(notes.before_notes, [
             ((None, None), [none]), (("", None), [empty]), (("\r", old), [empty, first]),
             ((None, old), [none, first]),
             ((f"{code},3.10.0\r", old), []), ((f"{code},3.10.0\r", None), []),
@@ -118,7 +124,31 @@ class Tables(tables.Tables):
              ["Screenshots: /o/box 1.png /o/box 2.png "], None),
         ):
             with self.subTest(log=log, given=given):
-                lines = try_medium.report(log, None, *given[:5], given[5:])
+                lines = notes.report(log, None, *given[:5], given[5:])
                 for start in expected:
                     self.assertTrue(any(line.startswith(start) for line in lines), (start, lines))
                 self.assertFalse(absent and any(line.startswith(absent) for line in lines), lines)
+
+    def test_command_line(self):
+        def refusal(*args):
+            said = io.StringIO()
+            with contextlib.redirect_stderr(said):
+                status = entry.main(list(args))
+            return status, said.getvalue()
+        usage = " (--help tells the usage)\n"
+        self.equal(refusal, [
+            (("instaled", "FILE"), (2, "release: argument command: invalid choice: 'instaled'"
+                                       " (choose from 'make', 'check', 'try')" + usage)),
+            (("try", "--bogus", "m"), (2, "try-medium: unknown option: --bogus" + usage)),
+            (("try", "m", "--answers=107=OK"), (2, "try-medium: unknown option: --answers=107=OK"
+                                                + usage)),
+            (("try", "--answer"), (2, "try-medium: --answer needs ID=BUTTON" + usage)),
+            (("try", "--remove-prefixes", "m"), (2, "try-medium: --remove-prefixes takes nothing"
+                                                 " else" + usage)),
+            (("try",), (2, "try-medium: one medium folder or image and at most one MSI" + usage)),
+            (("try", "m", "a.msi", "b.msi"), (2, "try-medium: one medium folder or image and at"
+                                              " most one MSI" + usage)),
+            (("try", "--answer", "109=OK", "m"), (1, "try-medium: --answer 109=OK: the launcher's"
+                                                  " boxes are the messages 104, 106, 107, 108\n")),
+            (("check", "--sign", "x.pfx", "m"), (2, "make-medium: --check takes no --sign,"
+                                                 " --password-file, --timestamp, --add or --iso\n"))])

@@ -19,7 +19,7 @@
 #include <optional>
 #include <string>
 
-#include "instrument.h"
+#include "tests/wine/instrument.h"
 
 namespace {
 

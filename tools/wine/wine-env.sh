@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sourced: the Wine settings every script and test of the project shares.
-# shellcheck source=scripts/lib.sh
-source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+# shellcheck source=tools/lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../lib.sh"
 export WINEPREFIX="${TESSARO_WINEPREFIX:-$tessaro_root/build/wine-prefix}"
 export WINEARCH=win64
 export WINEDEBUG="${WINEDEBUG:--all}"

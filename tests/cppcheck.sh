@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Static analysis of the launcher sources; exits non-zero on any finding.
 #
-#   scripts/cppcheck.sh [extra cppcheck options]
+#   tests/cppcheck.sh [extra cppcheck options]
 #
 # System and Windows headers are left out on purpose: cppcheck would otherwise parse the
 # mingw headers with its own, incomplete idea of the target and report on them.
 set -euo pipefail
 
-# shellcheck source=scripts/lib.sh
-source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+# shellcheck source=tools/lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../tools/lib.sh"
 tessaro_passes_options=1 tessaro_args "$@"
 cd "$tessaro_root"
 command -v cppcheck >/dev/null || { echo "$0: cppcheck not found (Debian package cppcheck)" >&2; exit 2; }
@@ -22,5 +22,5 @@ trap 'rm -rf -- "$build_dir"' EXIT
 cppcheck --enable=warning,performance,portability --error-exitcode=1 --inline-suppr --std=c++17 \
   --language=c++ --suppress=missingIncludeSystem --library=googletest --library=windows \
   --cppcheck-build-dir="$build_dir" --template='{file}:{line}: {severity}: {message} [{id}]' \
-  --quiet -I . "$@" launcher platform tests
+  --quiet -I . "$@" launcher platform tests tools/windows
 echo "cppcheck: no findings"

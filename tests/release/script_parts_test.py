@@ -1,8 +1,10 @@
-"""What the shell scripts have read for them: usage, options, dialect, mirror, counts, as
-tables."""
+"""What the shell scripts have read for them: usage, options (tools/script_usage.py), dialect
+and counts (tests/lint.py), the mirror (tools/wine/mirror.py), as tables."""
 import unittest
 
-import script_text
+import lint
+import mirror
+import script_usage
 import tables
 
 SCRIPT = """#!/usr/bin/env bash
@@ -17,30 +19,30 @@ set -euo pipefail
 
 class Tables(tables.Tables):
     def test_usage(self):
-        self.equal(script_text.usage, [
+        self.equal(script_usage.usage, [
             (SCRIPT, "Builds things.\n\n  scripts/x.sh [--runs N] [--mode=fast|slow] FILE"),
             ("#!/usr/bin/env bash\nset -e\n# late\n", ""),
             ("#!/usr/bin/env bash\n# one\n\n# after a blank line\n", "one"), ("", "")])
 
     def test_names_option(self):
-        self.equal(lambda option: script_text.names_option(SCRIPT, option), [
+        self.equal(lambda option: script_usage.names_option(SCRIPT, option), [
             ("--runs", True), ("--mode=slow", True), ("--mode", True), ("--run", False),
             ("--body", False), ("-h", False), ("--shellcheck", False), ("fast", True)])
 
     def test_dialect(self):
-        self.equal(lambda line: script_text.wrong_dialect([("f.sh", line)]) != [], [
+        self.equal(lambda line: lint.wrong_dialect([("f.sh", line)]) != [], [
             ("#!/usr/bin/env bash", False), ("#!/bin/bash", True), ("#!/bin/sh", True),
             ("#!/usr/bin/env bash ", True), ("", True)])
 
     def test_shell_scripts(self):
-        self.equal(script_text.is_shell_script, [
+        self.equal(lint.is_shell_script, [
             (("a.sh", ""), True), (("a", "#!/usr/bin/env bash"), True), (("a", "#!/bin/sh"), True),
             (("a", "#!/bin/bash -e"), False), (("a.py", "#!/usr/bin/python3 -B"), False),
             (("a.shx", "#!/usr/bin/env zsh"), False), (("a", "# sh"), False)])
 
     def test_mirror(self):
         one_line = "deb http://a.example/debian bookworm main\n"
-        self.equal(script_text.debian_mirror, [
+        self.equal(mirror.debian_mirror, [
             ([one_line], "http://a.example/debian"),
             (["# deb http://old.example/debian x\n", one_line], "http://a.example/debian"),
             (["Types: deb\nURIs: https://b.example/debian/\nSuites: bookworm\n"],
@@ -53,7 +55,7 @@ class Tables(tables.Tables):
 
     def test_counts(self):
         ctest = "97% tests passed, 1 tests failed out of 30\n"
-        self.equal(script_text.counts, [
+        self.equal(lint.counts, [
             ("100% tests passed, 0 tests failed out of 35\n\nTotal Test time\n", (35, 0)),
             (ctest, (29, 1)), ("12 passed, 3 failed\n", (12, 3)),
             ("1 passed, 0 failed\nok\n65 passed, 2 failed\n", (65, 2)),

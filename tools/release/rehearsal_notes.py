@@ -1,20 +1,13 @@
-#!/usr/bin/python3 -B
-"""What scripts/try-medium.sh reads and decides: try_medium.py bits EXE | locale MEDIUM OUT
-CALLER_LOCALE | package MEDIUM | installed (reg query's output on stdin) | started|trace|failure
-WINE_LOG | answers ID=BUTTON[,BUTTON...]... | location (reg query's output on stdin) | before
-MEDIUM INSTALLED [MSI] | code MSI | report WINE_LOG EXIT_CODE PRODUCT VERSION BEFORE AFTER
-[SCREENSHOT...] | and of an image: extract IMAGE FOLDER | letter DOSDEVICES | listing FOLDER |
-drive-type LETTER (wmic's report on the logical disks on stdin). The system Python for Debian's
-python3-pefile; -B: no __pycache__ in the tree."""
+"""What a rehearsal reads and decides, apart from running it: the locale that spells the
+medium's path, the answers given for the boxes, what to say before the run, and Wine's log
+read into the report after it."""
 import os
 import re
 import subprocess
-import sys
 
-import make_medium
-import medium_image
-import pe as pe_reader
-import ts_inf
+from .errors import Refused
+from .msi import read_msi
+from . import ts_inf
 
 def code_page(locale):
     """Wine's ANSI code page for a locale: Japanese has 932, C and the Western European languages
@@ -31,7 +24,7 @@ def choose_locale(paths, caller, is_utf8=is_utf8):
     """(locale, notice). Wine hands the path to the launcher, an ANSI program, in the locale's code
     page, and reads Unix file names in the locale's charset: a path that one cannot spell is not
     found at all. A Japanese path is rehearsed as on a Japanese Windows, the only one where it
-    works. Raises ValueError with the line to stop on when no locale can."""
+    works. Refuses with the line to stop on when no locale can."""
     names = [os.fsencode(path) for path in paths]
     if all(32 <= byte < 127 for name in names for byte in name):
         return caller, ""
@@ -48,9 +41,9 @@ def choose_locale(paths, caller, is_utf8=is_utf8):
                 f" the medium's path (under {caller} Wine could not name it)")
         missing = missing or page and candidate
     if missing:
-        raise ValueError(f"the path needs the locale {missing}, which this machine lacks: generate"
+        raise Refused(f"the path needs the locale {missing}, which this machine lacks: generate"
                          f" it (locale-gen) and run with LC_ALL={missing}")
-    raise ValueError(f"neither code page 1252 nor 932 can spell {paths[0]}: run with LC_ALL set"
+    raise Refused(f"neither code page 1252 nor 932 can spell {paths[0]}: run with LC_ALL set"
                      " to a UTF-8 locale whose Windows code page can")
 
 def reg_value(reg_query, name):
@@ -107,19 +100,19 @@ def read_log(what, log, page):
 MESSAGE_BUTTONS = {104: ("OK",), 106: ("OK",), 107: ("OK", "Cancel"), 108: ("Cancel", "Retry")}
 
 def box_answers(given):
-    """box_answer.exe's options for the --answer ID=BUTTON[,BUTTON...] GIVEN, in order. Raises
-    ValueError with the line to stop on for a message or button the launcher does not have."""
+    """box_answer.exe's options for the --answer ID=BUTTON[,BUTTON...] GIVEN, in order. Refuses
+    with the line to stop on for a message or button the launcher does not have."""
     options = {}
     for answer in given:
         number, _, buttons = answer.partition("=")
         message = int(number) if number.isdigit() else None
         if message not in MESSAGE_BUTTONS:
-            raise ValueError(f"--answer {answer}: the launcher's boxes are the messages"
+            raise Refused(f"--answer {answer}: the launcher's boxes are the messages"
                              f" {', '.join(map(str, MESSAGE_BUTTONS))}")
         offered = MESSAGE_BUTTONS[message]
         for button in buttons.split(","):
             if button not in offered:
-                raise ValueError(f"--answer {answer}: message {message} offers"
+                raise Refused(f"--answer {answer}: message {message} offers"
                                  f" {' and '.join(offered)}, not '{button}'")
         options.setdefault(message, []).extend(buttons.split(","))
     return [part for message, buttons in options.items()
@@ -176,48 +169,4 @@ def report(log, page, exit_code, product, version, before, after, screenshots):
 
 def read_package(msi):
     """(ProductCode, ProductVersion, file name) of an MSI, read as the medium tool reads it."""
-    return *make_medium.read_msi(msi)[:2], os.path.basename(msi)
-
-def stop(text):
-    raise ValueError(text)
-
-def lines(command, args, stdin):
-    """What COMMAND prints, one item a line."""
-    def log():
-        with open(args[0], "rb") as file:
-            return file.read().split(b"\n"), code_page(os.environ.get("LC_ALL") or "C")
-    ts_inf_line = lambda: ts_inf.first_line(os.path.join(args[0], "TS_INF"))
-    package = lambda: len(args) > 2 and args[2] and read_package(args[2]) or None
-    return {
-        "locale": lambda: choose_locale(args[:2], args[2]),
-        "package": lambda: ts_inf.fields(ts_inf_line()),
-        "answers": lambda: box_answers(args),
-        "location": lambda: [reg_value(stdin(), "InstallLocation")],
-        "code": lambda: [read_package(args[0])[0]],
-        "before": lambda: [f"Before: {note}" for note in
-                           before_notes(ts_inf_line(), package(), args[1])],
-        "installed": lambda: [reg_value(stdin(), "DisplayVersion")],
-        "report": lambda: report(*log(), *args[1:6], args[6:]),
-        "extract": lambda: [] if medium_image.extract(*args, (0o555, 0o444)) else stop(
-            f"not an ISO 9660 image that xorriso can read: {args[0]}"),
-        "letter": lambda: [medium_image.drive_letter(os.listdir(args[0]))
-                           or stop("no free drive letter")],
-        "drive-type": lambda: [medium_image.drive_type(stdin(), args[0]) or "unknown"],
-        "listing": lambda: [f"  {line}" for line in medium_image.listing(args[0])],
-    }.get(command, lambda: read_log(command, *log()))()
-
-def main(command, *args):
-    sys.stdout.reconfigure(encoding="utf-8", errors="replace")
-    if command == "bits":
-        pe = pe_reader.open_pe(args[0]) or sys.exit(f"pe.py: {args[0]} is not a Windows executable")
-        machine = pe_reader.machine(pe)
-        print({"i386": 32, "x86-64": 64}.get(machine) or sys.exit("try-medium: Launch.exe is"
-              f" neither a 32-bit nor a 64-bit x86 program (machine {machine})"))
-        return
-    try:
-        sys.stdout.writelines(f"{line}\n" for line in lines(command, args, sys.stdin.buffer.read))
-    except (ValueError, make_medium.Refused) as error:
-        sys.exit(f"try-medium: {error}")
-
-if __name__ == "__main__":
-    main(*sys.argv[1:])
+    return *read_msi(msi)[:2], os.path.basename(msi)

@@ -21,8 +21,8 @@
 # rig at the same path.
 set -euo pipefail
 
-# shellcheck source=scripts/lib.sh
-source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+# shellcheck source=tools/lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../lib.sh"
 # What follows the command belongs to it (a program's arguments).
 tessaro_args "${1-}"
 rig=${TESSARO_RIG32:-/var/lib/tessaro-rig32}
@@ -61,7 +61,7 @@ build_stages() {
     # TESSARO_RIG32_MIRROR, else the Debian mirror this machine's apt already uses: the one known
     # to be reachable from here.
     local mirror
-    mirror=${TESSARO_RIG32_MIRROR:-$("$tessaro_root/scripts/script_text.py" mirror)} ||
+    mirror=${TESSARO_RIG32_MIRROR:-$("$tessaro_root/tools/wine/mirror.py")} ||
       die "no Debian mirror in this machine's apt sources: set TESSARO_RIG32_MIRROR"
     command -v debootstrap >/dev/null || die "debootstrap not found: run scripts/setup.sh"
     # A half-done debootstrap cannot be resumed: start over. Nothing may be mounted inside, or
@@ -116,7 +116,7 @@ build_stages() {
       [[ -f $loader.i386 ]] || mv "$loader" "$loader.i386"
       cat >"$loader.tmp" <<'EOF'
 #!/bin/sh
-# Runs Wine's i386 loader under user-mode emulation (made by the project's scripts/rig32.sh).
+# Runs Wine's i386 loader under user-mode emulation (made by the project's tools/wine/rig32.sh).
 WINELOADERNOEXEC=1 exec /usr/bin/qemu-i386 -0 /usr/lib/wine/wine /usr/lib/wine/wine.i386 "$@"
 EOF
       chmod 755 "$loader.tmp" && mv "$loader.tmp" "$loader"

@@ -45,19 +45,20 @@ windows_path() {
 
 # The pass/fail counter of the test scripts: start NAME opens a case; must WHY COMMAND... fails it
 # saying WHY and what COMMAND printed, unless COMMAND succeeds (once: the rest of a failed case is
-# skipped); summary ends with the line the test command counts, and fails if a case failed.
-cases=0 failed=0 case_failed=0
+# skipped); summary ends with the line the test command counts, and fails if a case failed. Its
+# names are its own: test-all.sh, which sources this too, keeps totals of its own.
+cases=0 cases_failed=0 case_failed=0
 start() { case_name=$1 cases=$((cases + 1)); }
 must() {
   local must_said # a name no command given is likely to use
   [[ $case_failed != "$cases" ]] || return 0
   must_said=$("${@:2}" 2>&1) && return
   echo "FAIL  $case_name: $1${must_said:+: $must_said}"
-  failed=$((failed + 1)) case_failed=$cases
+  cases_failed=$((cases_failed + 1)) case_failed=$cases
 }
 summary() {
-  echo "$((cases - failed)) passed, $failed failed"
-  [[ $failed -eq 0 ]]
+  echo "$((cases - cases_failed)) passed, $cases_failed failed"
+  [[ $cases_failed -eq 0 ]]
 }
 
 # tessaro_args ARG...: a script's own arguments, checked before it does anything. --help or -h
@@ -65,7 +66,7 @@ summary() {
 # with "-" that the comment does not name is refused in one line, status 2. With
 # tessaro_passes_options set, only --help is looked for (the script hands its options on).
 tessaro_args() {
-  local arg text=$tessaro_root/scripts/script_text.py
+  local arg text=$tessaro_root/tools/script_usage.py
   for arg; do
     [[ $arg != -h && $arg != --help ]] && continue
     "$text" usage "$0"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "instrument.h"
+#include "tests/wine/instrument.h"
 
 namespace {
 

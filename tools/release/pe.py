@@ -1,8 +1,6 @@
-#!/usr/bin/python3
-# The system Python on purpose: Debian's python3-pefile is installed for it, and a python3 that
-# comes first on PATH (pyenv, a virtualenv) usually lacks pefile.
 """Facts of a Windows executable's headers and resources, read through pefile: the one PE
 reader of the project's tools and checks, which import it."""
+import os
 import xml.etree.ElementTree as ET
 
 import pefile
@@ -20,6 +18,12 @@ def open_pe(path):
         return pefile.PE(path, fast_load=True)
     except (pefile.PEFormatError, OSError):
         return None
+
+def windows_executable(path):
+    """The parsed headers, or None for anything that is no PE image of a known machine: a
+    renamed text, an MSI, a DOS program."""
+    pe = open_pe(path) if os.path.isfile(path) else None
+    return pe if pe and pe.FILE_HEADER.Machine in MACHINES else None
 
 def machine(pe):
     return MACHINES.get(pe.FILE_HEADER.Machine, f"0x{pe.FILE_HEADER.Machine:04x}")

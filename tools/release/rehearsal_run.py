@@ -1,0 +1,158 @@
+"""The rehearsal's run, inside the session of the launcher's Wine (rehearsal.py starts it there
+with named options): the drive of an image, the product as the medium should meet it, the
+launcher under box_answer.exe, and the report."""
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+from . import image, ts_inf, wine
+from .errors import OneLine, Refused
+from .rehearsal_notes import before_notes, box_answers, code_page, read_log, read_package
+from .rehearsal_notes import reg_value, report
+
+BOX_ANSWER = "build/win64/tools/windows/box_answer.exe"
+DRIVES = "HKLM\\Software\\Wine\\Drives"
+UNINSTALL = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+
+def windows_path(path):
+    """The name Wine gives a Unix path, on its drive Z:."""
+    return "Z:" + os.path.realpath(path).replace("/", "\\")
+
+def parse(args):
+    parser = OneLine(prog="rehearsal_run", add_help=False, allow_abbrev=False)
+    for name in ("--medium", "--out", "--prefix", "--msi", "--image", "--display"):
+        parser.add_argument(name, default="")
+    parser.add_argument("--bits", type=int, choices=(32, 64), required=True)
+    parser.add_argument("--hold", action="store_true")
+    parser.add_argument("--answer", action="append", default=[])
+    return parser.parse_args(args)
+
+class Run:
+    """One rehearsal: OPTIONS as rehearsal.py gives them, the Wine RUNNER."""
+    def __init__(self, options, runner):
+        self.options, self.runner, self.bits = options, runner, options.bits
+        self.medium, self.out = Path(options.medium), Path(options.out)
+        self.product, self.version = ts_inf.fields(ts_inf.first_line(self.medium / "TS_INF"))
+
+    def installed(self, value="DisplayVersion"):
+        """VALUE of the product's uninstall key, in the view the launcher reads ("": none)."""
+        if not self.product:
+            return ""
+        query = self.runner.wine("reg", "query", UNINSTALL + self.product, f"/reg:{self.bits}",
+                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        return reg_value(query.stdout, value)
+
+    def meet(self, msi):
+        """The machine as the medium should meet it: its product not installed, or installed by
+        MSI. The MSI's own product too: a package with another product code than TS_INF's is no
+        longer removed by the medium's runs, and would stand in the way of installing it again."""
+        for code in (self.product, msi and read_package(msi)[0]):
+            if code:
+                self.runner.wine("msiexec", "/x", code, "/qn", stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL)
+        if msi and self.runner.wine("msiexec", "/i", windows_path(msi), "/qn").returncode:
+            raise Refused(f"msiexec /i {msi} failed")
+        before = self.installed()
+        line = ts_inf.first_line(self.medium / "TS_INF")
+        for note in before_notes(line, msi and read_package(msi) or None, before):
+            print(f"Before: {note}")
+        return before
+
+    def launch(self, launcher):
+        """Runs the launcher under box_answer.exe; its exit code, Wine's log (lines) on it."""
+        command = [BOX_ANSWER, *box_answers(self.options.answer)]
+        if self.options.hold:
+            location = self.installed("InstallLocation")
+            if not location:
+                raise Refused("--product-running: the installed product has no InstallLocation")
+            # Named as the launcher names it: InstallLocation and the file name, nothing between.
+            command += ["--hold", f"{location}Tessaro.exe"]
+        if self.options.display:
+            print(f"Starting {launcher} on {self.options.display}: answer its boxes there.")
+            command.append("--watch")
+        # Wine reports every process start on its "process" channel and OutputDebugString on
+        # "debugstr"; with "pid" each line names its process, which tells the launcher's apart.
+        with open(self.out / "wine.log", "wb") as log:
+            ran = self.runner.wine(*command, windows_path(self.out), launcher, stderr=log,
+                                   env={**os.environ, "WINEDEBUG": "+pid,+process,+debugstr"})
+        self.runner.wineserver("-w")
+        return ran.returncode, (self.out / "wine.log").read_bytes().split(b"\n")
+
+    def rehearse(self, launcher):
+        before = self.meet(self.options.msi)
+        self.finish(before, *self.launch(launcher))
+
+    def finish(self, before, exit_code, log):
+        """What the run did, and the product after it, on standard output and in "result"."""
+        page = code_page(os.environ.get("LC_ALL") or "C")
+        failure = "\n".join(read_log("failure", log, page))
+        if exit_code == 98 and failure:
+            raise Refused("box_answer.exe, which answers the boxes, could not start Launch.exe,"
+                          f" so the launcher never ran: {failure}")
+        for bmp in sorted(self.out.glob("*.bmp")):
+            if not subprocess.run(["convert", bmp, bmp.with_suffix(".png")]).returncode:
+                bmp.unlink()
+        after = self.installed()
+        screenshots = sorted(str(png) for png in self.out.glob("*.png"))
+        for line in report(log, page, str(exit_code), self.product, self.version, before, after,
+                           screenshots):
+            print(line)
+        (self.out / "result").write_text(f"exit_code={exit_code}\nbefore={before}\n"
+                                         f"after={after}\n")
+
+class Drive:
+    """The image's files as a CD-ROM drive of the prefix, the launcher's own, for one run."""
+    def __init__(self, runner, files):
+        self.runner, self.files = runner, files
+        self.letter = image.drive_letter(os.listdir(runner.prefix / "dosdevices"))
+        if not self.letter:
+            raise Refused("no free drive letter")
+        self.name = self.letter.upper()
+
+    def __enter__(self):
+        (self.runner.prefix / "dosdevices" / self.letter).symlink_to(self.files)
+        self.runner.wine("reg", "add", DRIVES, "/v", self.letter, "/d", "cdrom", "/f",
+                         stdout=subprocess.DEVNULL)
+        # Wine learns the drives and their types when its mount manager starts: after this.
+        self.runner.wineserver("-w")
+        # As Windows programs see it, not as it was meant.
+        disks = self.runner.wine("wmic", "logicaldisk", "get", "drivetype,name",
+                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        kind = image.drive_type(disks.stdout, self.letter) or "unknown"
+        if kind != "CD-ROM":
+            raise Refused(f"Wine took drive {self.name} for {kind}, not for a CD-ROM drive")
+        self.before = [f"  {line}" for line in image.listing(self.files)]
+        print(f"Drive {self.name} ({kind}, read-only) holds the image's files (SHA-256, size,"
+              " name):", *self.before, sep="\n")
+        return f"{self.name}\\Launch.exe"
+
+    def __exit__(self, kind, *_):
+        (self.runner.prefix / "dosdevices" / self.letter).unlink(missing_ok=True)
+        if kind is not None:
+            return
+        after = [f"  {line}" for line in image.listing(self.files)]
+        self.runner.wine("reg", "delete", DRIVES, "/v", self.letter, "/f",
+                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if after != self.before:
+            print(f"Drive {self.name} CHANGED by the run; now it holds:", *after, sep="\n")
+            sys.exit(1)
+        print(f"Drive {self.name} unchanged: the same names, sizes and SHA-256 after the run as"
+              " before")
+
+def main(args):
+    options = parse(args)
+    runner = wine.runner(options.bits, options.prefix)
+    runner.prepare()
+    run = Run(options, runner)
+    if not options.image:
+        return run.rehearse(windows_path(run.medium / "Launch.exe"))
+    with Drive(runner, run.medium) as launcher:
+        return run.rehearse(launcher)
+
+if __name__ == "__main__":
+    sys.stdout.reconfigure(encoding="utf-8", errors="replace", line_buffering=True)
+    try:
+        sys.exit(main(sys.argv[1:]))
+    except Refused as refusal:
+        sys.exit(f"try-medium: {refusal}")

@@ -1,0 +1,59 @@
+"""The Wine a launcher runs in, picked by its bits, behind one interface: session() replaces this
+process with a command run where Wine, its prefix and a display are ready (the folder LEND seen
+there too); inside it, prepare() makes the prefix when it is not there yet, wine() and
+wineserver() run Wine's programs. The 32-bit build runs only in the rig (tools/wine/rig32.sh),
+the 64-bit one on this machine's Wine."""
+import os
+import subprocess
+from pathlib import Path
+
+WINE_TOOLS = Path(__file__).resolve().parents[1] / "wine"
+# As tools/lib.sh's: the screen every Xvfb of the project has.
+VIRTUAL_SCREEN = ["xvfb-run", "-a", "-s", "-screen 0 1280x1024x24"]
+
+class Rig32:
+    RIG = ["bash", str(WINE_TOOLS / "rig32.sh")]
+
+    def __init__(self, prefix):
+        self.prefix = Path(prefix)
+
+    def session(self, command, lend):
+        os.environ.update(TESSARO_RIG32_PREFIX=str(self.prefix), TESSARO_RIG32_LEND=str(lend))
+        # With a display of your own the rig shows its windows there instead of on its own Xvfb.
+        if os.environ.get("DISPLAY"):
+            os.environ["TESSARO_RIG32_USE_DISPLAY"] = "1"
+        os.execvp("bash", [*self.RIG, "session", *command])
+
+    def prepare(self):
+        """The session has made the prefix."""
+
+    def wine(self, *args, **options):
+        return subprocess.run([*self.RIG, "wine", *map(str, args)], **options)
+
+    def wineserver(self, *args):
+        return subprocess.run([*self.RIG, "wineserver", *args])
+
+class Host64:
+    def __init__(self, prefix):
+        self.prefix = Path(prefix)
+        os.environ.update(TESSARO_WINEPREFIX=str(self.prefix), WINEPREFIX=str(self.prefix))
+
+    def session(self, command, lend):
+        # This machine's Wine sees every folder; without a display it gets a virtual one.
+        command = [*([] if os.environ.get("DISPLAY") else VIRTUAL_SCREEN), *command]
+        os.execvp(command[0], command)
+
+    def prepare(self):
+        subprocess.run(["bash", "-c", 'source "$1" && tessaro_wine_prefix', "prepare",
+                        str(WINE_TOOLS / "wine-env.sh")], check=True)
+
+    def wine(self, *args, **options):
+        # Its own prefix (tools/wine/wine-env.sh), made on first use.
+        return subprocess.run(["bash", str(WINE_TOOLS / "run-in-wine.sh"), *map(str, args)],
+                              **options)
+
+    def wineserver(self, *args):
+        return subprocess.run(["/usr/lib/wine/wineserver", *args])
+
+def runner(bits, prefix):
+    return (Rig32 if bits == 32 else Host64)(prefix)
