@@ -23,12 +23,22 @@ it as an ISO image as well (--iso), and checks a finished medium or image."""
 def make_parser():
     parser = argparse.ArgumentParser(prog="make-medium", description=MAKE, allow_abbrev=False,
                                      usage="""\
-make-medium.sh [--sign PFX --password-file FILE [--timestamp URL]] [--add PATH]...
+make-medium.sh [--sign PFX|pkcs11:URI --password-file FILE [--certificate PEM]
+                      [--pkcs11-module PATH] [--timestamp URL]] [--add PATH]...
                       [--previous MSI] [--iso IMAGE] SETUP_EXE MSI OUT_DIR|- [LAUNCH_EXE]
        make-medium.sh --check [--previous MSI] [--package-on-medium] MEDIUM|IMAGE [MSI]""")
-    parser.add_argument("--sign", metavar="PFX", help="sign the medium's copy of Launch.exe"
-                        " (Authenticode, SHA-256) with the PKCS#12 file PFX, and verify it")
-    parser.add_argument("--password-file", metavar="FILE", help="its first line: PFX's password")
+    parser.add_argument("--sign", metavar="PFX|pkcs11:URI", help="sign the medium's copy of"
+                        " Launch.exe (Authenticode, SHA-256) with the PKCS#12 file PFX, or with"
+                        " the key on a token that a PKCS#11 URI names (RFC 7512:"
+                        " pkcs11:token=LABEL;object=KEY), and verify it; signed at"
+                        " SOURCE_DATE_EPOCH unless --timestamp")
+    parser.add_argument("--password-file", metavar="FILE", help="its first line: PFX's password,"
+                        " or the token's PIN")
+    parser.add_argument("--certificate", metavar="PEM", help="with a token: the certificate of"
+                        " its key (first) and its chain, when the token does not hold it")
+    parser.add_argument("--pkcs11-module", metavar="PATH", help="with a token: the PKCS#11"
+                        " module that reaches it (default: p11-kit's proxy, which loads every"
+                        " module this machine registers, such as SoftHSM2's or OpenSC's)")
     parser.add_argument("--timestamp", metavar="URL", help="an RFC 3161 time-stamp server, so"
                         " that the signature outlives the certificate")
     parser.add_argument("--add", metavar="PATH", action="append", default=[], help="a file or"
@@ -64,8 +74,13 @@ def make_options(args):
              "--check --previous MSI needs the MSI of the medium too: --check MEDIUM MSI"),
             (not checking and files[2] == "-" and not options.iso,
              "OUT_DIR - (no folder) goes with --iso IMAGE"),
+            ((options.sign or "").startswith("pkcs11:") and not options.password_file,
+             "--sign pkcs11:URI needs --password-file FILE, whose first line is the token's PIN"),
             (options.sign and not options.password_file,
              "--sign PFX needs --password-file FILE, whose first line is PFX's password"),
+            ((options.certificate or options.pkcs11_module)
+             and not (options.sign or "").startswith("pkcs11:"),
+             "--certificate and --pkcs11-module go with --sign pkcs11:URI"),
             (not options.sign and (options.password_file or options.timestamp),
              "--password-file and --timestamp go with --sign PFX")):
         if wrong:
