@@ -186,9 +186,14 @@ def signature_verdicts(exe, pe, work, unsigned):
         return (yield "FAIL", f"{exe.name}: signed, but the signature does not verify (changed"
                 " after signing?)")
     subject = re.search(r"^\s*Subject: (.*)$", verify.stdout, re.M)
-    # Without its signature the file is again the build's, byte for byte: that hash is the one to
-    # compare with a rebuild of the commit.
-    run("osslsigncode", "remove-signature", "-in", exe, "-out", work / "unsigned.exe")
-    digest = sha256(work / "unsigned.exe") if (work / "unsigned.exe").is_file() else ""
     yield "ok", (f"{exe.name}: signature verifies (signer {subject.group(1) if subject else ''};"
-                 f" SHA-256 without the signature {digest})")
+                 f" SHA-256 without the signature {unsigned_digest(exe, pe, work)})")
+
+def unsigned_digest(exe, pe, work):
+    """The SHA-256 of EXE without its signature ("" when it cannot be taken off): the file is
+    then again the build's, byte for byte, the hash to compare with a rebuild of the commit."""
+    if not pe_reader.signature(pe):
+        return sha256(exe)
+    (work / "unsigned.exe").unlink(missing_ok=True)
+    run("osslsigncode", "remove-signature", "-in", exe, "-out", work / "unsigned.exe")
+    return sha256(work / "unsigned.exe") if (work / "unsigned.exe").is_file() else ""
