@@ -46,9 +46,13 @@ def provenance(exe, pe, built, work):
         return "note", (f"Launch.exe: no build to compare it with ({built or 'none of its machine'}):"
                         " name the launcher it should be with --launcher EXE")
     reference = pe_reader.windows_executable(built)
-    mine, theirs = unsigned_digest(exe, pe, work), reference and unsigned_digest(
-        Path(built), reference, work)
-    if mine == theirs:
+    return same_build(unsigned_digest(exe, pe, work), built,
+                      reference and unsigned_digest(Path(built), reference, work))
+
+def same_build(mine, built, theirs):
+    """The verdict on a launcher whose bytes, signature aside, hash to MINE, where the launcher
+    BUILT's hash to THEIRS (None: it is no Windows executable)."""
+    if mine and mine == theirs:
         return "ok", f"Launch.exe: {built}, byte for byte but for the signature (SHA-256 {mine})"
     return "FAIL", (f"Launch.exe: SHA-256 {mine} (its signature aside) is not {built}'s"
                     f" {theirs or '(not a Windows executable)'}: not the launcher it should be")
