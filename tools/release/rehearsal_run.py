@@ -39,7 +39,7 @@ class Run:
         self.cut = ts_inf.file_fields(self.medium / "TS_INF", self.page) or "" if present else None
         self.product, self.version = self.cut or ("", "")
 
-    def installed(self, value="DisplayVersion", bits=None):
+    def installed(self, value="DisplayVersion", bits=None, product=None):
         """VALUE of the product's uninstall key in the registry view of BITS, by default the one
         the launcher reads ("": none). The key is found as Windows finds it, not as reg.exe
         takes a name given to it."""
@@ -47,7 +47,8 @@ class Run:
         def query(key):
             return self.runner.wine("reg", "query", key, view, stdout=subprocess.PIPE,
                                     stderr=subprocess.DEVNULL).stdout
-        key = self.product and uninstall_key(query(UNINSTALL.rstrip("\\")), self.product)
+        product = product or self.product
+        key = product and uninstall_key(query(UNINSTALL.rstrip("\\")), product)
         return reg_value(query(key), value) if key else ""
 
     def elsewhere(self):
@@ -113,6 +114,12 @@ class Run:
         for line in report(log, page, str(exit_code), self.product, self.version, before, after,
                            screenshots, None if after else self.elsewhere()):
             print(line)
+        # The package installed first, when the launcher looked for another product.
+        first = self.options.msi and read_package(self.options.msi)
+        if first and first[0].upper() != self.product.upper():
+            kept = self.installed(product=first[0])
+            print(f"After: {first[2]} (Tessaro {first[1]}, product {first[0]})"
+                  + (f" still installed: Tessaro {kept}" if kept else " not installed"))
         (self.out / "result").write_text(f"exit_code={exit_code}\nbefore={before}\n"
                                          f"after={after}\n")
 
