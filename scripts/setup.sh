@@ -19,8 +19,10 @@ packages=(
   # The medium as a disc image: made and read (never mounted) by xorriso.
   xorriso
   wixl msitools
-  # Signing a medium: bookworm's osslsigncode 2.5 has all that the medium tool asks of it.
-  osslsigncode openssl
+  # Signing a medium: bookworm's osslsigncode 2.5 has all that the medium tool asks of it; a key
+  # on a token through OpenSSL's PKCS#11 engine, proven with a SoftHSM2 token that the tests fill
+  # with OpenSC's pkcs11-tool.
+  osslsigncode openssl libengine-pkcs11-openssl softhsm2 opensc
   clang libclang-rt-14-dev clang-format cppcheck python3 locales
   # The lint stages, and the one PE reader (tools/release/pe.py) of the release tools and the checks.
   shellcheck pyflakes3 python3-pefile

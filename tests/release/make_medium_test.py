@@ -9,6 +9,9 @@ from release.errors import Refused
 
 CODE = "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}"
 
+class Options:
+    sign, certificate, pkcs11_module = "pkcs11:object=k", "c.pem", "m.so"
+
 class Tables(tables.Tables):
     def test_version(self):
         self.rows(ts_inf.version_problem, [
@@ -60,7 +63,45 @@ class Tables(tables.Tables):
             ((f"{CODE[:-1]},3.9.0\r\n".encode(), False), "not a braced upper-case GUID"),
             ((f"{CODE},3.9\r\n".encode(), False), "FAIL TS_INF: ProductVersion is not one"),
             ((f"{CODE},3.9.0.1\r\n".encode(), False), "warn TS_INF: ProductVersion 3.9.0.1 has"),
-            ((f"{CODE},3.9.\xe9\r\n".encode("latin-1"), False), "3.9.\xe9'")])
+            ((f"{CODE},3.9.\xe9\r\n".encode("latin-1"), False), "3.9.\xe9'"),
+            ((b"", False), "FAIL TS_INF: empty: the launcher reads no product from it"),
+            ((f"{line}\r\n".encode("utf-16"), False), "FAIL TS_INF: saved as UTF-16 (little-endian)"),
+            ((f"{line}\r\n".encode("utf-16-be"), False), "CR LF"),
+            ((b"\xfe\xff" + f"{line}\r\n".encode("utf-16-be"), True), "UTF-16 (big-endian)"),
+            ((f"{line}\r\n".encode("utf-8-sig"), True), "saved as UTF-8 with a byte-order mark")])
+
+    def test_token_uri(self):
+        self.rows(signing.token_uri_problem, [
+            ("pkcs11:token=Tessaro%20Release;object=signer", None),
+            ("pkcs11:model=SoftHSM%20v2;id=%01;type=private?module-name=softhsm2", None),
+            ("pkcs11:object=signer?pin-value=1234", "the PIN goes in --password-file"),
+            ("pkcs11:object=signer;pin-value=1234", "the PIN goes in --password-file"),
+            ("pkcs11:token=Tessaro", "names no key (no object= or id=)"),
+            ("pkcs11:object=signer;type=cert", "names no private key (type=cert)"),
+            ("pkcs11:object", "not a PKCS#11 URI"), ("pkcs11:Object=signer", "not a PKCS#11 URI")])
+        failure = lambda said: signing.token_failure(said, Options())
+        self.rows(failure, [
+            ("error:PIN incorrect:p11_slot.c\nfailed loading private key", "wrong PIN for the token"),
+            ("Unable to load PKCS#11 module\nfailed loading private key", "module does not load: m.so"),
+            ("object not found:eng_back.c\nfailed loading private key", "no key on a token for pkcs11:"),
+            ("Failed to read key or certificates\nobject not found", "no key or certificate on a"),
+            ("X509_check_private_key:key values mismatch", "does not belong to the key pkcs11:"
+             "object=k: c.pem"), ("Failed", None)])
+
+    def test_provenance(self):
+        # The launcher on the medium against the one it should be, both signatures aside.
+        self.rows(lambda *given: " ".join(check.same_build(*given)), [
+            (("1a", "b/Launch.exe", "1a"), "ok Launch.exe: b/Launch.exe, byte for byte but for"),
+            (("1a", "b/Launch.exe", "2b"), "FAIL Launch.exe: SHA-256 1a (its signature aside) is"
+             " not b/Launch.exe's 2b: not the launcher it should be"),
+            (("1a", "b/Launch.exe", None), "is not b/Launch.exe's (not a Windows executable)"),
+            (("", "b/Launch.exe", ""), "FAIL Launch.exe: SHA-256  (its")])
+        self.rows(lambda built: check.provenance(None, None, built, None), [
+            ("/nonexistent/Launch.exe", ("note", "Launch.exe: no build to compare it with"
+                                         " (/nonexistent/Launch.exe): name the launcher it should"
+                                         " be with --launcher EXE")),
+            (None, ("note", "Launch.exe: no build to compare it with (none of its machine): name"
+                    " the launcher it should be with --launcher EXE"))])
 
     def test_install_location(self):
         def problem(*edits):

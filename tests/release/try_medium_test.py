@@ -1,7 +1,9 @@
 """The rehearsal's reading of Wine's log, its choice of locale and its other reads, and the
 release tool's command line, as tables."""
+import codecs
 import contextlib
 import io
+from pathlib import Path
 
 import tables
 from release import __main__ as entry
@@ -13,6 +15,7 @@ LAUNCH = (rb'0030:0034:warn:debugstr:OutputDebugStringA "Launch: module path'
           rb' \"Z:\\m\\Launch.exe\"\n"')
 # Lines on process starts: by the launcher, with its command line or not, and by another process.
 START = rb"0030:0034:trace:process:CreateProcessInternalW app "
+CODE = "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}"
 RUN, OTHER = START + b"(null) cmdline ", START.replace(b"0030", b"0040") + b"(null) cmdline "
 
 class Tables(tables.Tables):
@@ -50,7 +53,10 @@ class Tables(tables.Tables):
             ((["/tmp/caf\xe9", "/w/out"], "de_DE", everywhere), spelled("C.UTF-8", 1252, "de_DE")),
             ((["/tmp/caf\xe9", "/w/out"], "ja_JP.UTF-8", everywhere),
              spelled("C.UTF-8", 1252, "ja_JP.UTF-8")),
-            ((["/tmp/\u30ea", "/w/out"], "C.UTF-8", everywhere), spelled("ja_JP.UTF-8", 932, "C.UTF-8")),
+            ((["/tmp/\u30ea", "/w/out"], "C.UTF-8", everywhere), (
+                "ja_JP.UTF-8", spelled("ja_JP.UTF-8", 932, "C.UTF-8")[1] + "; on an English"
+                " Windows (code page 1252) the launcher could not name its own folder: it would"
+                " show message 106 and exit 4")),
             ((["/tmp/\u30ea", "/w/out"], "C.UTF-8", {"C.UTF-8"}),
              "refused: the path needs the locale ja_JP.UTF-8, which this machine lacks"),
             ((["/tmp/\u30ea", "/w/\xe9"], "C.UTF-8", everywhere),
@@ -66,9 +72,29 @@ class Tables(tables.Tables):
               b"\r\n    DisplayVersion    REG_SZ    3.9.0\r\n", "InstallLocation"),
              "C:\\Program Files (x86)\\T\\"),
             ((b"    InstallLocation    REG_SZ    \r\n", "InstallLocation"), "")])
+        listing = (b"\r\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\r\n"
+                   + b"".join(b"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion"
+                              b"\\Uninstall\\" + name + b"\r\n" for name in (b"Wine Mono", CODE.encode())))
+        self.equal(notes.uninstall_key, [
+            ((listing, CODE), listing.decode().splitlines()[-1]),
+            ((listing, CODE.lower()), listing.decode().splitlines()[-1]),
+            ((listing, CODE + "  "), None), ((listing, CODE[:-1]), None), ((listing, ""), None),
+            ((listing, "Uninstall"), None), ((b"", CODE), None)])
+
+    def test_package_line_as_the_launcher_cuts_it(self):
+        # The launcher's own table of lines, which its host tests read too.
+        def unescaped(text):
+            return codecs.decode(text.encode("latin-1"), "unicode_escape")
+        cases = [line.split("\t") for line in (Path(__file__).resolve().parents[2] / "tests/data/ts_inf_lines.tsv")
+                 .read_text(encoding="utf-8").splitlines() if line and not line.startswith("#")]
+        self.assertGreater(len(cases), 20)
         self.equal(ts_inf.fields, [
-            ("{A},3.10.0\r", ("{A}", "3.10.0")), (None, ("", "")), ("{A},1,2", ("{A}", "1,2")),
-            ("no comma", ("no comma", ""))])
+            (unescaped(data).encode("latin-1"), (unescaped(code), unescaped(version)))
+            for _, data, code, version, _ in cases] + [
+            # A lead byte of code page 932 takes the next byte with it, a comma too.
+            ((b"AB\x82,CD,3.1\n", "cp932"), ("AB\x82,CD", "")),
+            ((b"AB\x82,CD,3.1\n", "cp1252"), ("AB\x82", "")), (b"", None), (b"\x1a3.1", None),
+            ((b"a" * 258 + b"\r\nrest"), ("a" * 258 + "\n", "a" * 219))])
         self.equal(ts_inf.first_line, [("/nonexistent/TS_INF", None), ("/", None)])
 
     def test_answers(self):
@@ -86,24 +112,36 @@ class Tables(tables.Tables):
             (["=OK"], "the launcher's boxes"), (["+107=OK"], "the launcher's boxes")])
 
     def test_before_the_run(self):
-        code = "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}"
+        code = CODE
         other = "{5D1E0C4B-7A2F-4E39-9B6C-1F0A2B3C4D5E}"
         old = (code, "3.9.0", "Tessaro-3.9.0.msi")
         none = "the medium has no TS_INF (the launcher shows message 106 and exits 4)"
         empty = ("the medium's TS_INF is empty: no product to look for (the launcher shows no box"
                  " and exits 4)")
         first = f"Tessaro-3.9.0.msi (Tessaro 3.9.0, product {code}) installed first"
+        def warned(named):
+            return [f"warning: {first}, but the medium's TS_INF names product \"{named}\": the"
+                    " launcher does not find it and starts Setup.exe beside it (README, Your own"
+                    " package)"]
+        absent = f"product {code} not installed (in the registry view of the launcher)"
         self.equal(notes.before_notes, [
-            ((None, None), [none]), (("", None), [empty]), (("\r", old), [empty, first]),
+            ((None, None), [none]), (("", None), [empty]), (("", old), [empty, first]),
             ((None, old), [none, first]),
-            ((f"{code},3.10.0\r", old), []), ((f"{code},3.10.0\r", None), []),
-            ((f"{other},3.11.0\r", old), [f"warning: {first}, but the medium's TS_INF names product"
-                                         f" {other}: the launcher does not find it and starts"
-                                         " Setup.exe beside it (README, Your own package)"]),
-            ((f"{code},3.10.0\r", old, "3.9.0"), [f"Tessaro 3.9.0 installed (product {code})"]),
-            ((f"{code},3.10.0\r", None, ""), [f"product {code} not installed (in the registry view"
-                                              " of the launcher)"]),
-            (("\r", None, ""), [empty]), ((None, old, ""), [none, first])])
+            (((code, "3.10.0"), old), []), (((code, "3.10.0"), None), []),
+            (((other, "3.11.0"), old), warned(other)),
+            # Windows finds a key whatever its case, and only by its whole name.
+            (((code.lower(), "3.10.0"), old), []),
+            (((code + "  ", " ,3.10.0"), old, ""), [*warned(code + "  "), absent.replace(
+                code, code + "  ")]),
+            (((code, "3.10.0"), old, "3.9.0"), [f"Tessaro 3.9.0 installed (product {code})"]),
+            (((code, "3.10.0"), None, ""), [absent]),
+            (((code, "3.10.0"), None, "", ("3.9.0", 64)), [
+                absent + "; Tessaro 3.9.0 is installed in the 64-bit view, which the launcher does"
+                " not read: its package is x64, the launcher 32-bit (README, Your own package)"]),
+            (((code, "3.10.0"), None, "", ("3.9.0", 32)), [
+                absent + "; Tessaro 3.9.0 is installed in the 32-bit view, which the launcher does"
+                " not read: its package is x86, the launcher 64-bit (README, Your own package)"]),
+            (("", None, ""), [empty]), ((None, old, ""), [none, first])])
 
     def test_report(self):
         removal = RUN + rb'L"\"C:\\windows\\msiexec.exe\" /x {A}"'

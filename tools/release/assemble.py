@@ -92,7 +92,7 @@ def check_inputs(setup_exe, msi, out_dir, launch_exe, options, work):
     if problem:
         raise Refused(problem)
     if options.sign:
-        check_certificate(options.sign, options.password_file, work)
+        check_certificate(options, launch_exe, work)
     warn(msi, version, options.previous)
     return f"{code},{version}", added, target
 
@@ -124,7 +124,7 @@ def warn(msi, version, previous):
 def stage(staging, launch_exe, setup_exe, package_line, added, options, work):
     """The medium's files in the folder STAGING."""
     if options.sign:
-        sign(launch_exe, staging / "Launch.exe", options.sign, options.timestamp, work)
+        sign(launch_exe, staging / "Launch.exe", options, work)
     else:
         shutil.copyfile(launch_exe, staging / "Launch.exe")
     shutil.copyfile(setup_exe, staging / "Setup.exe")
@@ -173,12 +173,9 @@ def make_image(staging, target, msi, version, work, leftovers):
                                   dir=os.path.dirname(target) or ".")[1])
     leftovers.append(image)
     image.unlink()
-    epoch = os.environ.get("SOURCE_DATE_EPOCH", "")
-    if not epoch.isdigit():
-        epoch = medium_image.DEFAULT_EPOCH
     problem = medium_image.make_image(
         staging, [(medium_image.AUTORUN, work / medium_image.AUTORUN)], image,
-        medium_image.volume_label(name, version), epoch)
+        medium_image.volume_label(name, version), medium_image.epoch())
     if problem:
         raise Refused(f"xorriso could not make the image: {' '.join(problem)}")
     if not medium_image.extract(image, work / "image") or medium_image.names(work / "image") != \

@@ -5,9 +5,9 @@ from pathlib import Path
 
 from . import image as medium_image
 from . import pe as pe_reader
-from .errors import Refused, require_tool, sha256
+from .errors import ROOT, Refused, require_tool, sha256
 from .msi import install_location_problem, msi_tables, platform_problem, previous_check, read_msi
-from .signing import signature_verdicts
+from .signing import signature_verdicts, unsigned_digest
 from .ts_inf import first_line, line_problem, version_warning
 
 def medium_executable(exe):
@@ -17,7 +17,7 @@ def medium_executable(exe):
         yield "FAIL", f"{exe.name}: " + ("not a Windows executable" if exe.is_file() else "missing")
     return pe
 
-def check_launcher(exe, work):
+def check_launcher(exe, work, built=None):
     pe = yield from medium_executable(exe)
     if not pe:
         return None
@@ -31,15 +31,49 @@ def check_launcher(exe, work):
         yield "FAIL", (f"Launch.exe: not the console launcher ({machine}, magic"
                        f" {pe.OPTIONAL_HEADER.Magic}, subsystem {pe.OPTIONAL_HEADER.Subsystem},"
                        f" {'' if elevated else 'no '}manifest requireAdministrator)")
-    unsigned = ("note", f"Launch.exe: unsigned (SHA-256 {sha256(exe)})")
+    unsigned = ("warn", f"Launch.exe: unsigned (SHA-256 {sha256(exe)})")
     yield from signature_verdicts(exe, pe, work, unsigned)
+    yield provenance(exe, pe, built or BUILT.get(machine), work)
     return machine
+
+# The launcher a medium's should be, by its machine, unless --launcher names one.
+BUILT = {machine: ROOT / f"build/{name}/Launch.exe"
+         for machine, name in (("i386", "win32"), ("x86-64", "win64"))}
+
+def provenance(exe, pe, built, work):
+    """Whether EXE, its signature aside, is the launcher BUILT, byte for byte."""
+    if not built or not os.path.isfile(built):
+        return "note", (f"Launch.exe: no build to compare it with ({built or 'none of its machine'}):"
+                        " name the launcher it should be with --launcher EXE")
+    reference = pe_reader.windows_executable(built)
+    return same_build(unsigned_digest(exe, pe, work), built,
+                      reference and unsigned_digest(Path(built), reference, work))
+
+def same_build(mine, built, theirs):
+    """The verdict on a launcher whose bytes, signature aside, hash to MINE, where the launcher
+    BUILT's hash to THEIRS (None: it is no Windows executable)."""
+    if mine and mine == theirs:
+        return "ok", f"Launch.exe: {built}, byte for byte but for the signature (SHA-256 {mine})"
+    return "FAIL", (f"Launch.exe: SHA-256 {mine} (its signature aside) is not {built}'s"
+                    f" {theirs or '(not a Windows executable)'}: not the launcher it should be")
+
+# Files that the launcher, reading ANSI bytes, misreads from their first bytes on.
+ENCODINGS = ((b"\xff\xfe", "UTF-16 (little-endian)"), (b"\xfe\xff", "UTF-16 (big-endian)"),
+             (b"\xef\xbb\xbf", "UTF-8 with a byte-order mark"))
 
 def check_package_line(path, with_msi):
     """Yields the verdicts on a medium's TS_INF; returns its line when the launcher can use it."""
     line = first_line(path) if path.is_file() else None
     if line is None:
         return (yield "FAIL", "TS_INF: missing")
+    if not line:
+        return (yield "FAIL", "TS_INF: empty: the launcher reads no product from it, shows no box"
+                " and exits 4")
+    for mark, encoding in ENCODINGS:
+        if line.encode("latin-1").startswith(mark):
+            return (yield "FAIL", f"TS_INF: saved as {encoding}: the launcher reads one byte a"
+                    " character and finds no product code in it; it must be ANSI text, as"
+                    " make-medium writes it")
     if not line.endswith("\r"):
         return (yield "FAIL", "TS_INF: the first line does not end in CR LF")
     line = line[:-1]
@@ -51,13 +85,13 @@ def check_package_line(path, with_msi):
         yield "warn", f"TS_INF: {warning}"
     return line
 
-def check_medium(medium, msi, work, previous=None, package_required=False):
+def check_medium(medium, msi, work, previous=None, package_required=False, built=None):
     """The verdicts on MEDIUM, a folder or an image (and whether it fits MSI, and follows the
     PREVIOUS package): (ok, note, warn or FAIL, text) each."""
     if medium.is_file():
-        files, verdicts = work / "image", check_image(medium, msi, work)
+        files, verdicts = work / "image", check_image(medium, msi, work, built)
     elif medium.is_dir():
-        files, verdicts = medium, list(medium_verdicts(medium, msi, work))
+        files, verdicts = medium, list(medium_verdicts(medium, msi, work, built=built))
     else:
         raise Refused(f"not a directory: {medium}")
     if msi and os.path.isfile(msi):
@@ -69,14 +103,14 @@ def check_medium(medium, msi, work, previous=None, package_required=False):
             verdicts.append(("FAIL", f"--previous: {error}"))
     return verdicts
 
-def check_image(image, msi, work):
+def check_image(image, msi, work, built=None):
     """A folder's verdicts on the image's files, read without mounting it, then the image's own:
     its labels, the names Windows shows (Joliet) and autorun.inf."""
     require_tool("xorriso")
     files = work / "image"
     if not medium_image.extract(image, files):
         raise Refused(f"not a directory, nor an ISO 9660 image that xorriso can read: {image}")
-    verdicts = list(medium_verdicts(files, msi, work, own=(medium_image.AUTORUN,)))
+    verdicts = list(medium_verdicts(files, msi, work, own=(medium_image.AUTORUN,), built=built))
     primary, joliet = medium_image.image_labels(image)
     if joliet is None:
         verdicts.append(("FAIL", f"image: label {primary}, but no Joliet names: Windows would show"
@@ -89,8 +123,8 @@ def check_image(image, msi, work):
                                                   else None))
     return verdicts
 
-def medium_verdicts(medium, msi, work, own=()):
-    machine = yield from check_launcher(medium / "Launch.exe", work)
+def medium_verdicts(medium, msi, work, own=(), built=None):
+    machine = yield from check_launcher(medium / "Launch.exe", work, built)
     if setup := (yield from medium_executable(medium / "Setup.exe")):
         yield "ok", f"Setup.exe: a Windows executable ({pe_reader.machine(setup)})"
         yield setup_platform(pe_reader.machine(setup))
@@ -139,9 +173,11 @@ def setup_platform(machine):
                     " Windows the launcher shows message 104)" if machine == "x86-64" else
                     "Setup.exe: a 32-bit program: it starts on 32-bit and 64-bit Windows")
 
-def check(medium, msi, previous, package_required, work):
-    """Prints the verdicts on MEDIUM; 1 when one of them is a FAIL."""
-    verdicts = check_medium(Path(medium), msi, work, previous, package_required)
+def check(medium, msi, previous, package_required, work, strict=False, built=None):
+    """Prints the verdicts on MEDIUM; 1 when one of them is a FAIL, or STRICT and a warn, which
+    it then prints as a FAIL."""
+    verdicts = check_medium(Path(medium), msi, work, previous, package_required, built)
+    failed = ("FAIL", "warn") if strict else ("FAIL",)
     for verdict, text in verdicts:
-        print(f"{verdict:<5} {text}")
-    return int(any(verdict == "FAIL" for verdict, _ in verdicts))
+        print(f"{'FAIL' if verdict in failed else verdict:<5} {text}")
+    return int(any(verdict in failed for verdict, _ in verdicts))

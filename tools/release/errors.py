@@ -5,6 +5,9 @@ import shutil
 import subprocess
 from pathlib import Path
 
+# The repository the tools lie in: its build/ holds the launchers they default to.
+ROOT = Path(__file__).resolve().parents[2]
+
 class Refused(Exception):
     """One line on standard error after the tool's name (TOOL, else the command's own), and the
     end of the run with STATUS: 1, or 2 for a command line the tool does not take. Nothing that

@@ -12,6 +12,11 @@ LABEL_LENGTH = 16
 # a date of its own, an image made twice still comes out byte for byte the same.
 DEFAULT_EPOCH = 946684800
 AUTORUN = "autorun.inf"
+
+def epoch():
+    """The date of everything a medium carries: SOURCE_DATE_EPOCH, else DEFAULT_EPOCH."""
+    value = os.environ.get("SOURCE_DATE_EPOCH", "")
+    return int(value) if value.isdigit() else DEFAULT_EPOCH
 SECTOR = 2048
 
 def volume_label(name, version):

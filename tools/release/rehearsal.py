@@ -10,7 +10,8 @@ README.md, "Trying your own medium", tells what it prints.
 in order, each one printed; a box without one gets OK where it has one, else Cancel.
 --product-running: starts the installed Tessaro.exe (from the uninstall key's InstallLocation)
 before the launcher and ends it once message 108 shows, so that a Retry finds it ended.
---remove-prefixes: removes the rehearsals' Wine prefixes (0.7 to 1.4 GB each).
+--remove-prefixes: removes every Wine prefix the project makes under build/ (the tests', the
+rig's, the rehearsals', 0.7 to 1.4 GB each) and the one TESSARO_TRY_PREFIX names.
 
 An ISO image is rehearsed as a disc: its files, read from it without mounting it, become a
 read-only drive of type CD-ROM (D: or the next free letter), and the launcher starts from there.
@@ -31,11 +32,10 @@ from pathlib import Path
 
 from . import image, wine
 from . import pe as pe_reader
-from .errors import OneLine, Refused
+from .errors import ROOT, OneLine, Refused
 from .rehearsal_notes import box_answers, choose_locale
 from .rehearsal_run import BOX_ANSWER
 
-ROOT = Path(__file__).resolve().parents[2]
 OPTIONS = ("--answer", "--product-running", "--remove-prefixes")
 
 def usage(text):
@@ -72,8 +72,9 @@ def remove(path):
 def remove_prefixes():
     freed = 0
     mine = os.environ.get("TESSARO_TRY_PREFIX")
-    for prefix in [*(f"{ROOT}/build/wine-prefix-{name}" for name in ("try32", "try64", "sample32")),
-                   *([os.path.realpath(mine)] if mine else [])]:
+    made = (str(path) for path in sorted((ROOT / "build").glob("wine-prefix*"))
+            if path.is_dir() and not path.is_symlink())
+    for prefix in dict.fromkeys([*made, *([os.path.realpath(mine)] if mine else [])]):
         if os.path.exists(prefix):
             size = subprocess.run(["du", "-sh", "--", prefix], stdout=subprocess.PIPE, text=True)
             print(f"try-medium: removing {prefix} ({size.stdout.split(chr(9))[0]})")
@@ -85,10 +86,13 @@ def remove_prefixes():
 
 def paths(files, hold):
     """The medium and the MSI (or "") as absolute paths, the output folder and the prefix."""
-    if not os.path.isdir(files[0]) and not os.path.isfile(files[0]):
-        raise Refused(f"no such medium folder or image: {files[0]}")
-    if len(files) == 2 and not os.path.isfile(files[1]):
-        raise Refused(f"no such MSI: {files[1]}")
+    # An MSI first and a folder after it: the two the other way round.
+    if len(files) == 2 and (os.path.isdir(files[1]) or files[0].lower().endswith(".msi")):
+        raise usage("the medium comes first, then the MSI to install first")
+    for path, what in zip(files, ("medium folder or image", "MSI")):
+        if not (os.path.isfile(path) or what != "MSI" and os.path.isdir(path)):
+            raise Refused(f"no such {what}: {path}" + ("" if os.path.isabs(path) else
+                                                       f" (in {os.getcwd()})"))
     if hold and len(files) != 2:
         raise Refused("--product-running needs an installed product: give the MSI to install"
                       " first")

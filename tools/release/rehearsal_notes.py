@@ -7,7 +7,6 @@ import subprocess
 
 from .errors import Refused
 from .msi import read_msi
-from . import ts_inf
 
 def code_page(locale):
     """Wine's ANSI code page for a locale: Japanese has 932, C and the Western European languages
@@ -38,13 +37,33 @@ def choose_locale(paths, caller, is_utf8=is_utf8):
         if page and is_utf8(candidate):
             return candidate, "" if candidate == caller else (
                 f"try-medium: running under LC_ALL={candidate}, whose code page {page[2:]} spells"
-                f" the medium's path (under {caller} Wine could not name it)")
+                f" the medium's path (under {caller} Wine could not name it)"
+                + (english_windows(names) if page == "cp932" else ""))
         missing = missing or page and candidate
     if missing:
         raise Refused(f"the path needs the locale {missing}, which this machine lacks: generate"
                          f" it (locale-gen) and run with LC_ALL={missing}")
     raise Refused(f"neither code page 1252 nor 932 can spell {paths[0]}: run with LC_ALL set"
                      " to a UTF-8 locale whose Windows code page can")
+
+def english_windows(names):
+    """What a medium folder whose path only code page 932 spells meets on an English Windows."""
+    try:
+        [name.decode("utf-8").encode("cp1252") for name in names]
+        return ""
+    except UnicodeError:
+        return ("; on an English Windows (code page 1252) the launcher could not name its own"
+                " folder: it would show message 106 and exit 4")
+
+def uninstall_key(reg_query, product):
+    """The uninstall key of PRODUCT among the subkeys "reg query" printed (in the code page's
+    bytes), as Windows finds it: a name equal to the product code but for case, nothing trimmed;
+    None for none."""
+    for line in reg_query.decode("latin-1").splitlines():
+        head, _, name = line.rpartition("\\")
+        if head.upper().endswith("\\UNINSTALL") and name.upper() == product.upper():
+            return line
+    return None
 
 def reg_value(reg_query, name):
     """The string value NAME in what "reg query KEY" printed (in the code page's bytes), or ""; a
@@ -118,30 +137,41 @@ def box_answers(given):
     return [part for message, buttons in options.items()
             for part in ("--answer", f"{'+'.join(MESSAGE_BUTTONS[message])}={','.join(buttons)}")]
 
-def before_notes(line, package, installed=None):
-    """What to say before the run of a medium whose TS_INF starts with LINE (None: no TS_INF), with
-    the MSI installed first PACKAGE ((ProductCode, ProductVersion, file name), or None), and the
-    version of TS_INF's product INSTALLED in the launcher's registry view ("": none)."""
-    code, version = ts_inf.fields(line)
+def before_notes(cut, package, installed=None, elsewhere=None):
+    """What to say before the run of a medium whose TS_INF the launcher cuts into CUT ((product
+    code, version); "": an empty file, which it reads nothing from; None: no TS_INF), with the
+    MSI installed first PACKAGE ((ProductCode, ProductVersion, file name), or None), the version
+    of TS_INF's product INSTALLED in the launcher's registry view ("": none), and ELSEWHERE (the
+    version and the view, in bits, where it is installed instead, or None)."""
+    code = cut[0] if cut else ""
     first = package and f"{package[2]} (Tessaro {package[1]}, product {package[0]}) installed first"
-    if line is None:
+    if cut is None:
         notes = ["the medium has no TS_INF (the launcher shows message 106 and exits 4)"]
-    elif not code:
+    elif not cut:
         notes = ["the medium's TS_INF is empty: no product to look for (the launcher shows no"
                  " box and exits 4)"]
     else:
         notes = []
-    if first and not notes and package[0] != code:
-        notes.append(f"warning: {first}, but the medium's TS_INF names product {code}: the"
+    # Windows finds a key whatever the case of its name, but nothing else.
+    if first and not notes and package[0].upper() != code.upper():
+        notes.append(f"warning: {first}, but the medium's TS_INF names product \"{code}\": the"
                      f" launcher does not find it and starts Setup.exe beside it (README, Your own"
                      " package)")
     elif first and notes:
         notes.append(first)
     # Without a product code the notes above said what the launcher meets.
-    if code and installed is not None:
+    if cut and installed is not None:
         notes.append(f"Tessaro {installed} installed (product {code})" if installed else
-                     f"product {code} not installed (in the registry view of the launcher)")
+                     f"product {code} not installed (in the registry view of the launcher)"
+                     + other_view(elsewhere))
     return notes
+
+def other_view(elsewhere):
+    """What the launcher does not see: ELSEWHERE, (version, bits of the view) or None."""
+    return elsewhere and (
+        f"; Tessaro {elsewhere[0]} is installed in the {elsewhere[1]}-bit view, which the launcher"
+        f" does not read: its package is {'x64' if elsewhere[1] == 64 else 'x86'}, the launcher"
+        f" {96 - elsewhere[1]}-bit (README, Your own package)") or ""
 
 NOTHING_ASKED = (
     "Nothing asked: the installed {0} counted as equal to the medium's {1} (compared field by"
@@ -149,7 +179,8 @@ NOTHING_ASKED = (
     " it, which Windows Installer takes as the product already installed (see \"Versions\" in"
     " README.md)")
 
-def report(log, page, exit_code, product, version, before, after, screenshots):
+def report(log, page, exit_code, product, version, before, after, screenshots,
+           elsewhere=None):
     """The lines after a run: the launcher's exit code, what it started and traced, what is
     installed after it, and why nothing was asked when the versions counted as equal."""
     started = read_log("started", log, page)
@@ -158,7 +189,9 @@ def report(log, page, exit_code, product, version, before, after, screenshots):
              "Its trace (OutputDebugStringA, from Wine's debugstr channel):",
              *(read_log("trace", log, page) or ["  (nothing)"])]
     if after or product:
-        lines.append(f"After: Tessaro {after} installed" if after else "After: not installed")
+        lines.append(f"After: Tessaro {after} installed" if after else "After: not installed"
+                     + (f" (in the registry view of the launcher){other_view(elsewhere)}"
+                        if elsewhere else ""))
     # Only versions that count as equal end well with no box and no removal.
     if before and before == after and exit_code == "0" and not any(
             'msiexec.exe" /x' in line for line in started):

@@ -9,7 +9,7 @@ from pathlib import Path
 from . import image, ts_inf, wine
 from .errors import OneLine, Refused
 from .rehearsal_notes import before_notes, box_answers, code_page, read_log, read_package
-from .rehearsal_notes import reg_value, report
+from .rehearsal_notes import reg_value, report, uninstall_key
 
 BOX_ANSWER = "build/win64/tools/windows/box_answer.exe"
 DRIVES = "HKLM\\Software\\Wine\\Drives"
@@ -33,15 +33,29 @@ class Run:
     def __init__(self, options, runner):
         self.options, self.runner, self.bits = options, runner, options.bits
         self.medium, self.out = Path(options.medium), Path(options.out)
-        self.product, self.version = ts_inf.fields(ts_inf.first_line(self.medium / "TS_INF"))
+        # TS_INF as the launcher cuts it, in the code page it runs under.
+        self.page = code_page(os.environ.get("LC_ALL") or "C")
+        present = (self.medium / "TS_INF").is_file()
+        self.cut = ts_inf.file_fields(self.medium / "TS_INF", self.page) or "" if present else None
+        self.product, self.version = self.cut or ("", "")
 
-    def installed(self, value="DisplayVersion"):
-        """VALUE of the product's uninstall key, in the view the launcher reads ("": none)."""
-        if not self.product:
-            return ""
-        query = self.runner.wine("reg", "query", UNINSTALL + self.product, f"/reg:{self.bits}",
-                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        return reg_value(query.stdout, value)
+    def installed(self, value="DisplayVersion", bits=None, product=None):
+        """VALUE of the product's uninstall key in the registry view of BITS, by default the one
+        the launcher reads ("": none). The key is found as Windows finds it, not as reg.exe
+        takes a name given to it."""
+        view = f"/reg:{bits or self.bits}"
+        def query(key):
+            return self.runner.wine("reg", "query", key, view, stdout=subprocess.PIPE,
+                                    stderr=subprocess.DEVNULL).stdout
+        product = product or self.product
+        key = product and uninstall_key(query(UNINSTALL.rstrip("\\")), product)
+        return reg_value(query(key), value) if key else ""
+
+    def elsewhere(self):
+        """(version, bits) of the product in the registry view the launcher does not read."""
+        other = 96 - self.bits
+        version = self.installed(bits=other)
+        return (version, other) if version else None
 
     def meet(self, msi):
         """The machine as the medium should meet it: its product not installed, or installed by
@@ -54,8 +68,8 @@ class Run:
         if msi and self.runner.wine("msiexec", "/i", windows_path(msi), "/qn").returncode:
             raise Refused(f"msiexec /i {msi} failed")
         before = self.installed()
-        line = ts_inf.first_line(self.medium / "TS_INF")
-        for note in before_notes(line, msi and read_package(msi) or None, before):
+        elsewhere = None if before else self.elsewhere()
+        for note in before_notes(self.cut, msi and read_package(msi) or None, before, elsewhere):
             print(f"Before: {note}")
         return before
 
@@ -75,8 +89,16 @@ class Run:
         # "debugstr"; with "pid" each line names its process, which tells the launcher's apart.
         with open(self.out / "wine.log", "wb") as log:
             ran = self.runner.wine(*command, windows_path(self.out), launcher, stderr=log,
+                                   stdout=subprocess.PIPE,
                                    env={**os.environ, "WINEDEBUG": "+pid,+process,+debugstr"})
         self.runner.wineserver("-w")
+        # The screenshots are kept as PNG: the lines that name them name those.
+        said = ran.stdout.decode(self.page if self.page else "latin-1", "replace")
+        for bmp in sorted(self.out.glob("*.bmp")):
+            if not subprocess.run(["convert", bmp, bmp.with_suffix(".png")]).returncode:
+                bmp.unlink()
+                said = said.replace(bmp.name, bmp.with_suffix(".png").name)
+        print(said, end="")
         return ran.returncode, (self.out / "wine.log").read_bytes().split(b"\n")
 
     def rehearse(self, launcher):
@@ -85,19 +107,22 @@ class Run:
 
     def finish(self, before, exit_code, log):
         """What the run did, and the product after it, on standard output and in "result"."""
-        page = code_page(os.environ.get("LC_ALL") or "C")
+        page = self.page
         failure = "\n".join(read_log("failure", log, page))
         if exit_code == 98 and failure:
             raise Refused("box_answer.exe, which answers the boxes, could not start Launch.exe,"
                           f" so the launcher never ran: {failure}")
-        for bmp in sorted(self.out.glob("*.bmp")):
-            if not subprocess.run(["convert", bmp, bmp.with_suffix(".png")]).returncode:
-                bmp.unlink()
         after = self.installed()
         screenshots = sorted(str(png) for png in self.out.glob("*.png"))
         for line in report(log, page, str(exit_code), self.product, self.version, before, after,
-                           screenshots):
+                           screenshots, None if after else self.elsewhere()):
             print(line)
+        # The package installed first, when the launcher looked for another product.
+        first = self.options.msi and read_package(self.options.msi)
+        if first and first[0].upper() != self.product.upper():
+            kept = self.installed(product=first[0])
+            print(f"After: {first[2]} (Tessaro {first[1]}, product {first[0]})"
+                  + (f" still installed: Tessaro {kept}" if kept else " not installed"))
         (self.out / "result").write_text(f"exit_code={exit_code}\nbefore={before}\n"
                                          f"after={after}\n")
 

@@ -2,6 +2,7 @@
 which product a medium installs and in which version: the one reader of it for the project's
 tools, and the checks of what the launcher and Windows Installer take."""
 import re
+from pathlib import Path
 
 # The launcher takes the version to start at byte 39 and builds the uninstall key name from the
 # code, so the code must be exactly a braced GUID. Windows Installer requires upper case.
@@ -16,10 +17,42 @@ def first_line(path):
     except (FileNotFoundError, NotADirectoryError, IsADirectoryError):
         return None
 
-def fields(line):
-    """The product code and the version a line names, as a tool looking them up reads them."""
-    code, _, version = (line or "").removesuffix("\r").partition(",")
-    return code, version
+# The launcher reads at most this many bytes of the line (a buffer of 260 with its NUL).
+LINE_BYTES = 259
+# The lead bytes of code page 932's double-byte characters; 1252 has none.
+LEAD_BYTES = {"cp932": set(range(0x81, 0xA0)) | set(range(0xE0, 0xFD))}
+
+def fields(data, page="cp1252"):
+    """The product code and the package version exactly as the launcher cuts them from TS_INF's
+    bytes DATA in the code page PAGE, as text (one character a byte); None for a file it reads
+    nothing from. Its rules: text mode (CR LF is LF, Ctrl-Z ends the file), the first line of at
+    most 259 bytes, ended by a NUL; the code up to the first comma that is not the trail byte of
+    a double-byte character; the version after the first 39 bytes, trimmed on the right only."""
+    line = bytearray()
+    for i, byte in enumerate(data[:LINE_BYTES + 1]):
+        if byte == 0x1A or len(line) == LINE_BYTES:
+            break
+        if data[i:i + 2] == b"\r\n":
+            line += b"\n"
+            break
+        line.append(byte)
+        if byte == 0x0A:
+            break
+    if not line:
+        return None
+    line = bytes(line).split(b"\0")[0]
+    comma, lead = 0, LEAD_BYTES.get(page, set())
+    while comma < len(line) and line[comma] != ord(","):
+        comma += 2 if line[comma] in lead and comma + 1 < len(line) else 1
+    version = line[39:].rstrip(b" \t\n\v\f\r")
+    return line[:comma].decode("latin-1"), version.decode("latin-1")
+
+def file_fields(path, page="cp1252"):
+    """fields() of the file PATH; None when it is missing or empty."""
+    try:
+        return fields(Path(path).read_bytes()[:4096], page)
+    except OSError:
+        return None
 
 def code_problem(code):
     if not GUID.fullmatch(code):
