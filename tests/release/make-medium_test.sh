@@ -137,7 +137,9 @@ run_case() {
   else
     must "$said" test ! -s "$dir/stderr"
   fi
-  "$make_medium" --check ${opt[previous]:+--previous "$work/${opt[previous]}.msi"} "$out_dir" \
+  # The medium's launcher, signature aside, is the one given: not the repository's default here.
+  "$make_medium" --check --launcher "$launch_source" \
+    ${opt[previous]:+--previous "$work/${opt[previous]}.msi"} "$out_dir" \
     "$dir/in/product.msi" >"$dir/check" 2>&1 || check_status=$?
   [[ -z ${opt[sign]} ]] || must "--check: $(cat "$dir/check")" test "$check_status" -eq 0
   # The report's lines: each starts with the part before "|" and holds the part after it. Only
@@ -323,7 +325,7 @@ must "the folder beside the image" test -f "$work/twice/Launch.exe" -a ! -e "$wo
 signed_image() {
   image signed "$work/signed" "$work/launch-real.exe" --sign "$work/good.pfx" \
     --password-file "$work/password-good" --add "$work/good.msi" >/dev/null &&
-    "$make_medium" --check "$work/signed.iso" "$work/good.msi"
+    "$make_medium" --check --launcher "$work/launch-real.exe" "$work/signed.iso" "$work/good.msi"
 }
 expect "--check on a signed image" "-eq 0" "^ok    Launch.exe: signature verifies .*$real_sha256" \
   "^ok    image: label TESSARO_3_9_0 " "^note  also on the medium: good.msi$" \
