@@ -1,7 +1,7 @@
 """The rehearsal run for real: each row runs try-medium.sh from a folder outside the work tree, on
-media made there by make-medium.sh. Needs both builds (scripts/build.sh win32 win64) and, for
-the 32-bit rows, the rig (built on first use). Slow, so a stage of its own:
-tests/release/run_tables.py rehearsal_runs (its pure reads are try_medium_test.py)."""
+media made there by make-medium.sh. Needs both builds and, for the 32-bit rows, the rig (built
+on first use); slow, so a stage of its own (run_tables.py rehearsal_runs). Its pure reads are
+try_medium_test.py."""
 import os
 import re
 import shutil
@@ -23,10 +23,6 @@ def make_medium(*args):
 class RehearsalRuns(tables.Tables):
     @classmethod
     def setUpClass(cls):
-        for built in ("win32/Launch.exe", "win64/Launch.exe", "win64/tests/wine/box_answer.exe",
-                      "win64/tests/wine/stand_in.exe"):
-            if not (BUILD / built).is_file():
-                raise RuntimeError(f"build/{built} not found: build first")
         cls.work = work = Path(tempfile.mkdtemp(prefix="try-medium-test."))
         cls.addClassCleanup(shutil.rmtree, work)
         (work / JA).mkdir()
@@ -40,7 +36,7 @@ class RehearsalRuns(tables.Tables):
                         work / medium, BUILD / f"win{bits}/Launch.exe")
         (work / "no-ts-inf/TS_INF").unlink()
         shutil.copytree(work / "plain", work / "empty-ts-inf")
-        (work / "empty-ts-inf/TS_INF").write_bytes(b"")
+        (work / "empty-ts-inf/TS_INF").write_text("")
         # Its header still says x86-64, but Windows cannot load the rest: the box answerer
         # cannot start it.
         (work / "cut-short/Launch.exe").write_bytes((BUILD / "win64/Launch.exe").read_bytes()[:2048])
