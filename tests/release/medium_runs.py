@@ -291,7 +291,7 @@ class MediumRuns(tables.Tables):
     def test_check(self):
         self.runs((MAKE,), [
             # Without --add MSI: --check warns, and fails with --package-on-medium.
-            *(Run(f"--check {' '.join(flag)} of a medium without its package", (
+            *(Run(" ".join(("--check", *flag, "of a medium without its package")), (
                 "--check", *flag, "nopackage", "good.msi"), status,
                 (f"^{verdict}  MSI: good.msi is not on the medium",)) for flag, status, verdict in (
                     ((), 0, "warn"), (("--package-on-medium",), 1, "FAIL"))),
