@@ -97,12 +97,11 @@ class MediumRuns(tables.Tables):
         for kind in ("upgrade", "newcode"):
             shutil.copyfile(work / "good.msi", work / f"{kind}.msi")
             msibuild(work / f"{kind}.msi", set_property("ProductCode", NEW_CODE))
+        sequence = "INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES"
         msibuild(work / "upgrade.msi", "INSERT INTO Upgrade (UpgradeCode, VersionMin, VersionMax,"
                  " Attributes, ActionProperty) VALUES ('{3E7D1C55-0B9A-4C2E-9F41-6A8B2D7E0C13}',"
-                 " '1.0.0', '3.9.0', 768, 'OLDER')", *(
-                     f"INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES ('{action}',"
-                     f" {sequence})" for action, sequence in (("FindRelatedProducts", 25),
-                                                              ("RemoveExistingProducts", 1450))))
+                 " '1.0.0', '3.9.0', 768, 'OLDER')", f"{sequence} ('FindRelatedProducts', 25)",
+                 f"{sequence} ('RemoveExistingProducts', 1450)")
         # Throwaway certificates as a release engineer makes them, one without the code-signing
         # use, and their password files.
         for kind in ("good", "wrong"):
@@ -118,11 +117,11 @@ class MediumRuns(tables.Tables):
         run("osslsigncode", "sign", "-pkcs12", "good.pfx", "-readpass", "password-good", "-h",
             "sha256", "-in", "launch-real.exe", "-out", "setup-signed.exe", cwd=work, check=True)
         (work / "extra/docs/sub").mkdir(parents=True)
-        shutil.copyfile(work / "good.msi", work / "extra/Tessaro-3.9.0.msi")
-        shutil.copyfile(work / "setup-pe.exe", work / "extra/setup.exe")
-        for path, text in (("extra/docs/readme.txt", "read me\n"), ("extra/docs/sub/a.txt",
-                           "deeper\n"), ("extra/AutoRun.inf", "[autorun]\n"), (LONG, "long\n")):
-            (work / path).write_text(text)
+        for path, data in (("extra/Tessaro-3.9.0.msi", (work / "good.msi").read_bytes()),
+                           ("extra/setup.exe", (work / "setup-pe.exe").read_bytes()),
+                           ("extra/docs/readme.txt", b"read me\n"), ("extra/docs/sub/a.txt",
+                           b"deeper\n"), ("extra/AutoRun.inf", b"[autorun]\n"), (LONG, b"long\n")):
+            (work / path).write_bytes(data)
         # The media the checks read, none changed by a row: one without its package; a signed
         # one (folder and image) with it, and a copy of both changed after signing; and an
         # unsigned image with a folder.
