@@ -14,8 +14,13 @@ from tables import REPO, Run, run
 SAMPLE, BUILD = REPO / "build/win64/sample", REPO / "build"
 JA = "リリース 5.1"
 X86 = {64: "", 32: "-x86"}  # the package a build's launcher sees
-MSIEXEC_X = r'^  "C:\\windows\\system32\\msiexec\.exe" /x '
+# Lines of the report: the launcher's exit, the removal it started (or a sign of it), the
+# installer and the launcher on drive D:, and the product after the run.
+EXIT_0, EXIT_4 = r"^Launch\.exe exit code: 0$", r"^Launch\.exe exit code: 4$"
+REMOVAL, REMOVED = r'^  "C:\\windows\\system32\\msiexec\.exe" /x ', r'msiexec\.exe" /x'
+SETUP_D = r'^  "D:\\Setup\.exe" "/v LAUNCH=Enable"$'
 LAUNCH_D = r'^  Launch: module path "D:\\Launch\.exe"$'
+NOT_INSTALLED = "^After: not installed$"
 
 def make_medium(*args):
     run("bash", REPO / "scripts/make-medium.sh", *args, check=True)
@@ -39,7 +44,8 @@ class RehearsalRuns(tables.Tables):
         (work / "empty-ts-inf/TS_INF").write_text("")
         # Its header still says x86-64, but Windows cannot load the rest: the box answerer
         # cannot start it.
-        (work / "cut-short/Launch.exe").write_bytes((BUILD / "win64/Launch.exe").read_bytes()[:2048])
+        (work / "cut-short/Launch.exe").write_bytes((BUILD / "win64/Launch.exe").read_bytes()
+                                                    [:2048])
         # For each build: a 3.11.0 whose package got a new product code (the medium's TS_INF
         # names that one), and the image of the medium.
         for bits, x86 in X86.items():
@@ -68,73 +74,71 @@ class RehearsalRuns(tables.Tables):
         self.runs(("bash", REPO / "scripts/try-medium.sh"), [
             *(Run(f"{bits}-bit, outside the tree, a blank and Japanese in the path, relative paths",
                   (f"medium {bits}", f"Tessaro-3.9.0{x86}.msi"), 0, (
-                      r"^try-medium: running under LC_ALL=ja_JP\.UTF-8", r"^Launch\.exe exit code: 0$",
-                      MSIEXEC_X, rf'^  "{self.win(f"{JA}/medium {bits}/Setup.exe")}" "/v LAUNCH=Enable"$',
+                      r"^try-medium: running under LC_ALL=ja_JP\.UTF-8", EXIT_0, REMOVAL,
+                      rf'^  "{self.win(f"{JA}/medium {bits}/Setup.exe")}" "/v LAUNCH=Enable"$',
                       rf'^  Launch: .*"{self.win(f"{JA}/medium {bits}/Launch.exe")}"',
-                      "^After: not installed$"), ("^Nothing asked",)) for bits, x86 in X86.items()),
+                      NOT_INSTALLED), ("^Nothing asked",)) for bits, x86 in X86.items()),
             Run("no TS_INF: message 106 and exit 4", ("../no-ts-inf",), 0, (
-                r"^box 1: \[Launch\] ", r"^Launch\.exe exit code: 4$", r"^  \(nothing\)$",
-                "^  Launch: "), ("^After:",)),
+                r"^box 1: \[Launch\] ", EXIT_4, r"^  \(nothing\)$", "^  Launch: "), ("^After:",)),
             Run("the same version installed: nothing asked, one line says why",
                 ("../plain", "Tessaro-3.10.0.msi"), 0, (
-                    r"^Launch\.exe exit code: 0$", r"^After: Tessaro 3\.10\.0 installed$",
-                    r"^Nothing asked: .*3\.10\.0.*equal"), (r'msiexec\.exe" /x', r"^box [0-9]+: \[Launch\]")),
+                    EXIT_0, r"^After: Tessaro 3\.10\.0 installed$",
+                    r"^Nothing asked: .*3\.10\.0.*equal"), (REMOVED, r"^box [0-9]+: \[Launch\]")),
             Run("the box answerer cannot start Launch.exe: no exit code of the launcher",
-                ("../cut-short",), 1, (r"^try-medium: .*could not start Launch\.exe.*cannot start ",),
-                ("exit code",)),
-            Run("a path neither code page 1252 nor 932 spells: one line naming LC_ALL", ("../한국어",),
-                1, ("^try-medium: .*LC_ALL",), (r"^Launch\.exe exit code",)),
-            *(Run(f"{bits}-bit image: a CD-ROM drive, the installer started from its root, the drive"
-                  " unchanged", (f"medium {bits}.iso", f"Tessaro-3.9.0{x86}.msi"), 0, (
-                      r"^Drive D: \(CD-ROM, read-only\) holds ", r"^  [0-9a-f]{64} +[0-9]+  autorun\.inf$",
-                      MSIEXEC_X, r'^  "D:\\Setup\.exe" "/v LAUNCH=Enable"$', LAUNCH_D,
-                      "^After: not installed$", "^Drive D: unchanged: "), ("CHANGED",))
-              for bits, x86 in X86.items()),
+                ("../cut-short",), 1,
+                (r"^try-medium: .*could not start Launch\.exe.*cannot start ",), ("exit code",)),
+            Run("a path neither code page 1252 nor 932 spells: one line naming LC_ALL",
+                ("../한국어",), 1, ("^try-medium: .*LC_ALL",), (r"^Launch\.exe exit code",)),
+            *(Run(f"{bits}-bit image: a CD-ROM drive, the installer started from its root, the"
+                  " drive unchanged", (f"medium {bits}.iso", f"Tessaro-3.9.0{x86}.msi"), 0, (
+                      r"^Drive D: \(CD-ROM, read-only\) holds ", REMOVAL, SETUP_D, LAUNCH_D,
+                      r"^  [0-9a-f]{64} +[0-9]+  autorun\.inf$", NOT_INSTALLED,
+                      "^Drive D: unchanged: "), ("CHANGED",)) for bits, x86 in X86.items()),
             Run("image without TS_INF: message 106 from drive D:", ("../no-ts-inf.iso",), 0, (
-                r"^box 1: \[Launch\] ", r"^Launch\.exe exit code: 4$", LAUNCH_D, "^Drive D: unchanged: ")),
+                r"^box 1: \[Launch\] ", EXIT_4, LAUNCH_D, "^Drive D: unchanged: ")),
             Run("image whose installer writes to the drive: the run fails, showing the new file",
-                ("../writes.iso",), 1, (r'^  "D:\\Setup\.exe" "/v LAUNCH=Enable"$',
-                                        "^Drive D: CHANGED by the run",
+                ("../writes.iso",), 1, (SETUP_D, "^Drive D: CHANGED by the run",
                                         r"^  [0-9a-f]{64} +[0-9]+  Setup\.record$"),
                 ("^Drive D: unchanged",)),
-            # The answers given, the product held in use, the product code the medium does not name.
+            # The answers given, the product held in use, the product code the medium does not
+            # name.
             *(row for bits, x86 in X86.items() for row in (
                 Run(f"{bits}-bit: Cancel on 107 keeps the installed version, exit 4",
                     ("--answer", "107=Cancel", f"medium {bits}", f"Tessaro-3.9.0{x86}.msi"), 0, (
                         "^  -> Cancel, as given ", "^  Launch: exit 4: Cancel in message 107$",
-                        r"^Launch\.exe exit code: 4$", r"^After: Tessaro 3\.9\.0 installed$"),
-                    (r'msiexec\.exe" /x',)),
+                        EXIT_4, r"^After: Tessaro 3\.9\.0 installed$"), (REMOVED,)),
                 Run(f"{bits}-bit: in use, 108, Retry: removed", ("--product-running",
                     "--answer=108=Retry", f"medium {bits}", f"Tessaro-3.9.0{x86}.msi"), 0, (
                         r"^holding C:.*Tessaro\.exe ", "^  Launch: lock test: .* in use$",
                         r"^  \(ended C:.*Tessaro\.exe, which held", "^  -> Retry, as given ",
-                        "^  Launch: lock test: .* opens for writing: not in use$", MSIEXEC_X,
-                        "^After: not installed$")),
+                        "^  Launch: lock test: .* opens for writing: not in use$", REMOVAL,
+                        NOT_INSTALLED)),
                 Run(f"{bits}-bit: a new product code: warned before, Setup.exe beside the old one",
                     (f"../new-code{x86}", f"Tessaro-3.9.0{x86}.msi"), 0, (
-                        rf"^Before: warning: Tessaro-3\.9\.0{x86}\.msi .* installed first, but the"
-                        " medium's TS_INF", "^  Launch: uninstall key .* not found",
-                        r"^Launch\.exe exit code: 0$"), (r'msiexec\.exe" /x',)))),
-            Run("64-bit: in use, 108, Cancel: exit 4", ("--product-running", "--answer", "108=Cancel",
-                "medium 64", "Tessaro-3.9.0.msi"), 0, (
+                        rf"^Before: warning: Tessaro-3\.9\.0{x86}\.msi .* installed first, but"
+                        " the medium's TS_INF", "^  Launch: uninstall key .* not found", EXIT_0),
+                    (REMOVED,)))),
+            Run("64-bit: in use, 108, Cancel: exit 4", ("--product-running", "--answer",
+                "108=Cancel", "medium 64", "Tessaro-3.9.0.msi"), 0, (
                     "^  Launch: exit 4: Cancel in message 108$", r"^After: Tessaro 3\.9\.0")),
             Run("an empty TS_INF: no box, exit 4, the MSI installed first named",
                 ("../empty-ts-inf", "Tessaro-3.9.0.msi"), 0, (
-                    "^Before: the medium's TS_INF is empty", r"^Launch\.exe exit code: 4$",
+                    "^Before: the medium's TS_INF is empty", EXIT_4,
                     r"^Before: Tessaro-3\.9\.0\.msi \(Tessaro 3\.9\.0, product \{6F1C"), ("^box ",)),
-            Run("no TS_INF: the MSI installed first named", ("../no-ts-inf", "Tessaro-3.9.0.msi"), 0, (
-                r"^Before: the medium has no TS_INF \(the launcher shows message 106",
-                r"^Before: Tessaro-3\.9\.0")),
+            Run("no TS_INF: the MSI installed first named", ("../no-ts-inf", "Tessaro-3.9.0.msi"),
+                0, (r"^Before: the medium has no TS_INF \(the launcher shows message 106",
+                    r"^Before: Tessaro-3\.9\.0")),
             # With 3.9.0 left installed by a run before, a medium that does not name its product
             # code still has it removed, so that 3.10.0 of the same product code can be installed.
-            Run("the package installed first removed before, also when TS_INF names another product",
-                ("../new-code", "Tessaro-3.10.0.msi"), 0, (
-                    r"^Before: warning: Tessaro-3\.10\.0\.msi ", r"^Launch\.exe exit code: 0$"),
-                ("msiexec /i",), first=("../no-ts-inf", "Tessaro-3.9.0.msi")),
+            Run("the package installed first removed before, also when TS_INF names another"
+                " product", ("../new-code", "Tessaro-3.10.0.msi"), 0,
+                (r"^Before: warning: Tessaro-3\.10\.0\.msi ", EXIT_0), ("msiexec /i",),
+                first=("../no-ts-inf", "Tessaro-3.9.0.msi")),
             Run("an answer the message has not: one line, nothing run",
                 ("--answer", "107=Retry", "medium 64"), 1,
                 ("^try-medium: --answer 107=Retry: message 107 offers OK and Cancel",), ("^Before",)),
-            Run("--product-running without an MSI to install first", ("--product-running", "medium 64"),
-                1, ("^try-medium: --product-running needs an installed product",), ("^Before",)),
+            Run("--product-running without an MSI to install first",
+                ("--product-running", "medium 64"), 1,
+                ("^try-medium: --product-running needs an installed product",), ("^Before",)),
         ], cwd=self.work / JA, env={**os.environ, "LC_ALL": "C.UTF-8",
                                     "TESSARO_TRY_OUT": str(BUILD / "try-medium-test")})
