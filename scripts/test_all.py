@@ -5,6 +5,7 @@ are made, beside every other, and its output is printed whole when it ends.
 import argparse
 import os
 import re
+import shlex
 import subprocess
 import sys
 import tempfile
@@ -20,7 +21,7 @@ SCRIPTS = "git ls-files -z | xargs -0 scripts/script_text.py shell-scripts | xar
 PYTHON = "git ls-files -z '*.py' | xargs -0"
 COMPILE = "python3 -c 'import sys; [compile(open(f).read(), f, \"exec\") for f in sys.argv[1:]]'"
 # Three end-to-end tests at once, each in a slot of its own (tests/wine/CMakeLists.txt).
-WINE = "-j 3 --resource-spec-file tests/wine/slots.json"
+WINE = f"-j 3 --resource-spec-file {shlex.quote(str(ROOT))}/tests/wine/slots.json"
 # Each command is bash, run from the repository; TESTS in a ctest command becomes the -R of
 # --only NAME:TEST.
 STAGES = [
@@ -123,7 +124,7 @@ def main(args):
         if failed_builds.intersection(stages[name].builds):
             return report(name, 1, "not run: its build failed\n", 0, since)
         status, output, cpu = run(command.replace(
-            "TESTS", f"--no-tests=error -R '{test}'" if test else ""))
+            "TESTS", f"--no-tests=error -R {shlex.quote(test)}" if test else ""))
         if "TESTS" in command:
             count, again = ctest_tally(output)
             output += count + "\n"
