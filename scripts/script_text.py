@@ -1,12 +1,11 @@
 #!/usr/bin/python3 -B
 """What the shell scripts read out of text, so that bash only calls programs:
 script_text.py usage SCRIPT | names-option SCRIPT OPTION | shell-scripts FILE... | dialect
-SCRIPT... | mirror | counts LOG.
+SCRIPT... | mirror.
 usage prints a script's opening comment as --help shows it; names-option succeeds when that
 comment names OPTION; shell-scripts prints the FILEs that are shell scripts, by their name or
 their first line; dialect prints each script whose first line is not the project's one shell
-and fails; mirror prints the Debian mirror of this machine's apt sources; counts prints the passed
-and failed cases a test stage's output LOG reports, and fails when it reports none."""
+and fails; mirror prints the Debian mirror of this machine's apt sources."""
 import re
 import sys
 from pathlib import Path
@@ -47,16 +46,6 @@ def debian_mirror(texts):
     return next((found.group(1) for text in texts for found in [MIRROR.search(text)] if found),
                 None)
 
-def counts(text):
-    """(passed, failed) by the last count line of a stage's output, ctest's or the project's own
-    "N passed, M failed"; None when it has none."""
-    ctest = re.findall(r"[0-9]+% tests passed, ([0-9]+) tests failed out of ([0-9]+)", text)
-    own = re.findall(r"^([0-9]+) passed, ([0-9]+) failed", text, re.M)
-    if ctest:
-        failed, total = map(int, ctest[-1])
-        return total - failed, failed
-    return tuple(map(int, own[-1])) if own else None
-
 def apt_sources():
     paths = [Path("/etc/apt/sources.list"), *sorted(Path("/etc/apt/sources.list.d").rglob("*"))]
     return [path.read_text(errors="replace") for path in paths if path.is_file()]
@@ -76,11 +65,6 @@ def main(args):
         for name, line in wrong_dialect(first):
             print(f"{name}: {line} instead of {SHELL}")
         return int(bool(wrong_dialect(first)))
-    elif args[:1] == ["counts"] and len(args) == 2:
-        found = counts(Path(args[1]).read_text(errors="replace"))
-        if found is None:
-            return 1
-        print(*found)
     elif args == ["mirror"]:
         mirror = debian_mirror(apt_sources())
         if mirror is None:

@@ -1,7 +1,5 @@
 #!/usr/bin/python3 -B
-"""The stages of scripts/test-all.sh and their tally: each stage starts once the builds it needs
-are made, beside every other, and its output is printed whole when it ends.
-    test_all.py [--only NAME[:TEST]]... | --list"""
+"""The stages of scripts/test-all.sh (see there) and their tally."""
 import argparse
 import os
 import re
@@ -11,40 +9,38 @@ import sys
 import tempfile
 import threading
 import time
-from collections import namedtuple
 from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
-Stage = namedtuple("Stage", "name builds command")
 SCRIPTS = "git ls-files -z | xargs -0 scripts/script_text.py shell-scripts | xargs -d '\\n'"
 PYTHON = "git ls-files -z '*.py' | xargs -0"
 COMPILE = "python3 -c 'import sys; [compile(open(f).read(), f, \"exec\") for f in sys.argv[1:]]'"
 # Three end-to-end tests at once, each in a slot of its own (tests/wine/CMakeLists.txt).
-WINE = f"-j 3 --resource-spec-file {shlex.quote(str(ROOT))}/tests/wine/slots.json"
-# Each command is bash, run from the repository; TESTS in a ctest command becomes the -R of
-# --only NAME:TEST.
-STAGES = [
-    Stage("shellcheck", (), f"{SCRIPTS} shellcheck -x -S warning"),
-    Stage("dialect", (), f"{SCRIPTS} scripts/script_text.py dialect"),
-    Stage("clang-format", (), "git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format -n -Werror"),
-    Stage("compile", (), f"{PYTHON} {COMPILE}"),
-    Stage("pyflakes", (), f"{PYTHON} pyflakes3"),
-    Stage("host", ("host",), "ctest --preset host TESTS"),
-    Stage("fuzzing", (), "bash tests/fuzz/run-fuzzers.sh"),
-    Stage("cppcheck", (), "bash scripts/cppcheck.sh"),
-    Stage("artifact-win32", ("win32",), "tests/artifact/check_artifact.py build/win32/Launch.exe"),
-    Stage("artifact-win64", ("win64",),
-          "tests/artifact/check_artifact.py --arch x86-64 build/win64/Launch.exe"),
-    Stage("tables", (), "tests/release/run_tables.py"),
-    Stage("reproducible", ("win32", "win64"), "bash tests/release/reproducible-build_test.sh"),
-    Stage("medium", ("win32", "win64"), "bash tests/release/make-medium_test.sh"),
-    Stage("rehearsal", ("win32", "win64"), "bash tests/release/try-medium_test.sh"),
-    # On this machine's Wine, then in the 32-bit rig (built on first use).
-    Stage("win64", ("win64",),
-          f'source scripts/lib.sh && "${{tessaro_virtual_screen[@]}}" ctest --preset win64 {WINE} TESTS'),
-    Stage("win32", ("win32", "win64"), f"bash scripts/rig32.sh session ctest --preset win32 {WINE} TESTS"),
-]
+WINE = f"-j 3 --resource-spec-file {shlex.quote(str(ROOT))}/tests/wine/slots.json TESTS"
+# Each stage: the builds it needs and its bash command, run from the repository; TESTS in a
+# ctest command becomes the -R of --only NAME:TEST.
+STAGES = {
+    "shellcheck": ("", f"{SCRIPTS} shellcheck -x -S warning"),
+    "dialect": ("", f"{SCRIPTS} scripts/script_text.py dialect"),
+    "clang-format": ("", "git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format -n -Werror"),
+    "compile": ("", f"{PYTHON} {COMPILE}"),
+    "pyflakes": ("", f"{PYTHON} pyflakes3"),
+    "host": ("host", "ctest --preset host TESTS"),
+    "fuzzing": ("", "bash tests/fuzz/run-fuzzers.sh"),
+    "cppcheck": ("", "bash scripts/cppcheck.sh"),
+    "artifact-win32": ("win32", "tests/artifact/check_artifact.py build/win32/Launch.exe"),
+    "artifact-win64": ("win64",
+                       "tests/artifact/check_artifact.py --arch x86-64 build/win64/Launch.exe"),
+    "tables": ("", "tests/release/run_tables.py"),
+    "reproducible": ("win32 win64", "bash tests/release/reproducible-build_test.sh"),
+    "medium": ("win32 win64", "bash tests/release/make-medium_test.sh"),
+    "rehearsal": ("win32 win64", "bash tests/release/try-medium_test.sh"),
+    # On this machine's Wine, and in the 32-bit rig (built on first use).
+    "win64": ("win64", "source scripts/lib.sh && \"${tessaro_virtual_screen[@]}\" "
+              f"ctest --preset win64 {WINE}"),
+    "win32": ("win32 win64", f"bash scripts/rig32.sh session ctest --preset win32 {WINE}"),
+}
 
 def ctest_tally(text):
     """The count line of ctest's output, and the tests that passed only when run again: each
@@ -66,8 +62,8 @@ def tally(text, status):
     return passed, failed + int(status != 0 and failed == 0)
 
 def run(command):
-    """Runs a bash command from the repository: its exit status, output and processor seconds
-    (its own and those of the processes it waited for)."""
+    """Runs a bash command from the repository: its exit status, output, and the processor
+    seconds of it and of what it waited for."""
     with tempfile.TemporaryFile() as out:
         child = subprocess.Popen(["bash", "-c", command], cwd=ROOT, stdin=subprocess.DEVNULL,
                                  stdout=out, stderr=subprocess.STDOUT)
@@ -79,27 +75,19 @@ def run(command):
 def main(args):
     parser = argparse.ArgumentParser(prog="test-all.sh", add_help=False)
     parser.add_argument("--only", action="append", default=[])
-    parser.add_argument("--list", action="store_true")
     options, extra = parser.parse_known_args(args)
-    stages = {stage.name: stage for stage in STAGES}
-    chosen = [only.partition(":")[::2] for only in options.only] or [(name, "") for name in stages]
-    wrong = [f"no stage {name}" for name, _ in chosen if name not in stages] + [
-        f"{name} runs no ctest" for name, test in chosen if test and name in stages
-        and "TESTS" not in stages[name].command]
+    chosen = [only.partition(":")[::2] for only in options.only] or [(name, "") for name in STAGES]
+    wrong = [f"no stage {name} (stages: {' '.join(STAGES)})" if name not in STAGES else
+             f"{name} runs no ctest" for name, test in chosen
+             if name not in STAGES or test and "TESTS" not in STAGES[name][1]]
     if extra or wrong:
         print(f"test-all: {'; '.join(wrong) or 'takes no arguments'} (--help tells the usage)",
               file=sys.stderr)
         return 2
-    if options.list:
-        print(*stages)
-        return 0
-    started, lock, totals, retried = time.monotonic(), threading.Lock(), [0, 0, 0.0], []
-    builds = [one for one in ("win32", "win64", "host") if any(
-        one in stages[name].builds for name, _ in chosen)]
-    built = {one: threading.Event() for one in builds}
-    failed_builds = set()
+    started, lock, build_lock, builds = time.monotonic(), threading.Lock(), threading.Lock(), {}
+    totals, retried = [0, 0, 0.0], []
 
-    def report(name, status, output, cpu, since, counted=True):
+    def report(name, since, status, output, cpu, counted=True):
         passed, failed = tally(output, status) if counted else (0, int(status != 0))
         with lock:
             totals[:] = totals[0] + passed, totals[1] + failed, totals[2] + cpu
@@ -108,32 +96,34 @@ def main(args):
                   f"{time.monotonic() - since:.0f} s (cpu {cpu:.0f} s)")
             print(output if counted or failed else "", end="", flush=True)
 
-    def build():
-        for one in builds:
-            since = time.monotonic()
-            status, output, cpu = run(f"bash scripts/build.sh {one}")
-            report(f"build {one}", status, output, cpu, since, counted=False)
-            if status != 0:
-                failed_builds.add(one)
-            built[one].set()
+    order = [one for one in ("win32", "win64", "host")
+             if any(one in STAGES[name][0].split() for name, _ in chosen)]
+
+    def built(preset):
+        """Builds PRESET, and the builds the Wine stages wait for before it, when a stage first
+        needs it; one build at a time."""
+        with build_lock:
+            for one in [one for one in order[:order.index(preset) + 1] if one not in builds]:
+                since = time.monotonic()
+                builds[one] = run(f"bash scripts/build.sh {one}")
+                report(f"build {one}", since, *builds[one], counted=False)
+        return builds[preset][0] == 0
 
     def stage(name, test):
-        for one in stages[name].builds:
-            built[one].wait()
-        since, command = time.monotonic(), stages[name].command
-        if failed_builds.intersection(stages[name].builds):
-            return report(name, 1, "not run: its build failed\n", 0, since)
+        needs, command = STAGES[name]
+        if not all([built(preset) for preset in needs.split()]):
+            return report(name, time.monotonic(), 1, "not run: its build failed\n", 0)
+        since = time.monotonic()
         status, output, cpu = run(command.replace(
             "TESTS", f"--no-tests=error -R {shlex.quote(test)}" if test else ""))
         if "TESTS" in command:
             count, again = ctest_tally(output)
             output += count + "\n"
             retried.extend(f"{name} {test}" for test in again)
-        report(name, status, output, cpu, since)
+        report(name, since, status, output, cpu)
 
-    with ThreadPoolExecutor(len(chosen) + 1) as pool:
-        for future in [pool.submit(build)] + [pool.submit(stage, *one) for one in chosen]:
-            future.result()
+    with ThreadPoolExecutor(len(chosen)) as pool:
+        list(pool.map(lambda one: stage(*one), chosen))
     print(f"time: {time.monotonic() - started:.0f} s, cpu {totals[2]:.0f} s "
           f"({os.cpu_count()} processors)")
     print(f"retried: {', '.join(retried) or 'none'}")
