@@ -9,9 +9,6 @@
 //   hide_console=1       first hide this console's window, as a script runner that works
 //                        out of sight does
 //   hide_titled_window=1 hide the window that takes this console's title, whoever's it is
-//   wait_hidden_ms=<n>   look up to n ms for this console window to go out of sight before
-//                        recording whether it is visible (a launcher hides it asynchronously)
-//   show_wait_ms=<n>     with run=: how long to look for the window to show again (default 5000)
 #include <windows.h>
 
 #include <cstdint>
@@ -61,10 +58,6 @@ int main() {
     SetConsoleTitleA(title.c_str());
     e2e::WaitUntil([&] { return HideVisibleWindowsTitled(title) != 0; }, 5000);
   }
-  if (console != nullptr && config.count("wait_hidden_ms") != 0) {
-    e2e::WaitUntil([&] { return !IsWindowVisible(console); }, std::stoul(config["wait_hidden_ms"]),
-                   10);
-  }
   const std::string visible = Visible(console);
   char title[1024] = {};
   GetConsoleTitleA(title, sizeof title);
@@ -94,10 +87,8 @@ int main() {
     const e2e::ChildProcess child(config["run"]);
     const long code = child.Wait(INFINITE);
     // The console host shows the window again when it gets to the request: at once on Windows,
-    // about 2 s later under Wine (measured), and later still on a busy machine.
-    const DWORD showWaitMs =
-        config.count("show_wait_ms") ? std::stoul(config["show_wait_ms"]) : 5000;
-    e2e::WaitUntil([&] { return console == nullptr || IsWindowVisible(console); }, showWaitMs, 10);
+    // about 2 s later under Wine (measured).
+    e2e::WaitUntil([&] { return console == nullptr || IsWindowVisible(console); }, 5000, 10);
     e2e::AppendRecord(
         record, {{child.started() ? "run_exit" : "run_error",
                   child.started() ? std::to_string(code) : std::to_string(child.startError())},
