@@ -17,7 +17,7 @@ tessaro_args "${1-}"
 # copy of the prefix and a screen of the display, both its own.
 slot=${CTEST_RESOURCE_GROUP_0_WINE:-} && slot=${slot#id:}
 export TESSARO_E2E_SLOT=${slot%%,*}
-wine=(bash "$here/rig32.sh" wine)
+wine=(bash "$here/rig32.sh" wine) server=(bash "$here/rig32.sh" wineserver)
 if [[ ${TESSARO_E2E_BUILD:-} != win32 ]]; then
   # shellcheck source=scripts/wine-env.sh
   source "$here/wine-env.sh"
@@ -28,8 +28,11 @@ if [[ ${TESSARO_E2E_BUILD:-} != win32 ]]; then
     [[ -z ${DISPLAY:-} ]] || export DISPLAY=${DISPLAY%.*}.$TESSARO_E2E_SLOT
   fi
   [[ -n ${DISPLAY:-} ]] || exec "${tessaro_virtual_screen[@]}" "$TESSARO_WINE" "$@"
-  wine=("$TESSARO_WINE")
+  wine=("$TESSARO_WINE") server=("$TESSARO_WINESERVER")
 fi
+# Wine's server, started here, is kept 30 s after its last program (not 3): the next test, slow
+# to come on a busy machine, then finds Wine up instead of starting it anew.
+"${server[@]}" -p30 </dev/null >/dev/null 2>&1 || true
 # The output goes through files: Wine's own processes outlive the program and hold what it was
 # given, so that ctest, reading to the end, would wait for them after every test.
 out=$(mktemp)

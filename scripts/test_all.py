@@ -62,15 +62,17 @@ def tally(text, status):
     return passed, failed + int(status != 0 and failed == 0)
 
 def run(command):
-    """Runs a bash command from the repository: its exit status, output, and the processor
-    seconds of it and of what it waited for."""
+    """Runs a bash command from the repository: its exit status, output, the processor seconds
+    of it and of what it waited for, and the seconds it took."""
+    started = time.monotonic()
     with tempfile.TemporaryFile() as out:
         child = subprocess.Popen(["bash", "-c", command], cwd=ROOT, stdin=subprocess.DEVNULL,
                                  stdout=out, stderr=subprocess.STDOUT)
         _, status, usage = os.wait4(child.pid, 0)
         child.returncode = os.waitstatus_to_exitcode(status)
         out.seek(0)
-        return child.returncode, out.read().decode(errors="replace"), usage.ru_utime + usage.ru_stime
+        return (child.returncode, out.read().decode(errors="replace"),
+                usage.ru_utime + usage.ru_stime, time.monotonic() - started)
 
 def main(args):
     parser = argparse.ArgumentParser(prog="test-all.sh", add_help=False)
@@ -87,13 +89,13 @@ def main(args):
     started, lock, build_lock, builds = time.monotonic(), threading.Lock(), threading.Lock(), {}
     totals, retried = [0, 0, 0.0], []
 
-    def report(name, since, status, output, cpu, counted=True):
+    def report(name, status, output, cpu, seconds, counted=True):
         passed, failed = tally(output, status) if counted else (0, int(status != 0))
         with lock:
             totals[:] = totals[0] + passed, totals[1] + failed, totals[2] + cpu
             print(f"=== {name}{' FAILED' if failed else ''}: " +
                   (f"{passed} passed, {failed} failed, " if counted else "") +
-                  f"{time.monotonic() - since:.0f} s (cpu {cpu:.0f} s)")
+                  f"{seconds:.0f} s (cpu {cpu:.0f} s)")
             print(output if counted or failed else "", end="", flush=True)
 
     order = [one for one in ("win32", "win64", "host")
@@ -104,23 +106,21 @@ def main(args):
         needs it; one build at a time."""
         with build_lock:
             for one in [one for one in order[:order.index(preset) + 1] if one not in builds]:
-                since = time.monotonic()
                 builds[one] = run(f"bash scripts/build.sh {one}")
-                report(f"build {one}", since, *builds[one], counted=False)
+                report(f"build {one}", *builds[one], counted=False)
         return builds[preset][0] == 0
 
     def stage(name, test):
         needs, command = STAGES[name]
         if not all([built(preset) for preset in needs.split()]):
-            return report(name, time.monotonic(), 1, "not run: its build failed\n", 0)
-        since = time.monotonic()
-        status, output, cpu = run(command.replace(
+            return report(name, 1, "not run: its build failed\n", 0, 0)
+        status, output, cpu, seconds = run(command.replace(
             "TESTS", f"--no-tests=error -R {shlex.quote(test)}" if test else ""))
         if "TESTS" in command:
             count, again = ctest_tally(output)
             output += count + "\n"
             retried.extend(f"{name} {test}" for test in again)
-        report(name, since, status, output, cpu)
+        report(name, status, output, cpu, seconds)
 
     with ThreadPoolExecutor(len(chosen)) as pool:
         list(pool.map(lambda one: stage(*one), chosen))
