@@ -79,12 +79,11 @@ def main(args):
     parser.add_argument("--only", action="append", default=[])
     options, extra = parser.parse_known_args(args)
     chosen = [only.partition(":")[::2] for only in options.only] or [(name, "") for name in STAGES]
-    wrong = [f"no stage {name} (stages: {' '.join(STAGES)})" if name not in STAGES else
-             f"{name} runs no ctest" for name, test in chosen
-             if name not in STAGES or test and "TESTS" not in STAGES[name][1]]
+    wrong = [f"--only {name}:{test}".rstrip(":") for name, test in chosen
+             if "TESTS" not in STAGES.get(name, ("", ""))[1] and (test or name not in STAGES)]
     if extra or wrong:
-        print(f"test-all: {'; '.join(wrong) or 'takes no arguments'} (--help tells the usage)",
-              file=sys.stderr)
+        print(f"test-all: {'takes no arguments' if extra else 'cannot run ' + wrong[0]} (stages: "
+              f"{' '.join(STAGES)}; a TEST only for host, win64, win32)", file=sys.stderr)
         return 2
     started, lock, build_lock, builds = time.monotonic(), threading.Lock(), threading.Lock(), {}
     totals, retried = [0, 0, 0.0], []
