@@ -15,7 +15,8 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parent.parent
 SCRIPTS = "git ls-files -z | xargs -0 scripts/script_text.py shell-scripts | xargs -d '\\n'"
 PYTHON = "git ls-files -z '*.py' | xargs -0"
-COMPILE = "/usr/bin/python3 -c 'import sys; [compile(open(f).read(), f, \"exec\") for f in sys.argv[1:]]'"
+COMPILE = ("/usr/bin/python3 -c 'import sys; "
+           "[compile(open(f).read(), f, \"exec\") for f in sys.argv[1:]]'")
 # Three end-to-end tests at once, each in a slot of its own (tests/wine/CMakeLists.txt).
 WINE = f"-j 3 --resource-spec-file {shlex.quote(str(ROOT))}/tests/wine/slots.json TESTS"
 # Each stage: the builds it needs and its bash command, run from the repository; TESTS in a
