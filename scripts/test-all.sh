@@ -57,8 +57,8 @@ stage "artifact build/win64/Launch.exe" \
   tests/artifact/check_artifact.py --arch x86-64 build/win64/Launch.exe
 stage "release tools' Python tables" tests/release/run_tables.py
 stage "reproducible Launch.exe" bash tests/release/reproducible-build_test.sh win32 win64
-stage "medium assembly" bash tests/release/make-medium_test.sh
-stage "rehearsal" bash tests/release/try-medium_test.sh
+stage "medium assembly" tests/release/run_tables.py medium_runs
+stage "rehearsal" tests/release/run_tables.py rehearsal_runs
 stage "Wine end-to-end tests, build/win64/Launch.exe on this machine's Wine" \
   "${tessaro_virtual_screen[@]}" ctest --preset win64
 bash -c 'source tools/wine/wine-env.sh; "$TESSARO_WINESERVER" -k' 2>/dev/null

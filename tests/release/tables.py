@@ -1,6 +1,12 @@
 """What every table of the release tools' tests shares: a row is what a function is given (a
-tuple: its arguments) and what it must give back."""
+tuple: its arguments) and what it must give back; the tables of real runs take named rows."""
+import hashlib
+import subprocess
 import unittest
+from dataclasses import dataclass
+from pathlib import Path
+
+REPO = Path(__file__).resolve().parent.parent.parent
 
 class Tables(unittest.TestCase):
     def call(self, function, given):
@@ -25,6 +31,42 @@ class Tables(unittest.TestCase):
                 else:
                     self.assertEqual(result, expected)
 
+    def each(self, check, table):
+        """Each row a named record, which CHECK runs and asserts on."""
+        for row in table:
+            with self.subTest(row=row):
+                check(row)
+
+    def holds(self, output, lines=(), absent=()):
+        """OUTPUT has a line matching each pattern of LINES, and none matching one of ABSENT."""
+        for pattern in lines:
+            self.assertRegex(output, f"(?m){pattern}")
+        for pattern in absent:
+            self.assertNotRegex(output, f"(?m){pattern}")
+
+    def runs(self, command, table, **options):
+        """Each row a Run of COMMAND followed by the row's ARGS."""
+        def check(row):
+            if row.first:
+                first = run(*command, *row.first, **options)
+                self.assertEqual(first.returncode, 0, first.stdout)
+            result = run(*command, *row.args, **options)
+            self.assertEqual(result.returncode, row.status, result.stdout)
+            self.holds(result.stdout, row.lines, row.absent)
+        self.each(check, table)
+
+@dataclass(frozen=True)
+class Run:
+    """A command's exit status on ARGS, and its output: a line matching each pattern of LINES,
+    none matching one of ABSENT. FIRST: the arguments of a run before it, for the machine that
+    run leaves behind."""
+    name: str
+    args: tuple
+    status: int
+    lines: tuple = ()
+    absent: tuple = ()
+    first: tuple = ()
+
 def refusal(function, refused):
     """FUNCTION, giving back what it raises of the kind REFUSED as "refused: " and its text."""
     def call(*given):
@@ -33,3 +75,12 @@ def refusal(function, refused):
         except refused as error:
             return f"refused: {error}"
     return call
+
+def digest(path):
+    return hashlib.sha256(Path(path).read_bytes()).hexdigest()
+
+def run(*command, merge=True, **options):
+    """COMMAND's run, without input; its output in stdout (with stderr, unless not MERGE)."""
+    return subprocess.run([str(word) for word in command], stdin=subprocess.DEVNULL, text=True,
+                          errors="replace", stdout=subprocess.PIPE,
+                          stderr=subprocess.STDOUT if merge else subprocess.PIPE, **options)
