@@ -1,37 +1,19 @@
 """Signing a medium with a key that never leaves its token, run for real: make-medium.sh with a
 SoftHSM2 token made here (Debian's softhsm2, filled with OpenSC's pkcs11-tool) and both builds."""
-import hashlib
 import os
 import shutil
-import subprocess
 import tempfile
 import unittest
 from pathlib import Path
 
 import tables
+from tables import REPO, Run, digest, run
 
-REPO = Path(__file__).resolve().parents[2]
 MAKE, BUILD = REPO / "scripts/make-medium.sh", REPO / "build"
 SOFTHSM = "/usr/lib/softhsm/libsofthsm2.so"
 TOKEN = "pkcs11:token=Tessaro%20Release;object="
 URI, BARE, NOKEY = TOKEN + "signer", TOKEN + "bare", TOKEN + "nokey"
 
-def run(*command, check=False, **options):
-    done = subprocess.run([str(word) for word in command], stdin=subprocess.DEVNULL, text=True,
-                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **options)
-    if check and done.returncode:
-        raise AssertionError(f"{command[0]} failed: {done.stdout}")
-    return done
-
-def digest(path):
-    return hashlib.sha256(Path(path).read_bytes()).hexdigest()
-
-class Run:
-    def __init__(self, name, args, status, said):
-        self.name, self.args, self.status, self.said = name, args, status, said
-
-    def __repr__(self):
-        return self.name
 @unittest.skipUnless(os.path.isfile(SOFTHSM), "SoftHSM2 not installed: scripts/setup.sh")
 class TokenRuns(tables.Tables):
     """Signing with a key that never leaves its token: a SoftHSM2 token in a folder of its own,
@@ -70,11 +52,6 @@ class TokenRuns(tables.Tables):
         cls.inputs = (BUILD / "win64/sample/Setup.exe", BUILD / "win64/sample/Tessaro-3.9.0-x86.msi")
         cls.real = digest(BUILD / "win32/Launch.exe")
 
-    def each(self, check, table):
-        for row in table:
-            with self.subTest(row=row):
-                check(row)
-
     def sign(self, *options, out="medium", epoch="1700000000"):
         case = Path(tempfile.mkdtemp(dir=self.work))
         made = run(MAKE, *options, *self.inputs, case / out, BUILD / "win32/Launch.exe",
@@ -90,16 +67,16 @@ class TokenRuns(tables.Tables):
             check = run(MAKE, "--check", case / "medium", self.inputs[1], cwd=self.work)
             self.assertEqual(check.returncode, 0, check.stdout)
             self.assertRegex(check.stdout, (rf"(?m)^ok    Launch\.exe: signature verifies \(signer"
-                                      rf" .*CN ?= ?{row.said}; SHA-256 without the signature"
+                                      rf" .*CN ?= ?{row.lines[0]}; SHA-256 without the signature"
                                       rf" {self.real}\)"))
         self.each(signed, [
             Run("the token's certificate, through p11-kit's proxy", (URI,), 0,
-                "Tessaro Token signer"),
+                ("Tessaro Token signer",)),
             Run("the token's certificate, through the module named", (URI, "--pkcs11-module",
                                                                       SOFTHSM), 0,
-                "Tessaro Token signer"),
+                ("Tessaro Token signer",)),
             Run("a key whose certificate is a file", (BARE, "--certificate", "bare.pem"), 0,
-                "Tessaro Token bare")])
+                ("Tessaro Token bare",))])
 
     def test_image_signed_twice_is_the_same(self):
         with self.subTest("two images of one SOURCE_DATE_EPOCH, one hash; another, another"):
@@ -112,38 +89,39 @@ class TokenRuns(tables.Tables):
             self.assertNotEqual(sums[0], sums[2])
 
     def test_refused(self):
-        # Each row: the options, and the one line make-medium.sh refuses them with, nothing
-        # written.
+        # Each row: the options, and the one line make-medium.sh refuses them with (its text),
+        # nothing written.
         def refused(row):
             case, made = self.sign(*row.args)
             self.assertEqual(made.returncode, row.status, made.stdout)
-            self.assertEqual(made.stdout, f"make-medium: {row.said}\n")
+            self.assertEqual(made.stdout, f"make-medium: {row.lines[0]}\n")
             self.assertEqual(os.listdir(case), [])
         pin = ("--password-file", "pin")
         self.each(refused, [
             Run("a wrong PIN", ("--sign", URI, "--password-file", "wrong-pin"), 1,
-                f"wrong PIN for the token of {URI}"),
+                (f"wrong PIN for the token of {URI}",)),
             Run("a URI that names no key", ("--sign", NOKEY, *pin, "--certificate", "bare.pem"),
-                1, f"no key on a token for {NOKEY}"),
-            Run("a URI that names nothing", ("--sign", NOKEY, *pin), 1, f"no key or certificate on a token for {NOKEY} (a certificate the token does not"
-                " hold: --certificate PEM)"),
+                1, (f"no key on a token for {NOKEY}",)),
+            Run("a URI that names nothing", ("--sign", NOKEY, *pin), 1, (
+                f"no key or certificate on a token for {NOKEY} (a certificate the token does not"
+                " hold: --certificate PEM)",)),
             Run("a module that does not load", ("--sign", URI, *pin, "--pkcs11-module",
                                                 "module.so"), 1,
-                "the PKCS#11 module does not load: module.so"),
+                ("the PKCS#11 module does not load: module.so",)),
             Run("a module that is not there", ("--sign", URI, *pin, "--pkcs11-module", "gone.so"),
-                1, "PKCS#11 module not found: gone.so"),
+                1, ("PKCS#11 module not found: gone.so",)),
             Run("a certificate of another key", ("--sign", URI, *pin, "--certificate", "bare.pem"),
-                1, f"the certificate does not belong to the key {URI}: bare.pem"),
+                1, (f"the certificate does not belong to the key {URI}: bare.pem",)),
             Run("a certificate without the code-signing use", ("--sign", URI, *pin,
                                                                "--certificate", "noeku.pem"), 1,
-                "the certificate is not for code signing (no extendedKeyUsage codeSigning):"
-                 " noeku.pem"),
+                ("the certificate is not for code signing (no extendedKeyUsage codeSigning):"
+                 " noeku.pem",)),
             Run("a PIN in the URI", ("--sign", f"{URI};pin-value=1234", *pin), 1,
-                "the PIN goes in --password-file, never in the PKCS#11 URI"),
+                ("the PIN goes in --password-file, never in the PKCS#11 URI",)),
             Run("a URI without a key's name", ("--sign", "pkcs11:token=Tessaro%20Release", *pin),
-                1, "the PKCS#11 URI names no key (no object= or id=):"
-                    " pkcs11:token=Tessaro%20Release"),
-            Run("no PIN", ("--sign", URI), 2, "--sign pkcs11:URI needs --password-file FILE,"
-                                               " whose first line is the token's PIN"),
+                1, ("the PKCS#11 URI names no key (no object= or id=):"
+                    " pkcs11:token=Tessaro%20Release",)),
+            Run("no PIN", ("--sign", URI), 2, ("--sign pkcs11:URI needs --password-file FILE,"
+                                               " whose first line is the token's PIN",)),
             Run("a certificate without a token", ("--certificate", "bare.pem"), 2,
-                "--certificate and --pkcs11-module go with --sign pkcs11:URI")])
+                ("--certificate and --pkcs11-module go with --sign pkcs11:URI",))])
