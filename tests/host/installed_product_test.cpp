@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <tuple>
-
 #include "fake_system.h"
 
 namespace tessaro::testing {
@@ -23,8 +21,16 @@ FakeSystem Machine(const std::string& packageVersion, std::optional<std::string>
 TEST(CheckInstalledProduct, DecisionTable) {
   enum Exe { kFree, kLocked, kLockedThenFreed };
   // clang-format off
-  const std::tuple<const char*, std::optional<std::string>, std::optional<std::string>, Exe,
-                   std::deque<int>, bool, std::vector<unsigned>, bool, const char*> cases[] = {
+  const struct {
+    const char* name;
+    std::optional<std::string> displayVersion, location;
+    Exe exe;
+    std::deque<int> answers;
+    bool result;
+    std::vector<unsigned> boxStyles;
+    bool removed;
+    const char* traced;
+  } cases[] = {
       {"equal versions", "3.10", kLocation, kFree, {}, true, {}, false,
        "versions equal: package \"3.10\", installed \"3.10\": nothing asked"},
       {"equal in value", "03.010.0", kLocation, kFree, {}, true, {}, false,
@@ -60,27 +66,26 @@ TEST(CheckInstalledProduct, DecisionTable) {
        false, {0x41, 0x15}, false, "message 108 shown, answer another button"},
   };
   // clang-format on
-  for (const auto& [name, displayVersion, location, exe, answers, result, boxStyles, removed,
-                    traced] : cases) {
-    SCOPED_TRACE(name);
-    FakeSystem system = Machine("3.10", displayVersion, location);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeSystem system = Machine("3.10", c.displayVersion, c.location);
     // A bare relative name would be probed in the current directory: with no install location,
     // no probe may happen at all.
     system.files[kProductExecutable] = "MZ";
     system.lockedFiles.insert(kProductExecutable);
-    if (exe != kFree) system.lockedFiles.insert(kExe);
-    if (exe == kLockedThenFreed) {
+    if (c.exe != kFree) system.lockedFiles.insert(kExe);
+    if (c.exe == kLockedThenFreed) {
       system.onBox = [&system](const ShownBox& box) {
         if (box.second == 0x15) system.lockedFiles.erase(kExe);
       };
     }
-    system.answers = answers;
-    EXPECT_EQ(CheckInstalledProduct(system, system.stopReason), result);
+    system.answers = c.answers;
+    EXPECT_EQ(CheckInstalledProduct(system, system.stopReason), c.result);
     std::vector<unsigned> styles;
     for (const auto& box : system.boxes) styles.push_back(box.second);
-    EXPECT_EQ(styles, boxStyles);
-    EXPECT_EQ(system.started, removed ? Strings{kRemoval} : Strings{});
-    EXPECT_NE(system.Traced(traced), "");
+    EXPECT_EQ(styles, c.boxStyles);
+    EXPECT_EQ(system.started, c.removed ? Strings{kRemoval} : Strings{});
+    EXPECT_NE(system.Traced(c.traced), "");
   }
 }
 
@@ -152,9 +157,12 @@ TEST(CheckInstalledProduct, ProductCodeEndingInLineFeedFindsNoKey) {
 }
 
 TEST(UninstallProduct, WhenNothingIsRemoved) {
-  using Row =
-      std::tuple<const char*, std::string, std::string, bool, bool, bool, bool, const char*>;
-  const Row cases[] = {
+  const struct {
+    const char* name;
+    std::string productCode, packageVersion;
+    bool systemDirectory, startable, result, removed;
+    const char* traced;
+  } cases[] = {
       {"empty package version", kCode, "", true, true, true, false,
        "package version empty: nothing removed"},
       {"empty product code, version set", "", "3.10", true, true, true, true,
@@ -164,18 +172,17 @@ TEST(UninstallProduct, WhenNothingIsRemoved) {
       {"msiexec cannot start", kCode, "3.10", true, false, false, false, "could not be started"},
       {"removal ran", kCode, "3.10", true, true, true, true, "ended with exit code 1603"},
   };
-  for (const auto& [name, productCode, packageVersion, systemDirectory, startable, result, removed,
-                    traced] : cases) {
-    SCOPED_TRACE(name);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     FakeSystem system;
-    if (!systemDirectory) system.systemDirectory.reset();
-    if (!startable) system.unstartable.insert(kRemoval);
+    if (!c.systemDirectory) system.systemDirectory.reset();
+    if (!c.startable) system.unstartable.insert(kRemoval);
     system.exitCodes[kRemoval] = 1603;
-    EXPECT_EQ(UninstallProduct(system, {productCode, packageVersion, "3.9"}), result);
+    EXPECT_EQ(UninstallProduct(system, {c.productCode, c.packageVersion, "3.9"}), c.result);
     EXPECT_TRUE(system.boxes.empty());
-    const Strings removal = {BuildUninstallCommandLine("C:\\Windows\\system32", productCode)};
-    EXPECT_EQ(system.started, removed ? removal : Strings{});
-    EXPECT_NE(system.LastTraced().find(traced), std::string::npos);
+    const Strings removal = {BuildUninstallCommandLine("C:\\Windows\\system32", c.productCode)};
+    EXPECT_EQ(system.started, c.removed ? removal : Strings{});
+    EXPECT_NE(system.LastTraced().find(c.traced), std::string::npos);
   }
 }
 
@@ -189,13 +196,15 @@ TEST(IsProductInUse, ManyRetriesDoNotGrowTheStack) {
 }
 
 TEST(FormatMessageArgument, Table) {
-  const std::tuple<const char*, const char*, const char*> cases[] = {
+  const struct {
+    const char *format, *argument, *text;
+  } cases[] = {
       {"Tessaro : %s", "3.9", "Tessaro : 3.9"}, {"100%% %s", "x", "100% x"},
       {"%s at 100%%", "x", "x at 100%"},        {"%s", "%s", "%s"},
       {"%d trailing %", "v", "%d trailing %"},  {"no directive", "v", "no directive"},
   };
-  for (const auto& [format, argument, text] : cases) {
-    EXPECT_EQ(FormatMessageArgument(format, argument), text);
+  for (const auto& c : cases) {
+    EXPECT_EQ(FormatMessageArgument(c.format, c.argument), c.text);
   }
 }
 

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <tuple>
 #include <utility>
 
 #include "fake_system.h"
@@ -22,7 +21,9 @@ void Installed(FakeSystem& system, std::optional<std::string> displayVersion) {
 }
 
 TEST(ModuleDirectoryFromPath, SplitsLikeTheRuntime) {
-  const std::pair<const char*, const char*> cases[] = {
+  const struct {
+    const char *path, *directory;
+  } cases[] = {
       {"D:\\Install\\Launch.exe", "D:\\Install\\"},
       {"D:\\Launch.exe", "D:\\"},
       {"\\\\server\\share\\folder\\Launch.exe", "\\\\server\\share\\folder\\"},
@@ -32,20 +33,22 @@ TEST(ModuleDirectoryFromPath, SplitsLikeTheRuntime) {
       {"D:Launch.exe", "D:"},
       {"Launch.exe", ""},
   };
-  for (const auto& [path, directory] : cases) {
-    EXPECT_EQ(ModuleDirectoryFromPath(path, {}), directory);
+  for (const auto& c : cases) {
+    EXPECT_EQ(ModuleDirectoryFromPath(c.path, {}), c.directory);
   }
 }
 
 TEST(ModuleDirectoryFromPath, TrailBytesThatLookLikeBackslashes) {
   // "\x95\x5c" is one Shift-JIS character (hyou) whose second byte is 0x5C.
-  const std::pair<std::string, std::string> cases[] = {
+  const struct {
+    std::string path, directory;
+  } cases[] = {
       {std::string("C:\\\x95\x5c") + "a.exe", "C:\\"},
       {"C:\\\x95\x5c\\Launch.exe", "C:\\\x95\x5c\\"},
       {"C:\\dir\\\x95\x5c", "C:\\dir\\"},
   };
-  for (const auto& [path, directory] : cases) {
-    EXPECT_EQ(ModuleDirectoryFromPath(path, Cp932LeadBytes()), directory) << path;
+  for (const auto& c : cases) {
+    EXPECT_EQ(ModuleDirectoryFromPath(c.path, Cp932LeadBytes()), c.directory) << c.path;
   }
 }
 
@@ -112,21 +115,25 @@ TEST(RunLauncher, Missing104StillShowsABox) {
 
 // The check's stop is final: no installer, and no message beyond the check's own.
 TEST(RunLauncher, StopWithoutInstallerWhenTheCheckSaysSo) {
-  const std::tuple<const char*, bool, bool, Boxes> cases[] = {
+  const struct {
+    const char* name;
+    bool withInfo, olderInstalled;
+    Boxes boxes;
+  } cases[] = {
       {"no TS_INF", false, false, {{"cannot open TS_INF", 0x10}}},
       {"Windows Installer cannot start", true, true, {{"installed: 3.9?", 0x41}}},
   };
-  for (const auto& [name, withInfo, olderInstalled, boxes] : cases) {
-    SCOPED_TRACE(name);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     FakeSystem system = Medium();
-    if (!withInfo) system.files.clear();
-    if (olderInstalled) {
+    if (!c.withInfo) system.files.clear();
+    if (c.olderInstalled) {
       Installed(system, "3.9");
       system.unstartable.insert(kRemoval);
     }
     EXPECT_EQ(RunLauncher(system), 4);
     EXPECT_TRUE(system.started.empty());
-    EXPECT_EQ(system.boxes, boxes);
+    EXPECT_EQ(system.boxes, c.boxes);
     // The directory is looked up for TS_INF only, not a second time for the installer.
     EXPECT_EQ(system.moduleQueries, 2);
   }
@@ -140,8 +147,14 @@ TEST(RunLauncher, SharedVisibleConsoleIsShownAgainOnEveryExitAfterHiding) {
   constexpr char kTerminal[] =
       "console window found is not the console's own (a terminal hosts the console): left as it is";
   // clang-format off
-  // The console as found: found, own, shared, was visible.
-  const std::tuple<const char*, ConsoleWindowState, bool, int, bool, bool, const char*> cases[] = {
+  const struct {
+    const char* name;
+    ConsoleWindowState console;  // as found: found, own, shared, was visible
+    bool withInfo;
+    int exitCode;
+    bool hidden, shownAgain;
+    const char* traced;
+  } cases[] = {
       {"shared, installer ran", {true, true, true, true}, true, 0, true, true,
        "console window found, shared, was visible: shown again at the end"},
       {"shared, check stopped", {true, true, true, true}, false, 4, true, true,
@@ -164,16 +177,16 @@ TEST(RunLauncher, SharedVisibleConsoleIsShownAgainOnEveryExitAfterHiding) {
        kTerminal},
   };
   // clang-format on
-  for (const auto& [name, console, withInfo, exitCode, hidden, shownAgain, traced] : cases) {
-    SCOPED_TRACE(name);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     FakeSystem system = Medium();
-    system.console = console;
-    if (!withInfo) system.files.clear();
-    EXPECT_EQ(RunLauncher(system), exitCode);
-    EXPECT_EQ(system.Called("HideConsoleWindow") != "", hidden);
-    EXPECT_NE(system.Traced(traced), "");
-    EXPECT_EQ(system.Called("ShowConsoleWindowAgain") != "", shownAgain);
-    EXPECT_EQ(system.LastCalled() == "ShowConsoleWindowAgain", shownAgain);
+    system.console = c.console;
+    if (!c.withInfo) system.files.clear();
+    EXPECT_EQ(RunLauncher(system), c.exitCode);
+    EXPECT_EQ(system.Called("HideConsoleWindow") != "", c.hidden);
+    EXPECT_NE(system.Traced(c.traced), "");
+    EXPECT_EQ(system.Called("ShowConsoleWindowAgain") != "", c.shownAgain);
+    EXPECT_EQ(system.LastCalled() == "ShowConsoleWindowAgain", c.shownAgain);
   }
 }
 
@@ -181,7 +194,12 @@ TEST(RunLauncher, SharedVisibleConsoleIsShownAgainOnEveryExitAfterHiding) {
 // and the exit line comes last.
 TEST(RunLauncher, EveryEndLeavesATraceLineNamingIt) {
   // clang-format off
-  const std::tuple<const char*, std::function<void(FakeSystem&)>, int, Strings> cases[] = {
+  const struct {
+    const char* name;
+    std::function<void(FakeSystem&)> arrange;
+    int exitCode;
+    Strings traced;
+  } cases[] = {
       {"installer ended", [](FakeSystem& s) { s.exitCodes[kSetup] = 3221225477u; }, 0,
        {"module path \"D:\\Install\\Launch.exe\"",
         "TS_INF read: product code \"" + kCode + "\", package version \"3.10\"",
@@ -237,13 +255,13 @@ TEST(RunLauncher, EveryEndLeavesATraceLineNamingIt) {
        {"DisplayVersion not read", "no DisplayVersion: nothing asked", "exit 0"}},
   };
   // clang-format on
-  for (const auto& [name, arrange, exitCode, traced] : cases) {
-    SCOPED_TRACE(name);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     FakeSystem system = Medium();
-    arrange(system);
-    EXPECT_EQ(RunLauncher(system), exitCode);
-    for (const auto& fragment : traced) EXPECT_NE(system.Traced(fragment), "") << fragment;
-    EXPECT_NE(system.LastTraced().find(traced.back()), std::string::npos);
+    c.arrange(system);
+    EXPECT_EQ(RunLauncher(system), c.exitCode);
+    for (const auto& fragment : c.traced) EXPECT_NE(system.Traced(fragment), "") << fragment;
+    EXPECT_NE(system.LastTraced().find(c.traced.back()), std::string::npos);
   }
 }
 

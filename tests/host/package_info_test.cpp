@@ -78,7 +78,11 @@ TEST(ReadPackageInfo, FirstLineByteRules) {
   // What the file cannot hold: lines cut at their length, files with no line at all.
   const std::string& code = kCode;
   const std::string long300 = code + "," + std::string(300 - 39, '7');
-  const std::tuple<const char*, std::string, Parsed> cases[] = {
+  const struct {
+    const char* name;
+    std::string file;
+    Parsed parsed;
+  } cases[] = {
       {"300-byte line cut at 259", long300, {true, code, std::string(259 - 39, '7')}},
       {"258 bytes and CR LF: the whole 259-byte line",
        std::string(258, 'a') + "\r\nrest",
@@ -86,7 +90,7 @@ TEST(ReadPackageInfo, FirstLineByteRules) {
       {"empty file", "", {false, "", ""}},
       {"Ctrl-Z at once", "\x1a" + code, {false, "", ""}},
   };
-  for (const auto& [name, file, parsed] : cases) EXPECT_EQ(ReadThroughFake(file), parsed) << name;
+  for (const auto& c : cases) EXPECT_EQ(ReadThroughFake(c.file), c.parsed) << c.name;
   // The trace shows both fields as cut, with the bytes a viewer could not show escaped.
   FakeSystem system = Medium(code + ",  3.1\t0 \r\n");
   ASSERT_TRUE(ReadPackageInfo(system, system.infoFailure));
@@ -95,15 +99,20 @@ TEST(ReadPackageInfo, FirstLineByteRules) {
 }
 
 TEST(ReadPackageInfo, CommaScanSkipsDoubleByteTrailBytes) {
-  const std::tuple<const char*, std::string, bool, std::string> cases[] = {
+  const struct {
+    const char* name;
+    std::string line;
+    bool cp932;
+    std::string productCode;
+  } cases[] = {
       // 0x82 0x2c is one Shift-JIS character whose trail byte looks like a comma.
       {"trail byte like a comma", "AB\x82,CD,3.1\n", true, "AB\x82,CD"},
       {"the same bytes on a single-byte page", "AB\x82,CD,3.1\n", false, "AB\x82"},
       {"double-byte character just before the comma", "AB\x82\xa0,3.1\n", true, "AB\x82\xa0"},
   };
-  for (const auto& [name, line, cp932, productCode] : cases) {
-    const LeadByteTable lead = cp932 ? Cp932LeadBytes() : LeadByteTable{};
-    EXPECT_EQ(std::get<1>(ReadThroughFake(line, lead)), productCode) << name;
+  for (const auto& c : cases) {
+    const LeadByteTable lead = c.cp932 ? Cp932LeadBytes() : LeadByteTable{};
+    EXPECT_EQ(std::get<1>(ReadThroughFake(c.line, lead)), c.productCode) << c.name;
   }
 }
 
@@ -112,9 +121,13 @@ TEST(FirstLineInTextMode, CrAtTheLimitStillBecomesTheLineEnd) {
 }
 
 TEST(ReadPackageInfo, FailuresLeaveTheRecordAlone) {
-  using Row = std::tuple<const char*, std::optional<std::string>, std::optional<std::size_t>,
-                         std::size_t, const char*>;
-  const Row cases[] = {
+  const struct {
+    const char* name;
+    std::optional<std::string> file;
+    std::optional<std::size_t> moduleResult;
+    std::size_t boxes;
+    const char* traced;
+  } cases[] = {
       {"missing file shows 106", std::nullopt, std::nullopt, 1,
        "TS_INF not read: \"D:\\Install\\TS_INF\" cannot be opened"},
       {"no directory, no message", kCode + ",3.10\n", std::size_t{0}, 0,
@@ -123,14 +136,14 @@ TEST(ReadPackageInfo, FailuresLeaveTheRecordAlone) {
        "TS_INF not read: \"D:\\Install\\TS_INF\" is empty"},
       {"Ctrl-Z first counts as empty", std::string("\x1a,3.10\n"), std::nullopt, 0, "is empty"},
   };
-  for (const auto& [name, file, moduleResult, boxes, traced] : cases) {
-    SCOPED_TRACE(name);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     FakeSystem system;
-    if (file) system.files[kInf] = *file;
-    system.modulePathResult = moduleResult;
+    if (c.file) system.files[kInf] = *c.file;
+    system.modulePathResult = c.moduleResult;
     EXPECT_FALSE(ReadPackageInfo(system, system.infoFailure));
-    EXPECT_NE(system.Traced(traced), "");
-    EXPECT_EQ(system.boxes, Boxes(boxes, {"cannot open TS_INF", 0x10}));
+    EXPECT_NE(system.Traced(c.traced), "");
+    EXPECT_EQ(system.boxes, Boxes(c.boxes, {"cannot open TS_INF", 0x10}));
   }
 }
 

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <tuple>
 #include <utility>
 
 #include "platform/console_title.h"
@@ -10,14 +9,17 @@ namespace tessaro::platform {
 namespace {
 
 TEST(FormatTemporaryTitle, SignedDecimals) {
-  const std::tuple<std::uint32_t, std::uint32_t, const char*> cases[] = {
+  const struct {
+    std::uint32_t tick, pid;
+    const char* title;
+  } cases[] = {
       {0, 0, "0/0"},
       {12345, 678, "12345/678"},
       {2147483647u, 4, "2147483647/4"},
       {2147483648u, 4, "-2147483648/4"},  // past 24.9 days of uptime
       {4294967295u, 4294967295u, "-1/-1"},
   };
-  for (const auto& [tick, pid, title] : cases) EXPECT_EQ(FormatTemporaryTitle(tick, pid), title);
+  for (const auto& c : cases) EXPECT_EQ(FormatTemporaryTitle(c.tick, c.pid), c.title);
 }
 
 // Builds a block from (count, text) entries, little-endian, in a buffer of exactly its size, so

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -18,7 +17,10 @@ std::vector<int> AllFields(std::string text) {
 
 TEST(TakeVersionField, WorkedFields) {
   // clang-format off
-  const std::pair<const char*, std::vector<int>> cases[] = {
+  const struct {
+    const char* text;
+    std::vector<int> fields;
+  } cases[] = {
       {"1.2.3", {1, 2, 3}}, {"01.002", {1, 2}}, {"3.00.1", {3, 0, 1}}, {"1..2", {1, 0, 2}},
       {".5", {0, 5}}, {"1.2.", {1, 2}}, {"1.", {1}}, {".", {0}}, {"+4.2", {4, 2}},
       {"1.-2", {1, -2}}, {"a.1", {0, 1}}, {"1a.2", {1, 2}}, {"V2.0", {0, 0}}, {"2.0a", {2, 0}},
@@ -28,7 +30,7 @@ TEST(TakeVersionField, WorkedFields) {
       {"+.1", {0, 1}}, {"\t7.8", {7, 8}},
   };
   // clang-format on
-  for (const auto& [text, fields] : cases) EXPECT_EQ(AllFields(text), fields) << text;
+  for (const auto& c : cases) EXPECT_EQ(AllFields(c.text), c.fields) << c.text;
 }
 
 TEST(TakeVersionField, EmptyTextGivesZeroAndStaysEmpty) {
@@ -46,22 +48,28 @@ TEST(TakeVersionField, LastFieldAlwaysEmptiesTheText) {
 
 TEST(TakeVersionField, OutOfRangeFieldsClampToInt) {
   // clang-format off
-  const std::pair<const char*, int> cases[] = {
+  const struct {
+    const char* field;
+    int value;
+  } cases[] = {
       {"12", 12}, {"2147483647", INT_MAX}, {"2147483648", INT_MAX},
       {"99999999999999999999.1", INT_MAX}, {"-2147483647", -INT_MAX}, {"-2147483648", INT_MIN},
       {"-2147483649", INT_MIN}, {"-99999999999999999999", INT_MIN},
       {"00000000002147483647", INT_MAX},
   };
   // clang-format on
-  for (const auto& [field, value] : cases) {
-    EXPECT_EQ(ReadDecimalField(field), value) << field;
-    std::string text = field;
-    EXPECT_EQ(TakeVersionField(text), value) << field;
+  for (const auto& c : cases) {
+    EXPECT_EQ(ReadDecimalField(c.field), c.value) << c.field;
+    std::string text = c.field;
+    EXPECT_EQ(TakeVersionField(text), c.value) << c.field;
   }
 }
 
 TEST(VersionsDiffer, WorkedComparisons) {
-  const std::tuple<const char*, const char*, bool> cases[] = {
+  const struct {
+    const char *package, *installed;
+    bool differ;
+  } cases[] = {
       {"3.10", "3.10", false},   {"3.10", "3.9", true},
       {"3.10", "3.1", true},     {"3.1", "3.01", false},
       {"3.10.1", "3.10", false}, {"3.10", "3.10.1", true},
@@ -73,9 +81,9 @@ TEST(VersionsDiffer, WorkedComparisons) {
       {"03.09", "3.9.0", false}, {"3.9.", "3.9", false},
       {"1.2", "1.3", true},      {"2147483648", "2147483647", false},
   };
-  for (const auto& [package, installed, differ] : cases) {
-    EXPECT_EQ(VersionsDiffer(package, installed), differ)
-        << "package '" << package << "' installed '" << installed << "'";
+  for (const auto& c : cases) {
+    EXPECT_EQ(VersionsDiffer(c.package, c.installed), c.differ)
+        << "package '" << c.package << "' installed '" << c.installed << "'";
   }
 }
 
