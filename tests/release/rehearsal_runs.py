@@ -9,11 +9,11 @@ import tempfile
 from pathlib import Path
 
 import tables
+from medium_runs import GOOD_CODE as CODE, NEW_CODE, msibuild, set_property
 from tables import REPO, Run, run
 
 SAMPLE, BUILD = REPO / "build/win64/sample", REPO / "build"
 JA = "リリース 5.1"
-CODE = "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}"  # the sample's, 3.9.0 and 3.10.0, x86 and x64
 X86 = {64: "", 32: "-x86"}  # the package a build's launcher sees
 # Lines of the report: the launcher's exit, the removal it started (or a sign of it), the
 # installer and the launcher on drive D:, and the product after the run.
@@ -45,7 +45,7 @@ class RehearsalRuns(tables.Tables):
         for name, code in (("empty-ts-inf", ""), ("lower-case", CODE.lower()),
                            ("blanks", f"{CODE}  ")):
             shutil.copytree(work / "plain", work / name)
-            (work / name / "TS_INF").write_bytes(code and f"{code},3.10.0\r\n".encode())
+            (work / name / "TS_INF").write_text(code and f"{code},3.10.0\r\n", newline="")
         # Its header still says x86-64, but Windows cannot load the rest: the box answerer
         # cannot start it.
         (work / "cut-short/Launch.exe").write_bytes((BUILD / "win64/Launch.exe").read_bytes()
@@ -55,10 +55,8 @@ class RehearsalRuns(tables.Tables):
         for bits, x86 in X86.items():
             package, new = SAMPLE / f"Tessaro-3.10.0{x86}.msi", work / f"new-code{x86}"
             shutil.copyfile(package, f"{new}.msi")
-            run("msibuild", f"{new}.msi", "-q",
-                "UPDATE Property SET Value='3.11.0' WHERE Property='ProductVersion'", "-q",
-                "UPDATE Property SET Value='{5D1E0C4B-7A2F-4E39-9B6C-1F0A2B3C4D5E}' WHERE"
-                " Property='ProductCode'", check=True)
+            msibuild(f"{new}.msi", set_property("ProductVersion", "3.11.0"),
+                     set_property("ProductCode", NEW_CODE))
             make_medium(SAMPLE / "Setup.exe", f"{new}.msi", new, BUILD / f"win{bits}/Launch.exe")
             make_medium("--iso", work / JA / f"medium {bits}.iso", "--add", package,
                         SAMPLE / "Setup.exe", package, "-", BUILD / f"win{bits}/Launch.exe")
