@@ -1,7 +1,8 @@
 """make-medium.sh run for real: made, signed, checked, refused and tampered media of the sample's
-packages, patched with msibuild, signed with a certificate made here. Needs msitools, openssl,
-osslsigncode, xorriso, both builds and Wine; slow, so a stage of its own (run_tables.py
-medium_runs). Its pure checks are make_medium_test.py."""
+packages, patched with msibuild, signed with a certificate made here or a key that never leaves
+its token (a SoftHSM2 token made here, filled with OpenSC's pkcs11-tool). Needs msitools,
+openssl, osslsigncode, xorriso, softhsm2, opensc, both builds and Wine; slow, so a stage of its
+own (run_tables.py medium_runs). Its pure checks are make_medium_test.py."""
 import os
 import re
 import shutil
@@ -16,6 +17,9 @@ MAKE, BUILD = REPO / "scripts/make-medium.sh", REPO / "build"
 GOOD_CODE = "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}"
 # The next release with a new product code, one no test installs.
 NEW_CODE = "{5D1E0C4B-7A2F-4E39-9B6C-1F0A2B3C4D5E}"
+SOFTHSM = "/usr/lib/softhsm/libsofthsm2.so"
+TOKEN = "pkcs11:token=Tessaro%20Release;object="
+URI, BARE, NOKEY = TOKEN + "signer", TOKEN + "bare", TOKEN + "nokey"
 LONG = "extra/" + "long_name_" * 12 + ".txt"  # 124 characters, more than Joliet keeps
 # What --add is given: a file, a folder, and names that clash with the medium's or the image's.
 ADDED = {"file": ("extra/Tessaro-3.9.0.msi",), "folder": ("extra/docs",),
@@ -55,6 +59,7 @@ class Medium:
     iso: str = ""  # --iso: new, exists, orphan
     add: str = ""  # --add: the paths of ADDED[add]
     pfx: str = ""  # --sign PFX.pfx: good, noeku, text, none
+    token: tuple = ()  # --sign pkcs11:URI and the options that go with it, as given
     password: str = ""  # --password-file password-PASSWORD: good, wrong, none
     tsa: str = ""  # --timestamp http://TSA/
     previous: str = ""  # --previous PREVIOUS.msi
@@ -65,6 +70,7 @@ class Medium:
     said: str = ""  # what the warning holds
     verdict: str = ""  # a line --check prints
     arp: str = ""  # what --check fails on the install location, and the warning says
+    status: int = 0  # a refusal's exit status (0: any but 0)
 
 class MediumRuns(tables.Tables):
     @classmethod
@@ -110,6 +116,34 @@ class MediumRuns(tables.Tables):
                 "-passout", f"file:{work / 'password-good'}", "-out", work / f"{kind}.pfx",
                 check=True)
         cls.sign = ("--sign", "good.pfx", "--password-file", "password-good")
+        # The token, made as a release engineer would fill a hardware one: "signer" holds its
+        # key and its certificate; "bare" only a key, whose certificate is a file.
+        (work / "objects").mkdir()
+        (work / "softhsm2.conf").write_text(f"directories.tokendir = {work / 'objects'}\n"
+                                            "objectstore.backend = file\nlog.level = ERROR\n")
+        cls.env = {**os.environ, "SOFTHSM2_CONF": str(work / "softhsm2.conf")}
+        for name, text in (("pin", "1234\n"), ("wrong-pin", "4321\n"), ("module.so", "no code")):
+            (work / name).write_text(text)
+        token = ("--token", "Tessaro Release", "--pin", "1234")
+        run("softhsm2-util", "--init-token", "--free", "--label", "Tessaro Release", "--pin",
+            "1234", "--so-pin", "87654321", env=cls.env, check=True)
+        for key, number in (("signer", "01"), ("bare", "02")):
+            run("openssl", "genpkey", "-algorithm", "RSA", "-out", work / f"{key}.key", check=True)
+            run("openssl", "pkcs8", "-topk8", "-nocrypt", "-in", work / f"{key}.key", "-out",
+                work / f"{key}.p8", check=True)
+            run("softhsm2-util", "--import", work / f"{key}.p8", *token, "--label", key, "--id",
+                number, env=cls.env, check=True)
+        # Certificates: each key's own for code, the signer's key without the code-signing use.
+        for name, key, use in (("signer", "signer", "codeSigning"), ("bare", "bare", "codeSigning"),
+                               ("noeku", "signer", "serverAuth")):
+            run("openssl", "req", "-x509", "-key", work / f"{key}.key", "-days", "2", "-subj",
+                f"/CN=Tessaro Token {name}", "-addext", f"extendedKeyUsage={use}", "-out",
+                work / f"{name}.pem", check=True)
+        run("openssl", "x509", "-in", work / "signer.pem", "-outform", "DER", "-out",
+            work / "signer.der", check=True)
+        run("pkcs11-tool", "--module", SOFTHSM, "--token-label", "Tessaro Release", "--login",
+            "--pin", "1234", "--write-object", work / "signer.der", "--type", "cert", "--id",
+            "01", "--label", "signer", env=cls.env, check=True)
         run("osslsigncode", "sign", "-pkcs12", "good.pfx", "-readpass", "password-good", "-h",
             "sha256", "-in", "launch-real.exe", "-out", "setup-signed.exe", cwd=work, check=True)
         (work / "extra/docs/sub").mkdir(parents=True)
@@ -170,13 +204,15 @@ class MediumRuns(tables.Tables):
                    "--timestamp": row.tsa and f"http://{row.tsa}/"}
         before = tree(parent)
         made = run(MAKE, *(word for option, value in options.items() if value
-                           for word in (option, value)),
+                           for word in (option, value)), *row.token,
                    *(word for path in added for word in ("--add", path)), *previous, setup, msi,
                    f"{out}/" if row.out == "slash" else out,
-                   *((launch,) if row.launch != "default" else ()), cwd=self.work, merge=False)
-        said = f"stderr: {made.stderr}"
+                   *((launch,) if row.launch != "default" else ()), cwd=self.work, merge=False,
+                   env=self.env)
+        said, signed = f"stderr: {made.stderr}", row.pfx or row.token
         if row.result not in ("made", "warns"):
             self.assertNotEqual(made.returncode, 0, said)
+            self.assertEqual(made.returncode, row.status or made.returncode, said)
             self.assertIn(row.result, made.stderr)
             self.assertEqual(len([line for line in made.stderr.splitlines()
                                   if not line.startswith("make-medium: warning: ")]), 1, said)
@@ -189,13 +225,13 @@ class MediumRuns(tables.Tables):
         for path in added:
             copy = shutil.copytree if os.path.isdir(self.work / path) else shutil.copyfile
             copy(self.work / path, medium / Path(path).name)
-        if not row.pfx:
+        if not signed:
             shutil.copyfile(BUILD / "win32/Launch.exe" if row.launch == "default" else launch,
                             medium / "Launch.exe")
         (medium / "TS_INF").write_text(f"{row.code or GOOD_CODE},{row.version or '3.9.0'}\r\n")
         self.assertEqual(made.returncode, 0, said)
         made_tree, expected = tree(parent), tree(case / "expected")
-        for files in (made_tree, expected) if row.pfx else ():
+        for files in (made_tree, expected) if signed else ():
             files.pop(str(out.relative_to(parent) / "Launch.exe"), None)
         self.assertEqual(made_tree, expected, "the medium is not the one given, or not alone")
         if row.result == "warns":
@@ -206,8 +242,8 @@ class MediumRuns(tables.Tables):
             self.assertEqual(made.stderr, "")
         # The medium's launcher, signature aside, is the one given (else the build's own).
         given = ("--launcher", launch) if row.launch != "default" else ()
-        check = run(MAKE, "--check", *given, *previous, out, msi, cwd=self.work)
-        if row.pfx:
+        check = run(MAKE, "--check", *given, *previous, out, msi, cwd=self.work, env=self.env)
+        if signed:
             self.assertEqual(check.returncode, 0, check.stdout)
             self.assertEqual(digest(launch), digest(BUILD / "win32/Launch.exe"),
                              "signing changed the Launch.exe given")
@@ -225,11 +261,12 @@ class MediumRuns(tables.Tables):
             r"^warn  MSI: product\.msi is not on the medium.*--add MSI",
             *(f"^note  also on the medium: .*{Path(path).name}" for path in added),
             *([row.verdict] if row.verdict else []),
-            rf"^ok    Launch\.exe: signature verifies.*{self.real}" if row.pfx else
+            rf"^ok    Launch\.exe: signature verifies.*{self.real}" if signed else
             r"^warn  Launch\.exe: unsigned", r"^ok    Launch\.exe: .*, byte for byte but for the"])
 
     def test_make(self):
         signed = {"launch": "real", "pfx": "good", "password": "good"}
+        pin = ("--password-file", "pin")
         self.each(self.make, [
             Medium("made"), Medium("made", launch="default"), Medium("made", out="spaced"),
             Medium("made", out="slash"), Medium("made", out="empty"), Medium("made", out="orphan"),
@@ -289,7 +326,38 @@ class MediumRuns(tables.Tables):
                    verdict=r"^warn  --previous: .*the launcher never sees an installed 3\.9\.0"),
             # An install location that Windows Installer does not record: a warning, and --check
             # fails.
-            Medium("warns", sql="DELETE FROM CustomAction", arp="sets no ARPINSTALLLOCATION")])
+            Medium("warns", sql="DELETE FROM CustomAction", arp="sets no ARPINSTALLLOCATION"),
+            # Through a token: its own certificate, by p11-kit's proxy or by the module named, or
+            # one in a file; --check names the signer.
+            *(Medium("made", launch="real", token=("--sign", key, *pin, *given), verdict=(
+                rf"^ok    Launch\.exe: signature verifies \(signer .*CN ?= ?Tessaro Token {cn};"))
+              for key, given, cn in ((URI, (), "signer"), (URI, ("--pkcs11-module", SOFTHSM),
+                                     "signer"), (BARE, ("--certificate", "bare.pem"), "bare"))),
+            Medium(f"wrong PIN for the token of {URI}", launch="real", status=1,
+                   token=("--sign", URI, "--password-file", "wrong-pin")),
+            Medium(f"no key on a token for {NOKEY}", launch="real", status=1,
+                   token=("--sign", NOKEY, *pin, "--certificate", "bare.pem")),
+            Medium(f"no key or certificate on a token for {NOKEY} (a certificate the token does"
+                   " not hold: --certificate PEM)", launch="real", status=1,
+                   token=("--sign", NOKEY, *pin)),
+            Medium("the PKCS#11 module does not load: module.so", launch="real", status=1,
+                   token=("--sign", URI, *pin, "--pkcs11-module", "module.so")),
+            Medium("PKCS#11 module not found: gone.so", launch="real", status=1,
+                   token=("--sign", URI, *pin, "--pkcs11-module", "gone.so")),
+            Medium(f"the certificate does not belong to the key {URI}: bare.pem", launch="real",
+                   status=1, token=("--sign", URI, *pin, "--certificate", "bare.pem")),
+            Medium("the certificate is not for code signing (no extendedKeyUsage codeSigning):"
+                   " noeku.pem", launch="real", status=1,
+                   token=("--sign", URI, *pin, "--certificate", "noeku.pem")),
+            Medium("the PIN goes in --password-file, never in the PKCS#11 URI", launch="real",
+                   status=1, token=("--sign", f"{URI};pin-value=1234", *pin)),
+            Medium("the PKCS#11 URI names no key (no object= or id=):"
+                   " pkcs11:token=Tessaro%20Release", launch="real", status=1,
+                   token=("--sign", "pkcs11:token=Tessaro%20Release", *pin)),
+            Medium("--sign pkcs11:URI needs --password-file FILE, whose first line is the token's"
+                   " PIN", launch="real", status=2, token=("--sign", URI)),
+            Medium("--certificate and --pkcs11-module go with --sign pkcs11:URI", launch="real",
+                   status=2, token=("--certificate", "bare.pem"))])
 
     def test_check(self):
         self.runs((MAKE,), [
@@ -355,6 +423,17 @@ class MediumRuns(tables.Tables):
             self.assertNotEqual(digest(case / "dated.iso"), digest(self.work / "image.iso"))
             self.assertEqual(sorted(os.listdir(self.work / "image")),
                              ["Launch.exe", "Setup.exe", "TS_INF", "docs"])
+
+    def test_image_signed_twice_is_the_same(self):
+        with self.subTest("two images of one SOURCE_DATE_EPOCH, one hash; another, another"):
+            sums = [run(MAKE, "--sign", URI, "--password-file", "pin", "--iso", f"{name}.iso",
+                        "setup-pe.exe", "good.msi", "-", "launch-real.exe", cwd=self.work,
+                        env={**self.env, "SOURCE_DATE_EPOCH": epoch}).stdout.split("SHA-256 ")[-1]
+                    for name, epoch in (("one", "1700000000"), ("two", "1700000000"),
+                                        ("later", "1700000001"))]
+            self.assertRegex(sums[0], r"^[0-9a-f]{64}\n$")
+            self.assertEqual(sums[0], sums[1])
+            self.assertNotEqual(sums[0], sums[2])
 
     def test_signed_medium_under_wine(self):
         # A 64-bit medium (the Wine here runs 64-bit programs only) starts its installer: a
