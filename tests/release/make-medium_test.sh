@@ -301,9 +301,8 @@ own_medium() {
 }
 expect "build_msi.sh with a maker's name that holds &" '-ne 0' 'a name may not be empty or hold' -- \
   own "Acme & Sons"
-expect "build_msi.sh with a version make-medium refuses, 3.11" "-eq 1" \
-  "^build_msi: ProductVersion is not one Windows Installer takes (three or four fields.*: '3\.11'$" -- \
-  bash "$tessaro_root/sample/build_msi.sh" "$work/two.msi" "$work/launch-real.exe" 3.11 "$good_code"
+expect "build_msi.sh with a version make-medium refuses" "-eq 1" "^build_msi: ProductVersion is not one .*'3\.11'$" \
+  -- bash "$tessaro_root/sample/build_msi.sh" "$work/two.msi" "$work/launch-real.exe" 3.11 "$good_code"
 expect "build_msi.sh with a name, a maker and an upgrade code of one's own" "-eq 0" \
   "^ProductName	Acme Viewer$" "^Manufacturer	Acme Ltd$" "^UpgradeCode	$new_code$" \
   "^ProductCode	$good_code$" "^ProductVersion	2.0.1$" -- own_medium
