@@ -13,7 +13,7 @@
 #   build_msi.sh out/Tessaro-3.9.0.msi build/Tessaro.exe 3.9.0 \
 #       '{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}'
 set -euo pipefail
-# A sample of its own, which a product's packaging may copy: it needs nothing of the tools.
+# A product's packaging may copy it with tools/release, whose version rule it takes.
 die() {
   echo "build_msi: $*" >&2
   exit 1
@@ -57,12 +57,9 @@ wixl=${WIXL:-wixl}
 
 [[ -f $exe ]] || { echo "$0: no such file: $exe" >&2; exit 1; }
 
-# The Windows Installer accepts only major.minor.build with numeric fields
-# (major, minor <= 255, build <= 65535); wixl does not check this.
-if ! [[ $version =~ ^[0-9]{1,3}\.[0-9]{1,3}(\.[0-9]{1,5}(\.[0-9]{1,5})?)?$ ]]; then
-  echo "$0: bad version: $version" >&2
-  exit 1
-fi
+# wixl takes any version, and the medium tool would refuse the package later: the tool's own
+# rule refuses it here, before anything is built.
+problem=$(PYTHONPATH=$here/../tools /usr/bin/python3 -B -m release.ts_inf "$version" 2>&1) || die "$problem"
 
 # Upper case and braces matter: the product code becomes the name of the
 # uninstall registry key and is compared as a string by the tests.

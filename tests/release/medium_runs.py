@@ -454,12 +454,13 @@ class MediumRuns(tables.Tables):
 
     def test_own_product(self):
         # The sample's packaging with a product of one's own: its names and codes land in the
-        # package, which the medium tool takes as it takes the sample's. Each row: the maker.
+        # package, which the medium tool takes as it takes the sample's; a version the medium tool
+        # would refuse is refused at once. Each row: the maker and the version.
         def own(row):
             case = Path(tempfile.mkdtemp(dir=self.work))
             built = run("bash", REPO / "sample/build_msi.sh", "--name", "Acme Viewer",
-                        "--manufacturer", *row.args, "--upgrade-code", NEW_CODE, case / "own.msi",
-                        self.work / "launch-real.exe", "2.0.1", GOOD_CODE, "x86")
+                        "--manufacturer", row.args[0], "--upgrade-code", NEW_CODE, case / "own.msi",
+                        self.work / "launch-real.exe", row.args[1], GOOD_CODE, "x86")
             self.assertEqual(built.returncode, row.status, built.stdout)
             if row.status == 0:
                 made = run(MAKE, "setup-pe.exe", case / "own.msi", case / "own",
@@ -468,9 +469,11 @@ class MediumRuns(tables.Tables):
                 built = run("msiinfo", "export", case / "own.msi", "Property")
             self.holds(built.stdout.replace("\r", ""), row.lines)
         self.each(own, [
-            Run("a maker's name that holds &", ("Acme & Sons",), 1,
+            Run("a maker's name that holds &", ("Acme & Sons", "2.0.1"), 1,
                 ("a name may not be empty or hold",)),
-            Run("a name, a maker and an upgrade code of one's own", ("Acme Ltd",), 0, (
+            Run("a version make-medium refuses", ("Acme Ltd", "3.11"), 1,
+                (r"^build_msi: ProductVersion is not one .*'3\.11'$",)),
+            Run("a name, a maker and an upgrade code of one's own", ("Acme Ltd", "2.0.1"), 0, (
                 "^ProductName\tAcme Viewer$", "^Manufacturer\tAcme Ltd$",
                 f"^UpgradeCode\t{NEW_CODE}$", f"^ProductCode\t{GOOD_CODE}$",
                 r"^ProductVersion\t2\.0\.1$"))])

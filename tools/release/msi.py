@@ -65,7 +65,7 @@ def install_location_problem(tables):
     ARPINSTALLLOCATION; without it message 108 can never appear, and nothing else says so.
     """
     fix = ("set it to [INSTALLDIR] by a type 51 custom action between CostFinalize and"
-           " RegisterProduct (README, Making a medium)")
+           " RegisterProduct (README, Your own package)")
     sequence = {row["Action"]: int(row["Sequence"] or 0)
                 for row in tables["InstallExecuteSequence"]}
     # Type 51 sets a property to formatted text; the bits above 63 only say how it runs.

@@ -2,6 +2,7 @@
 which product a medium installs and in which version: the one reader of it for the project's
 tools, and the checks of what the launcher and Windows Installer take."""
 import re
+import sys
 from pathlib import Path
 
 # The launcher takes the version to start at byte 39 and builds the uninstall key name from the
@@ -83,3 +84,6 @@ def line_problem(line):
     """Why the launcher cannot use LINE, the package line without its CR LF, or None."""
     no_comma = line[38:39] != "," and "no comma after the 38-character product code"
     return code_problem(line[:38]) or no_comma or version_problem(line[39:])
+
+if __name__ == "__main__":  # sample/build_msi.sh refuses its VERSION as the medium tool would
+    sys.exit(version_problem(sys.argv[1]))
