@@ -41,7 +41,10 @@ TEST(LaunchSequence, QuitPostedToTheLauncherDoesNotEndTheWait) {
   ProgramRun run(medium.launcherPath());
   // Wait until the installer runs, so that the launcher is inside its wait.
   ASSERT_TRUE(WaitUntil([&] { return medium.Ran("Setup.exe"); }, 5000));
-  EXPECT_TRUE(PostThreadMessageA(run.threadId(), WM_QUIT, 0, 0));
+  // A thread takes posted messages once it has a queue, which the launcher makes on its way into
+  // the wait; on a busy machine the installer can run before that.
+  EXPECT_TRUE(
+      WaitUntil([&] { return PostThreadMessageA(run.threadId(), WM_QUIT, 0, 0) != 0; }, 5000));
   EXPECT_TRUE(run.StillRunningAfter(600));
   EXPECT_EQ(run.WaitForExit(), 0);
   EXPECT_GE(run.times().exit, std::stoull(medium.RecordOf("Setup.exe").at("end_time")));
