@@ -144,11 +144,17 @@ session_prefix() {
 # Runs a command in the rig with the environment of every Windows program run there.
 rig_run() {
   [[ -n ${TESSARO_RIG32_DISPLAY:-} ]] || die "'$1' runs only inside 'rig32.sh session'"
-  local cwd=$PWD prefix name vars
+  local cwd=$PWD prefix name vars display slot
   [[ $cwd == "$tessaro_root"* ]] || cwd=/
-  prefix=$(session_prefix)
+  prefix=$(session_prefix) display=$TESSARO_RIG32_DISPLAY
+  # A test beside others (tools/wine/run-in-wine.sh): a copy of the prefix, a screen of its own.
+  if [[ -n ${TESSARO_E2E_SLOT:-} ]]; then
+    slot=$prefix-slot$TESSARO_E2E_SLOT display=${display%.*}.$TESSARO_E2E_SLOT
+    tessaro_make_prefix "$slot" cp -a "$prefix" "$slot"
+    prefix=$slot
+  fi
   vars=(PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root USER=root
-    DISPLAY="$TESSARO_RIG32_DISPLAY" WINEPREFIX="$prefix" WINEARCH=win64
+    DISPLAY="$display" WINEPREFIX="$prefix" WINEARCH=win64
     WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
     TESSARO_RIG32_SESSION="$TESSARO_RIG32_SESSION")
   [[ -z ${TESSARO_RIG32_XAUTHORITY:-} ]] || vars+=(XAUTHORITY="$TESSARO_RIG32_XAUTHORITY")
@@ -164,7 +170,7 @@ start_xvfb() {
   local number_file=$root/tmp/.tessaro-xvfb-$$ display=""
   mkdir -p "$root/tmp/.X11-unix" && chmod 1777 "$root/tmp" "$root/tmp/.X11-unix"
   : >"$number_file"
-  chroot "$root" /usr/bin/env -i PATH=/usr/bin:/bin Xvfb -displayfd 3 -screen 0 "$tessaro_screen" \
+  chroot "$root" /usr/bin/env -i PATH=/usr/bin:/bin Xvfb -displayfd 3 "${tessaro_screens[@]}" \
     -nolisten tcp 3>"$number_file" >/dev/null 2>&1 &
   xvfb_pid=$!
   for _ in $(seq 100); do
