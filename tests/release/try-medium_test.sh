@@ -151,7 +151,7 @@ scripts/bench.sh 0 ^__scripts/bench\.sh_\[RUNS --help
 scripts/build.sh 0 ^__scripts/build\.sh_\[host --help
 tests/cppcheck.sh 0 ^__tests/cppcheck\.sh --help
 scripts/main-job.sh 0 ^__scripts/main-job\.sh$ --help
-tools/wine/rig32.sh 0 ^__rig32\.sh_teardown --help
+tools/wine/rig32.sh 0 ^__rig32\.sh_wineserver --help
 tools/wine/run-in-wine.sh 0 ^__tools/wine/run-in-wine\.sh_PROGRAM --help
 scripts/setup.sh 0 ^__scripts/setup\.sh$ --help
 scripts/test-all.sh 0 ^__scripts/test-all\.sh$ --help
