@@ -79,6 +79,14 @@ def tally(text, status):
     passed, failed = map(int, found[-1]) if found else (int(status == 0), 0)
     return passed, failed + int(status != 0 and failed == 0)
 
+def choose(only):
+    """The (stage, TEST) pairs that --only NAME[:TEST] picks, every stage without one, and the
+    first that names no stage or gives a TEST to a stage that is not ctest's."""
+    chosen = [one.partition(":")[::2] for one in only] or [(name, "") for name in STAGES]
+    wrong = [f"--only {name}:{test}".rstrip(":") for name, test in chosen
+             if "TESTS" not in STAGES.get(name, ("", ""))[1] and (test or name not in STAGES)]
+    return chosen, wrong[:1]
+
 def run(command):
     """Runs a bash command from the repository: its exit status, output, the processor seconds
     of it and of what it waited for, and the seconds it took."""
@@ -96,9 +104,7 @@ def main(args):
     parser = argparse.ArgumentParser(prog="test-all.sh", add_help=False)
     parser.add_argument("--only", action="append", default=[])
     options, extra = parser.parse_known_args(args)
-    chosen = [only.partition(":")[::2] for only in options.only] or [(name, "") for name in STAGES]
-    wrong = [f"--only {name}:{test}".rstrip(":") for name, test in chosen
-             if "TESTS" not in STAGES.get(name, ("", ""))[1] and (test or name not in STAGES)]
+    chosen, wrong = choose(options.only)
     if extra or wrong:
         print(f"test-all: {'takes no arguments' if extra else 'cannot run ' + wrong[0]} (stages: "
               f"{' '.join(STAGES)}; a TEST only for host, win64, win32)", file=sys.stderr)

@@ -28,5 +28,13 @@ class Tables(tables.Tables):
             (FAILED + TIMEOUT, ("0 passed, 1 failed", [])),
             ("No tests were found!!!\n", ("0 passed, 0 failed", []))])
 
+    def test_choose(self):
+        self.equal(test_all.choose, [
+            (["host"], ([("host", "")], [])), (["win32:^A.B$"], ([("win32", "^A.B$")], [])),
+            (["tables", "win64:Console"], ([("tables", ""), ("win64", "Console")], [])),
+            (["tables:x"], ([("tables", "x")], ["--only tables:x"])),
+            (["wine"], ([("wine", "")], ["--only wine"])),
+            ([], ([(name, "") for name in test_all.STAGES], []))])
+
 if __name__ == "__main__":
     unittest.main()
