@@ -61,53 +61,44 @@ build_stages() {
       die "debootstrap failed, see $rig/debootstrap.log"
     stage_mark base
   fi
-  # Every later stage runs apt or dpkg inside, so the kernel file systems are needed.
+  stage_done loader && return
+  # What follows runs apt or dpkg inside, so the kernel file systems are needed; each step of it
+  # can run again after an interruption.
   mount_all
-  if ! stage_done wine; then
-    echo "rig32: installing Wine 10 with its 32-bit half (about two minutes)"
-    in_root dpkg --add-architecture i386
-    in_root apt-get update -qq
-    # The i386 post-install scripts cannot run here ("Exec format error"); they only register
-    # triggers that Wine does not need.
-    in_root DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-      wine wine64 wine32:i386 libwine:i386 xvfb xauth locales fonts-ipafont-gothic \
-      >"$rig/apt.log" 2>&1 || grep -q 'Exec format error' "$rig/apt.log" ||
-      die "apt-get install failed, see $rig/apt.log"
-    local file
-    for file in /usr/lib/wine/wine64 /usr/lib/wine/wine /usr/bin/Xvfb /usr/sbin/locale-gen; do
-      in_root test -x "$file" || die "$file missing after the install, see $rig/apt.log"
-    done
-    stage_mark wine
-  fi
-  if ! stage_done locale; then
-    # Wine takes the Japanese code page from LC_ALL, which needs the locale generated.
-    sed -i -E 's/^# *(ja_JP.UTF-8 UTF-8|en_US.UTF-8 UTF-8)/\1/' "$root/etc/locale.gen"
-    in_root locale-gen >/dev/null
-    stage_mark locale
-  fi
-  if ! stage_done qemu; then
-    # Unpacked, not installed: its binfmt registration would reach the host's kernel.
-    rm -rf "$root/var/tmp/qemu-deb" && mkdir -p "$root/var/tmp/qemu-deb"
-    in_root sh -c 'cd /var/tmp/qemu-deb && apt-get download -qq qemu-user' ||
-      die "cannot download qemu-user"
-    in_root sh -c 'dpkg -x /var/tmp/qemu-deb/qemu-user_*.deb /'
-    rm -rf "$root/var/tmp/qemu-deb"
-    in_root /usr/bin/qemu-i386 -version >/dev/null || die "qemu-i386 does not run in the rig"
-    stage_mark qemu
-  fi
-  if ! stage_done loader; then
-    # Every 32-bit Windows process starts through this loader. -0 keeps argv[0], by which
-    # Wine finds wine64 for 64-bit children; the loader must not re-exec itself natively.
-    local loader=$root/usr/lib/wine/wine
-    [[ -f $loader.i386 ]] || mv "$loader" "$loader.i386"
-    cat >"$loader.tmp" <<'EOF'
+  echo "rig32: installing Wine 10 with its 32-bit half (about two minutes)"
+  in_root dpkg --add-architecture i386
+  in_root apt-get update -qq
+  # The i386 post-install scripts cannot run here ("Exec format error"); they only register
+  # triggers that Wine does not need.
+  in_root DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    wine wine64 wine32:i386 libwine:i386 xvfb xauth locales fonts-ipafont-gothic \
+    >"$rig/apt.log" 2>&1 || grep -q 'Exec format error' "$rig/apt.log" ||
+    die "apt-get install failed, see $rig/apt.log"
+  local file
+  for file in /usr/lib/wine/wine64 /usr/lib/wine/wine /usr/bin/Xvfb /usr/sbin/locale-gen; do
+    in_root test -x "$file" || die "$file missing after the install, see $rig/apt.log"
+  done
+  # Wine takes the Japanese code page from LC_ALL, which needs the locale generated.
+  sed -i -E 's/^# *(ja_JP.UTF-8 UTF-8|en_US.UTF-8 UTF-8)/\1/' "$root/etc/locale.gen"
+  in_root locale-gen >/dev/null
+  # Unpacked, not installed: its binfmt registration would reach the host's kernel.
+  rm -rf "$root/var/tmp/qemu-deb" && mkdir -p "$root/var/tmp/qemu-deb"
+  in_root sh -c 'cd /var/tmp/qemu-deb && apt-get download -qq qemu-user' ||
+    die "cannot download qemu-user"
+  in_root sh -c 'dpkg -x /var/tmp/qemu-deb/qemu-user_*.deb /'
+  rm -rf "$root/var/tmp/qemu-deb"
+  in_root /usr/bin/qemu-i386 -version >/dev/null || die "qemu-i386 does not run in the rig"
+  # Every 32-bit Windows process starts through this loader. -0 keeps argv[0], by which
+  # Wine finds wine64 for 64-bit children; the loader must not re-exec itself natively.
+  local loader=$root/usr/lib/wine/wine
+  [[ -f $loader.i386 ]] || mv "$loader" "$loader.i386"
+  cat >"$loader.tmp" <<'EOF'
 #!/bin/sh
 # Runs Wine's i386 loader under user-mode emulation (made by the project's tools/wine/rig32.sh).
 WINELOADERNOEXEC=1 exec /usr/bin/qemu-i386 -0 /usr/lib/wine/wine /usr/lib/wine/wine.i386 "$@"
 EOF
-    chmod 755 "$loader.tmp" && mv "$loader.tmp" "$loader"
-    stage_mark loader
-  fi
+  chmod 755 "$loader.tmp" && mv "$loader.tmp" "$loader"
+  stage_mark loader
 }
 
 setup() {
