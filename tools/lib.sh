@@ -5,11 +5,13 @@
 # The repository this file lies in, whatever the caller's folder.
 tessaro_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
-# The virtual screen every Xvfb of the project uses, sized for the boxes and their screenshots.
-tessaro_screen="1280x1024x24"
-# Put before a command, gives it that virtual screen; tessaro_on_screen gives it the DISPLAY
-# there is, else the virtual one.
-tessaro_virtual_screen=(xvfb-run -a -s "-screen 0 $tessaro_screen")
+# The virtual screens every Xvfb of the project has, sized for the boxes and their screenshots:
+# one for each end-to-end test that runs beside others (the slots of tests/wine/slots.json), so
+# that no box lies over another's screenshot.
+tessaro_screens=(-screen 0 1280x1024x24 -screen 1 1280x1024x24 -screen 2 1280x1024x24)
+# Put before a command, gives it such a virtual display; tessaro_on_screen gives it the DISPLAY
+# there is, else a virtual one.
+tessaro_virtual_screen=(xvfb-run -a -s "${tessaro_screens[*]}")
 tessaro_on_screen=()
 [[ -n ${DISPLAY:-} ]] || tessaro_on_screen=("${tessaro_virtual_screen[@]}")
 
@@ -45,8 +47,7 @@ windows_path() {
 
 # The pass/fail counter of the test scripts: start NAME opens a case; must WHY COMMAND... fails it
 # saying WHY and what COMMAND printed, unless COMMAND succeeds (once: the rest of a failed case is
-# skipped); summary ends with the line the test command counts, and fails if a case failed. Its
-# names are its own: test-all.sh, which sources this too, keeps totals of its own.
+# skipped); summary ends with the line the test command counts, and fails if a case failed.
 cases=0 cases_failed=0 case_failed=0
 start() { case_name=$1 cases=$((cases + 1)); }
 must() {

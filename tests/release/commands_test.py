@@ -12,7 +12,7 @@ class Commands(tables.Tables):
             Run("usage", ("scripts/build.sh", "--help"), 0, (r"^  scripts/build\.sh \[host",)),
             Run("usage", ("tests/cppcheck.sh", "--help"), 0, (r"^  tests/cppcheck\.sh",)),
             Run("usage", ("scripts/main-job.sh", "--help"), 0, (r"^  scripts/main-job\.sh$",)),
-            Run("usage", ("tools/wine/rig32.sh", "--help"), 0, (r"^  rig32\.sh teardown",)),
+            Run("usage", ("tools/wine/rig32.sh", "--help"), 0, (r"^  rig32\.sh wineserver",)),
             Run("usage", ("tools/wine/run-in-wine.sh", "--help"), 0,
                 (r"^  tools/wine/run-in-wine\.sh PROGRAM",)),
             Run("usage", ("scripts/setup.sh", "--help"), 0, (r"^  scripts/setup\.sh$",)),

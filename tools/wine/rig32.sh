@@ -12,7 +12,6 @@
 #   rig32.sh wine PROGRAM [ARG...] inside a session: run a Windows program with the rig's Wine
 #                                  (the emulator of the 32-bit end-to-end tests)
 #   rig32.sh wineserver [ARG...]   inside a session: the rig's wineserver
-#   rig32.sh teardown              end what a session killed outright left behind
 #
 # TESSARO_RIG32 (default /var/lib/tessaro-rig32) is where the rig lives; TESSARO_RIG32_PREFIX
 # (default build/wine-prefix-rig32) the Wine prefix, win64 with WoW64; it and every file a
@@ -29,21 +28,10 @@ rig=${TESSARO_RIG32:-/var/lib/tessaro-rig32}
 root=$rig/root
 suite=trixie
 
-# One a line; findmnt writes a blank or a non-ASCII byte of a lent folder's path as \xNN.
-mounted_below() {
-  findmnt -rn -o TARGET | while IFS= read -r target; do printf '%b\n' "$target"; done |
-    grep -E "^$root(/|\$)" | sort -r || true
-}
-
-unmount_all() {
-  local target
-  while IFS= read -r target; do
-    umount -R "$target" 2>/dev/null || umount -l "$target" 2>/dev/null || true
-  done < <(mounted_below)
-  [[ -z "$(mounted_below)" ]] || die "could not unmount: $(mounted_below | tr '\n' ' ')"
-}
-
+# The kernel's file systems in the rig, once. Every setup and session mounts in a namespace of
+# its own (see the end), so that nothing is ever left mounted on the host.
 mount_all() {
+  ! mountpoint -q "$root/proc" || return 0
   mount -t proc proc "$root/proc"
   mount --rbind /dev "$root/dev"
   mount --make-rslave "$root/dev"
@@ -66,63 +54,51 @@ build_stages() {
     command -v debootstrap >/dev/null || die "debootstrap not found: run scripts/setup.sh"
     # A half-done debootstrap cannot be resumed: start over. Nothing may be mounted inside, or
     # rm would reach through a bind mount into the host.
-    unmount_all
+    ! findmnt -rn -o TARGET | grep -q "^$root/" || die "something is mounted in $root"
     rm -rf --one-file-system "$root" "$rig"/.stage-*
     echo "rig32: debootstrap $suite from $mirror into $root (about a minute)"
     debootstrap --variant=minbase "$suite" "$root" "$mirror" >"$rig/debootstrap.log" 2>&1 ||
       die "debootstrap failed, see $rig/debootstrap.log"
     stage_mark base
   fi
-  # Every later stage runs apt or dpkg inside, so the kernel file systems are needed.
-  (
-    trap unmount_all EXIT
-    mount_all
-    if ! stage_done wine; then
-      echo "rig32: installing Wine 10 with its 32-bit half (about two minutes)"
-      in_root dpkg --add-architecture i386
-      in_root apt-get update -qq
-      # The i386 post-install scripts cannot run here ("Exec format error"); they only register
-      # triggers that Wine does not need.
-      in_root DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-        wine wine64 wine32:i386 libwine:i386 xvfb xauth locales fonts-ipafont-gothic \
-        >"$rig/apt.log" 2>&1 || grep -q 'Exec format error' "$rig/apt.log" ||
-        die "apt-get install failed, see $rig/apt.log"
-      local file
-      for file in /usr/lib/wine/wine64 /usr/lib/wine/wine /usr/bin/Xvfb /usr/sbin/locale-gen; do
-        in_root test -x "$file" || die "$file missing after the install, see $rig/apt.log"
-      done
-      stage_mark wine
-    fi
-    if ! stage_done locale; then
-      # Wine takes the Japanese code page from LC_ALL, which needs the locale generated.
-      sed -i -E 's/^# *(ja_JP.UTF-8 UTF-8|en_US.UTF-8 UTF-8)/\1/' "$root/etc/locale.gen"
-      in_root locale-gen >/dev/null
-      stage_mark locale
-    fi
-    if ! stage_done qemu; then
-      # Unpacked, not installed: its binfmt registration would reach the host's kernel.
-      rm -rf "$root/var/tmp/qemu-deb" && mkdir -p "$root/var/tmp/qemu-deb"
-      in_root sh -c 'cd /var/tmp/qemu-deb && apt-get download -qq qemu-user' ||
-        die "cannot download qemu-user"
-      in_root sh -c 'dpkg -x /var/tmp/qemu-deb/qemu-user_*.deb /'
-      rm -rf "$root/var/tmp/qemu-deb"
-      in_root /usr/bin/qemu-i386 -version >/dev/null || die "qemu-i386 does not run in the rig"
-      stage_mark qemu
-    fi
-    if ! stage_done loader; then
-      # Every 32-bit Windows process starts through this loader. -0 keeps argv[0], by which
-      # Wine finds wine64 for 64-bit children; the loader must not re-exec itself natively.
-      local loader=$root/usr/lib/wine/wine
-      [[ -f $loader.i386 ]] || mv "$loader" "$loader.i386"
-      cat >"$loader.tmp" <<'EOF'
+  stage_done loader && return
+  # What follows runs apt or dpkg inside, so the kernel file systems are needed; each step of it
+  # can run again after an interruption.
+  mount_all
+  echo "rig32: installing Wine 10 with its 32-bit half (about two minutes)"
+  in_root dpkg --add-architecture i386
+  in_root apt-get update -qq
+  # The i386 post-install scripts cannot run here ("Exec format error"); they only register
+  # triggers that Wine does not need.
+  in_root DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    wine wine64 wine32:i386 libwine:i386 xvfb xauth locales fonts-ipafont-gothic \
+    >"$rig/apt.log" 2>&1 || grep -q 'Exec format error' "$rig/apt.log" ||
+    die "apt-get install failed, see $rig/apt.log"
+  local file
+  for file in /usr/lib/wine/wine64 /usr/lib/wine/wine /usr/bin/Xvfb /usr/sbin/locale-gen; do
+    in_root test -x "$file" || die "$file missing after the install, see $rig/apt.log"
+  done
+  # Wine takes the Japanese code page from LC_ALL, which needs the locale generated.
+  sed -i -E 's/^# *(ja_JP.UTF-8 UTF-8|en_US.UTF-8 UTF-8)/\1/' "$root/etc/locale.gen"
+  in_root locale-gen >/dev/null
+  # Unpacked, not installed: its binfmt registration would reach the host's kernel.
+  rm -rf "$root/var/tmp/qemu-deb" && mkdir -p "$root/var/tmp/qemu-deb"
+  in_root sh -c 'cd /var/tmp/qemu-deb && apt-get download -qq qemu-user' ||
+    die "cannot download qemu-user"
+  in_root sh -c 'dpkg -x /var/tmp/qemu-deb/qemu-user_*.deb /'
+  rm -rf "$root/var/tmp/qemu-deb"
+  in_root /usr/bin/qemu-i386 -version >/dev/null || die "qemu-i386 does not run in the rig"
+  # Every 32-bit Windows process starts through this loader. -0 keeps argv[0], by which
+  # Wine finds wine64 for 64-bit children; the loader must not re-exec itself natively.
+  local loader=$root/usr/lib/wine/wine
+  [[ -f $loader.i386 ]] || mv "$loader" "$loader.i386"
+  cat >"$loader.tmp" <<'EOF'
 #!/bin/sh
 # Runs Wine's i386 loader under user-mode emulation (made by the project's tools/wine/rig32.sh).
 WINELOADERNOEXEC=1 exec /usr/bin/qemu-i386 -0 /usr/lib/wine/wine /usr/lib/wine/wine.i386 "$@"
 EOF
-      chmod 755 "$loader.tmp" && mv "$loader.tmp" "$loader"
-      stage_mark loader
-    fi
-  )
+  chmod 755 "$loader.tmp" && mv "$loader.tmp" "$loader"
+  stage_mark loader
 }
 
 setup() {
@@ -144,13 +120,18 @@ session_prefix() {
 # Runs a command in the rig with the environment of every Windows program run there.
 rig_run() {
   [[ -n ${TESSARO_RIG32_DISPLAY:-} ]] || die "'$1' runs only inside 'rig32.sh session'"
-  local cwd=$PWD prefix name vars
+  local cwd=$PWD prefix name vars display slot
   [[ $cwd == "$tessaro_root"* ]] || cwd=/
-  prefix=$(session_prefix)
+  prefix=$(session_prefix) display=$TESSARO_RIG32_DISPLAY
+  # A test beside others (tools/wine/run-in-wine.sh): a copy of the prefix, a screen of its own.
+  if [[ -n ${TESSARO_E2E_SLOT:-} ]]; then
+    slot=$prefix-slot$TESSARO_E2E_SLOT display=${display%.*}.$TESSARO_E2E_SLOT
+    tessaro_make_prefix "$slot" cp -a "$prefix" "$slot"
+    prefix=$slot
+  fi
   vars=(PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root USER=root
-    DISPLAY="$TESSARO_RIG32_DISPLAY" WINEPREFIX="$prefix" WINEARCH=win64
-    WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
-    TESSARO_RIG32_SESSION="$TESSARO_RIG32_SESSION")
+    DISPLAY="$display" WINEPREFIX="$prefix" WINEARCH=win64
+    WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}")
   [[ -z ${TESSARO_RIG32_XAUTHORITY:-} ]] || vars+=(XAUTHORITY="$TESSARO_RIG32_XAUTHORITY")
   for name in LC_ALL LANG; do [[ -z ${!name:-} ]] || vars+=("$name=${!name}"); done
   # The tests learn from these which launcher to run.
@@ -164,9 +145,8 @@ start_xvfb() {
   local number_file=$root/tmp/.tessaro-xvfb-$$ display=""
   mkdir -p "$root/tmp/.X11-unix" && chmod 1777 "$root/tmp" "$root/tmp/.X11-unix"
   : >"$number_file"
-  chroot "$root" /usr/bin/env -i PATH=/usr/bin:/bin Xvfb -displayfd 3 -screen 0 "$tessaro_screen" \
+  chroot "$root" /usr/bin/env -i PATH=/usr/bin:/bin Xvfb -displayfd 3 "${tessaro_screens[@]}" \
     -nolisten tcp 3>"$number_file" >/dev/null 2>&1 &
-  xvfb_pid=$!
   for _ in $(seq 100); do
     display=$(tr -dc 0-9 <"$number_file")
     [[ -z $display ]] || break
@@ -174,7 +154,7 @@ start_xvfb() {
   done
   rm -f "$number_file"
   [[ -n $display ]] || die "Xvfb did not start in the rig"
-  export TESSARO_RIG32_DISPLAY=":$display" TESSARO_RIG32_SESSION="$$-$display"
+  export TESSARO_RIG32_DISPLAY=":$display"
 }
 
 # A win64 prefix with WoW64, whose syswow64 every 32-bit program needs.
@@ -190,23 +170,17 @@ session() {
   setup
   local status=0 prefix
   prefix=$(session_prefix)
-  xvfb_pid="" child="" TESSARO_RIG32_SESSION="" TESSARO_RIG32_DISPLAY=""
+  child="" TESSARO_RIG32_DISPLAY=""
   # Held shared while mounted, so that a concurrent setup never rebuilds the rig under us.
   exec 8<"$rig.lock"
   flock -s 8
+  # Wine ended as a program would end it, so that it saves its registry; whatever still runs
+  # (Xvfb, a program that escaped) ends with the session's process namespace.
   # shellcheck disable=SC2317 # called by the trap
   cleanup() {
     [[ -z $child ]] || kill "$child" 2>/dev/null || true
     [[ -z $TESSARO_RIG32_DISPLAY ]] || rig_run /usr/lib/wine/wineserver -k 2>/dev/null || true
-    [[ -z $xvfb_pid ]] || { kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; } || true
-    # Whatever this session started in the rig and still runs (escaped wineserver -k).
-    local pid
-    [[ -n $TESSARO_RIG32_SESSION ]] && for pid in /proc/[0-9]*; do
-      tr '\0' '\n' 2>/dev/null <"$pid/environ" |
-        grep -qx "TESSARO_RIG32_SESSION=$TESSARO_RIG32_SESSION" && kill -9 "${pid#/proc/}" 2>/dev/null
-    done
     rm -f "$root/tmp/.tessaro-xauth-$$"
-    unmount_all
   }
   trap 'cleanup' EXIT
   trap 'exit 130' INT TERM HUP
@@ -232,7 +206,7 @@ session() {
       install -m 600 "$cookie" "$root/tmp/.tessaro-xauth-$$"
       export TESSARO_RIG32_XAUTHORITY=/tmp/.tessaro-xauth-$$
     fi
-    export TESSARO_RIG32_DISPLAY=$DISPLAY TESSARO_RIG32_SESSION="$$-own-display"
+    export TESSARO_RIG32_DISPLAY=$DISPLAY
   else
     start_xvfb
   fi
@@ -246,30 +220,19 @@ session() {
   exit "$status"
 }
 
-# For a session that was killed outright (SIGKILL skips its clean-up): ends every process still
-# running in the rig, which also ends that session's mount namespace, and undoes any mount left
-# on the host. Run it only when no session of this rig is meant to be running.
-teardown() {
-  local pid
-  for pid in /proc/[0-9]*; do
-    [[ "$(readlink "$pid/root" 2>/dev/null)" != "$root" ]] || kill -9 "${pid#/proc/}" 2>/dev/null || true
-  done
-  unmount_all
-}
-
 command=${1:-}
 shift || true
-# A mount namespace of its own: a setup or session that is killed outright still cannot leave
-# its mounts on the host, and parallel sessions do not unmount each other's.
+# Mount and process namespaces of its own: a setup or session, however it ends (killed outright
+# too), leaves no mount on the host and no process running, and parallel sessions do not touch
+# each other's. Its first process is the script run anew, and its end ends every process inside.
 if [[ $command == setup || $command == session ]] && [[ -z ${TESSARO_RIG32_IN_NS:-} ]]; then
-  exec env TESSARO_RIG32_IN_NS=1 unshare --mount --propagation private -- \
-    bash "${BASH_SOURCE[0]}" "$command" "$@"
+  exec env TESSARO_RIG32_IN_NS=1 unshare --mount --propagation private --pid --mount-proc \
+    --kill-child=TERM -- bash "${BASH_SOURCE[0]}" "$command" "$@"
 fi
 case $command in
   setup) setup ;;
   session) session "$@" ;;
   wine) rig_run /usr/lib/wine/wine64 "$@" ;;
   wineserver) rig_run /usr/lib/wine/wineserver "$@" ;;
-  teardown) teardown ;;
-  *) die "usage: rig32.sh setup | session CMD... | wine PROGRAM... | wineserver ARG... | teardown" ;;
+  *) die "usage: rig32.sh setup | session CMD... | wine PROGRAM... | wineserver ARG..." ;;
 esac
