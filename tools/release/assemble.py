@@ -49,11 +49,9 @@ def make_medium(setup_exe, msi, out_dir, launch_exe, options, work, leftovers):
     """OUT_DIR ("-": the image alone) of the inputs; LEFTOVERS gets what a failure takes away."""
     folder = out_dir != "-"
     # The image alone: the folder is only its staging, in the private work folder.
-    package_line, added, (out_dir, parent, missing_top) = check_inputs(
+    package_line, added, (out_dir, parent, _) = check_inputs(
         setup_exe, msi, out_dir if folder else str(work / "medium"), launch_exe, options, work)
-    if missing_top:
-        os.makedirs(parent)
-        leftovers.append(missing_top)
+    missing_folder(parent, leftovers)
     staging = Path(tempfile.mkdtemp(prefix=f".{os.path.basename(out_dir)}.", dir=parent))
     leftovers.append(staging)
     stage(staging, launch_exe, setup_exe, package_line, added, options, work)
@@ -149,14 +147,18 @@ def image_target(image, added):
         raise Refused(f"IMAGE exists: {image}")
     missing_folder(os.path.dirname(image) or ".")
 
-def missing_folder(folder):
+def missing_folder(folder, leftovers=None):
     """The outermost folder of FOLDER's path that does not exist yet (None: FOLDER exists), once
-    the nearest one that does exist has been seen to be a directory."""
+    the nearest one that does exist has been seen to be a directory; with LEFTOVERS, the missing
+    folders are made and the outermost recorded there, for a failure to take away."""
     existing, missing_top = folder, None
     while not os.path.exists(existing):
         missing_top, existing = existing, os.path.dirname(existing) or "."
     if not os.path.isdir(existing):
         raise Refused(f"not a directory: {existing}")
+    if missing_top and leftovers is not None:
+        os.makedirs(folder)
+        leftovers.append(missing_top)
     return missing_top
 
 def make_image(staging, target, msi, version, work, leftovers):
@@ -165,10 +167,7 @@ def make_image(staging, target, msi, version, work, leftovers):
     name = property_value(msi, "ProductName", "Tessaro")
     (work / medium_image.AUTORUN).write_bytes(medium_image.autorun_inf(name, version))
     # Its folder as the folder medium's: made as needed, and taken away again on a failure.
-    missing_top = missing_folder(os.path.dirname(target) or ".")
-    if missing_top:
-        os.makedirs(os.path.dirname(target))
-        leftovers.append(missing_top)
+    missing_folder(os.path.dirname(target) or ".", leftovers)
     image = Path(tempfile.mkstemp(prefix=f".{os.path.basename(target)}.",
                                   dir=os.path.dirname(target) or ".")[1])
     leftovers.append(image)
