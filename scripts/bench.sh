@@ -15,7 +15,7 @@ done
 cd "$tessaro_root"
 bash scripts/setup.sh
 bash scripts/build.sh win32 win64 >/dev/null
-work=build/bench
+work=$PWD/build/bench
 rm -rf "$work" && mkdir -p "$work"
 cp build/win64/Launch.exe "$work/"
 cp build/win64/tests/wine/stand_in.exe "$work/Setup.exe"
@@ -23,6 +23,6 @@ cp build/win64/tests/wine/stand_in.exe "$work/Setup.exe"
 printf '{0B8C1D2E-3F40-4A5B-8C6D-7E8F9A0B1C2D},3.10\r\n' >"$work/TS_INF"
 export TESSARO_WINEPREFIX="$PWD/build/wine-prefix-bench"
 "${tessaro_virtual_screen[@]}" bash tools/wine/run-in-wine.sh build/win64/tools/windows/bench.exe \
-  "$(windows_path "$work")" "$runs" "$idle"
+  "Z:${work//\//\\}" "$runs" "$idle"
 echo
 echo "Launch.exe size: win32 $(stat -c %s build/win32/Launch.exe) bytes, win64 $(stat -c %s build/win64/Launch.exe) bytes"

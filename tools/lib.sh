@@ -38,13 +38,6 @@ tessaro_make_prefix() {
   ) 9>"$prefix.lock"
 }
 
-# The name Wine gives a Unix path, on its drive Z:.
-windows_path() {
-  local path
-  path=$(realpath -m -- "$1")
-  printf 'Z:%s' "${path//\//\\}"
-}
-
 # The pass/fail counter of the test scripts: start NAME opens a case; must WHY COMMAND... fails it
 # saying WHY and what COMMAND printed, unless COMMAND succeeds (once: the rest of a failed case is
 # skipped); summary ends with the line the test command counts, and fails if a case failed.
