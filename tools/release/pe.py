@@ -31,9 +31,6 @@ def machine(pe):
 def magic(pe):
     return MAGICS.get(pe.OPTIONAL_HEADER.Magic, str(pe.OPTIONAL_HEADER.Magic))
 
-def is_console(pe):
-    return pe.OPTIONAL_HEADER.Subsystem == CONSOLE
-
 def signature(pe):
     """The first signature of the certificate table (DER bytes), b"" for an unsigned file."""
     index = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]
@@ -96,7 +93,8 @@ def launcher_problems(pe):
     return {
         "format": "" if (machine(pe), magic(pe)) in LAUNCHER_BITS else
                   f"{machine(pe)} {magic(pe)} is neither launcher build",
-        "console subsystem": "" if is_console(pe) else f"subsystem {pe.OPTIONAL_HEADER.Subsystem}",
+        "console subsystem": "" if pe.OPTIONAL_HEADER.Subsystem == CONSOLE else
+                             f"subsystem {pe.OPTIONAL_HEADER.Subsystem}",
         "manifest requires administrator": "" if levels == ["requireAdministrator"] else
                   manifest or f"requestedExecutionLevel: {' '.join(levels) or 'none'}",
     }
