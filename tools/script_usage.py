@@ -4,16 +4,12 @@ script_usage.py usage SCRIPT prints the comment as --help shows it; script_usage
 SCRIPT OPTION succeeds when the comment names OPTION."""
 import re
 import sys
+from itertools import takewhile
 from pathlib import Path
 
 def opening_comment(text):
     """The comment lines after the first line, up to the first line that is no comment."""
-    comment = []
-    for line in text.splitlines()[1:]:
-        if not line.startswith("#"):
-            break
-        comment.append(line)
-    return comment
+    return list(takewhile(lambda line: line.startswith("#"), text.splitlines()[1:]))
 
 def usage(text):
     """The opening comment without its marks and without shellcheck's directives."""
