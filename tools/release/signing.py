@@ -30,9 +30,8 @@ def check_certificate(options, launch_exe, work):
     for name in ("osslsigncode", "openssl"):
         require_tool(name)
     token = options.sign.startswith(TOKEN)
-    for what, path in ((("certificate", options.certificate),) if token else
-                       (("certificate file", options.sign),)) + (("password file",
-                                                                   options.password_file),):
+    key = ("certificate", options.certificate) if token else ("certificate file", options.sign)
+    for what, path in (key, ("password file", options.password_file)):
         if path and not readable(path):
             raise Refused(f"{what} not found or not readable: {path}")
     # Into the private work folder: the password or PIN goes from file to signer, never as an
