@@ -11,7 +11,8 @@ from dataclasses import dataclass
 from pathlib import Path
 
 import tables
-from tables import REPO, Run, digest, run
+from release.errors import sha256
+from tables import REPO, Run, run
 
 MAKE, BUILD = REPO / "scripts/make-medium.sh", REPO / "build"
 GOOD_CODE = "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}"
@@ -34,7 +35,7 @@ def msibuild(msi, *queries):
 
 def tree(folder):
     """Every path below FOLDER, with the SHA-256 of each file (None for a folder)."""
-    return {str(path.relative_to(folder)): digest(path) if path.is_file() else None
+    return {str(path.relative_to(folder)): sha256(path) if path.is_file() else None
             for path in Path(folder).rglob("*")}
 
 def flip(path, launcher):
@@ -87,7 +88,7 @@ class MediumRuns(tables.Tables):
                             ("win64/sample/Tessaro-3.9.0.msi", "x64.msi"),
                             ("win64/tests/wine/stand_in.exe", "stand_in.exe")):
             shutil.copyfile(BUILD / built, work / name)
-        cls.real = digest(work / "launch-real.exe")
+        cls.real = sha256(work / "launch-real.exe")
         (work / "launch-explicit.exe").write_bytes((work / "launch-real.exe").read_bytes()
                                                    + b"explicit launcher\n")
         (work / "setup-mz.exe").write_text("MZ but no PE header after it, as in a DOS program"
@@ -104,18 +105,6 @@ class MediumRuns(tables.Tables):
                  " Attributes, ActionProperty) VALUES ('{3E7D1C55-0B9A-4C2E-9F41-6A8B2D7E0C13}',"
                  " '1.0.0', '3.9.0', 768, 'OLDER')", f"{sequence} ('FindRelatedProducts', 25)",
                  f"{sequence} ('RemoveExistingProducts', 1450)")
-        # Throwaway certificates as a release engineer makes them, one without the code-signing
-        # use, and their password files.
-        for kind in ("good", "wrong"):
-            (work / f"password-{kind}").write_text(f"{kind} password\n")
-        for kind, use in (("good", "codeSigning"), ("noeku", "serverAuth")):
-            run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
-                f"/CN=Tessaro Test {kind}", "-addext", f"extendedKeyUsage={use}", "-keyout",
-                work / "key.pem", "-out", work / "cert.pem", check=True)
-            run("openssl", "pkcs12", "-export", "-inkey", work / "key.pem", "-in", work / "cert.pem",
-                "-passout", f"file:{work / 'password-good'}", "-out", work / f"{kind}.pfx",
-                check=True)
-        cls.sign = ("--sign", "good.pfx", "--password-file", "password-good")
         # The token, made as a release engineer would fill a hardware one: "signer" holds its
         # key and its certificate; "bare" only a key, whose certificate is a file.
         (work / "objects").mkdir()
@@ -144,6 +133,15 @@ class MediumRuns(tables.Tables):
         run("pkcs11-tool", "--module", SOFTHSM, "--token-label", "Tessaro Release", "--login",
             "--pin", "1234", "--write-object", work / "signer.der", "--type", "cert", "--id",
             "01", "--label", "signer", env=cls.env, check=True)
+        # Throwaway certificate files as a release engineer makes them, of the signer's key: one
+        # for code, one without the code-signing use; and their password files.
+        for kind in ("good", "wrong"):
+            (work / f"password-{kind}").write_text(f"{kind} password\n")
+        for kind, certificate in (("good", "signer"), ("noeku", "noeku")):
+            run("openssl", "pkcs12", "-export", "-inkey", work / "signer.key", "-in",
+                work / f"{certificate}.pem", "-passout", f"file:{work / 'password-good'}", "-out",
+                work / f"{kind}.pfx", check=True)
+        cls.sign = ("--sign", "good.pfx", "--password-file", "password-good")
         run("osslsigncode", "sign", "-pkcs12", "good.pfx", "-readpass", "password-good", "-h",
             "sha256", "-in", "launch-real.exe", "-out", "setup-signed.exe", cwd=work, check=True)
         (work / "extra/docs/sub").mkdir(parents=True)
@@ -245,7 +243,7 @@ class MediumRuns(tables.Tables):
         check = run(MAKE, "--check", *given, *previous, out, msi, cwd=self.work, env=self.env)
         if signed:
             self.assertEqual(check.returncode, 0, check.stdout)
-            self.assertEqual(digest(launch), digest(BUILD / "win32/Launch.exe"),
+            self.assertEqual(sha256(launch), sha256(BUILD / "win32/Launch.exe"),
                              "signing changed the Launch.exe given")
         # Only the added package puts it on the medium (the good one's bytes).
         on_medium = "Tessaro-3.9.0.msi" in [Path(path).name for path in added]
@@ -419,8 +417,8 @@ class MediumRuns(tables.Tables):
                 run(MAKE, "--iso", case / f"{name}.iso", "--add", "extra/docs", "setup-pe.exe",
                     "good.msi", "-", "launch-explicit.exe", cwd=self.work, check=True,
                     env={**os.environ, **epoch})
-            self.assertEqual(digest(case / "again.iso"), digest(self.work / "image.iso"))
-            self.assertNotEqual(digest(case / "dated.iso"), digest(self.work / "image.iso"))
+            self.assertEqual(sha256(case / "again.iso"), sha256(self.work / "image.iso"))
+            self.assertNotEqual(sha256(case / "dated.iso"), sha256(self.work / "image.iso"))
             self.assertEqual(sorted(os.listdir(self.work / "image")),
                              ["Launch.exe", "Setup.exe", "TS_INF", "docs"])
 

@@ -1,6 +1,5 @@
 """What every table of the release tools' tests shares: a row is what a function is given (a
 tuple: its arguments) and what it must give back; the tables of real runs take named rows."""
-import hashlib
 import subprocess
 import unittest
 from dataclasses import dataclass
@@ -75,9 +74,6 @@ def refusal(function, refused):
         except refused as error:
             return f"refused: {error}"
     return call
-
-def digest(path):
-    return hashlib.sha256(Path(path).read_bytes()).hexdigest()
 
 def run(*command, merge=True, **options):
     """COMMAND's run, without input; its output in stdout (with stderr, unless not MERGE)."""
