@@ -3,7 +3,6 @@ release tool's command line, as tables."""
 import codecs
 import contextlib
 import io
-from pathlib import Path
 
 import tables
 from release import __main__ as entry
@@ -85,7 +84,7 @@ class Tables(tables.Tables):
         # The launcher's own table of lines, which its host tests read too.
         def unescaped(text):
             return codecs.decode(text.encode("latin-1"), "unicode_escape")
-        cases = [line.split("\t") for line in (Path(__file__).resolve().parents[2] / "tests/data/ts_inf_lines.tsv")
+        cases = [line.split("\t") for line in (tables.REPO / "tests/data/ts_inf_lines.tsv")
                  .read_text(encoding="utf-8").splitlines() if line and not line.startswith("#")]
         self.assertGreater(len(cases), 20)
         self.equal(ts_inf.fields, [
