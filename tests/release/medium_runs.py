@@ -122,25 +122,24 @@ class MediumRuns(tables.Tables):
                 work / f"{key}.p8", check=True)
             run("softhsm2-util", "--import", work / f"{key}.p8", *token, "--label", key, "--id",
                 number, env=cls.env, check=True)
-        # Certificates: each key's own for code, the signer's key without the code-signing use.
+        # Certificates: each key's own for code, the signer's key without the code-signing use;
+        # the signer's two also as certificate files, as a release engineer makes them.
         for name, key, use in (("signer", "signer", "codeSigning"), ("bare", "bare", "codeSigning"),
                                ("noeku", "signer", "serverAuth")):
             run("openssl", "req", "-x509", "-key", work / f"{key}.key", "-days", "2", "-subj",
                 f"/CN=Tessaro Token {name}", "-addext", f"extendedKeyUsage={use}", "-out",
                 work / f"{name}.pem", check=True)
-        run("openssl", "x509", "-in", work / "signer.pem", "-outform", "DER", "-out",
-            work / "signer.der", check=True)
-        run("pkcs11-tool", "--module", SOFTHSM, "--token-label", "Tessaro Release", "--login",
-            "--pin", "1234", "--write-object", work / "signer.der", "--type", "cert", "--id",
-            "01", "--label", "signer", env=cls.env, check=True)
-        # Throwaway certificate files as a release engineer makes them, of the signer's key: one
-        # for code, one without the code-signing use; and their password files.
         for kind in ("good", "wrong"):
             (work / f"password-{kind}").write_text(f"{kind} password\n")
         for kind, certificate in (("good", "signer"), ("noeku", "noeku")):
             run("openssl", "pkcs12", "-export", "-inkey", work / "signer.key", "-in",
                 work / f"{certificate}.pem", "-passout", f"file:{work / 'password-good'}", "-out",
                 work / f"{kind}.pfx", check=True)
+        run("openssl", "x509", "-in", work / "signer.pem", "-outform", "DER", "-out",
+            work / "signer.der", check=True)
+        run("pkcs11-tool", "--module", SOFTHSM, "--token-label", "Tessaro Release", "--login",
+            "--pin", "1234", "--write-object", work / "signer.der", "--type", "cert", "--id",
+            "01", "--label", "signer", env=cls.env, check=True)
         cls.sign = ("--sign", "good.pfx", "--password-file", "password-good")
         run("osslsigncode", "sign", "-pkcs12", "good.pfx", "-readpass", "password-good", "-h",
             "sha256", "-in", "launch-real.exe", "-out", "setup-signed.exe", cwd=work, check=True)
