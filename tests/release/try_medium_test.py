@@ -111,33 +111,32 @@ class Tables(tables.Tables):
             (["=OK"], "the launcher's boxes"), (["+107=OK"], "the launcher's boxes")])
 
     def test_before_the_run(self):
-        code = CODE
         other = "{5D1E0C4B-7A2F-4E39-9B6C-1F0A2B3C4D5E}"
-        old = (code, "3.9.0", "Tessaro-3.9.0.msi")
+        old = (CODE, "3.9.0", "Tessaro-3.9.0.msi")
         none = "the medium has no TS_INF (the launcher shows message 106 and exits 4)"
         empty = ("the medium's TS_INF is empty: no product to look for (the launcher shows no box"
                  " and exits 4)")
-        first = f"Tessaro-3.9.0.msi (Tessaro 3.9.0, product {code}) installed first"
+        first = f"Tessaro-3.9.0.msi (Tessaro 3.9.0, product {CODE}) installed first"
         def warned(named):
             return [f"warning: {first}, but the medium's TS_INF names product \"{named}\": the"
                     " launcher does not find it and starts Setup.exe beside it (README, Your own"
                     " package)"]
-        absent = f"product {code} not installed (in the registry view of the launcher)"
+        absent = f"product {CODE} not installed (in the registry view of the launcher)"
         self.equal(notes.before_notes, [
             ((None, None), [none]), (("", None), [empty]), (("", old), [empty, first]),
             ((None, old), [none, first]),
-            (((code, "3.10.0"), old), []), (((code, "3.10.0"), None), []),
+            (((CODE, "3.10.0"), old), []), (((CODE, "3.10.0"), None), []),
             (((other, "3.11.0"), old), warned(other)),
             # Windows finds a key whatever its case, and only by its whole name.
-            (((code.lower(), "3.10.0"), old), []),
-            (((code + "  ", " ,3.10.0"), old, ""), [*warned(code + "  "), absent.replace(
-                code, code + "  ")]),
-            (((code, "3.10.0"), old, "3.9.0"), [f"Tessaro 3.9.0 installed (product {code})"]),
-            (((code, "3.10.0"), None, ""), [absent]),
-            (((code, "3.10.0"), None, "", ("3.9.0", 64)), [
+            (((CODE.lower(), "3.10.0"), old), []),
+            (((CODE + "  ", " ,3.10.0"), old, ""), [*warned(CODE + "  "), absent.replace(
+                CODE, CODE + "  ")]),
+            (((CODE, "3.10.0"), old, "3.9.0"), [f"Tessaro 3.9.0 installed (product {CODE})"]),
+            (((CODE, "3.10.0"), None, ""), [absent]),
+            (((CODE, "3.10.0"), None, "", ("3.9.0", 64)), [
                 absent + "; Tessaro 3.9.0 is installed in the 64-bit view, which the launcher does"
                 " not read: its package is x64, the launcher 32-bit (README, Your own package)"]),
-            (((code, "3.10.0"), None, "", ("3.9.0", 32)), [
+            (((CODE, "3.10.0"), None, "", ("3.9.0", 32)), [
                 absent + "; Tessaro 3.9.0 is installed in the 32-bit view, which the launcher does"
                 " not read: its package is x86, the launcher 64-bit (README, Your own package)"]),
             (("", None, ""), [empty]), ((None, old, ""), [none, first])])
