@@ -79,8 +79,7 @@ class Tables(tables.Tables):
             ("pkcs11:token=Tessaro", "names no key (no object= or id=)"),
             ("pkcs11:object=signer;type=cert", "names no private key (type=cert)"),
             ("pkcs11:object", "not a PKCS#11 URI"), ("pkcs11:Object=signer", "not a PKCS#11 URI")])
-        failure = lambda said: signing.token_failure(said, Options())
-        self.rows(failure, [
+        self.rows(lambda said: signing.token_failure(said, Options()), [
             ("error:PIN incorrect:p11_slot.c\nfailed loading private key", "wrong PIN for the token"),
             ("Unable to load PKCS#11 module\nfailed loading private key", "module does not load: m.so"),
             ("object not found:eng_back.c\nfailed loading private key", "no key on a token for pkcs11:"),
