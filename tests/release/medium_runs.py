@@ -12,12 +12,9 @@ from pathlib import Path
 
 import tables
 from release.errors import sha256
-from tables import REPO, Run, run
+from tables import CODE, NEW_CODE, REPO, Run, run
 
 MAKE, BUILD = REPO / "scripts/make-medium.sh", REPO / "build"
-GOOD_CODE = "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}"
-# The next release with a new product code, one no test installs.
-NEW_CODE = "{5D1E0C4B-7A2F-4E39-9B6C-1F0A2B3C4D5E}"
 SOFTHSM = "/usr/lib/softhsm/libsofthsm2.so"
 TOKEN = "pkcs11:token=Tessaro%20Release;object="
 URI, BARE, NOKEY = TOKEN + "signer", TOKEN + "bare", TOKEN + "nokey"
@@ -165,7 +162,7 @@ class MediumRuns(tables.Tables):
         # The build it should have been, one byte changed; TS_INF empty, and saved as UTF-16.
         shutil.copyfile(work / "launch-real.exe", work / "launch-changed.exe")
         flip(work / "launch-changed.exe", work / "launch-real.exe")
-        for name, text in (("empty", b""), ("utf16", f"{GOOD_CODE},3.9.0\r\n".encode("utf-16"))):
+        for name, text in (("empty", b""), ("utf16", f"{CODE},3.9.0\r\n".encode("utf-16"))):
             shutil.copytree(work / "nopackage", work / name)
             (work / name / "TS_INF").write_bytes(text)
 
@@ -225,7 +222,7 @@ class MediumRuns(tables.Tables):
         if not signed:
             shutil.copyfile(BUILD / "win32/Launch.exe" if row.launch == "default" else launch,
                             medium / "Launch.exe")
-        (medium / "TS_INF").write_text(f"{row.code or GOOD_CODE},{row.version or '3.9.0'}\r\n")
+        (medium / "TS_INF").write_text(f"{row.code or CODE},{row.version or '3.9.0'}\r\n")
         self.assertEqual(made.returncode, 0, said)
         made_tree, expected = tree(parent), tree(case / "expected")
         for files in (made_tree, expected) if signed else ():
@@ -285,7 +282,7 @@ class MediumRuns(tables.Tables):
             Medium("Launch.exe (x86-64) cannot see a package built for Intel", launch="x64"),
             Medium("warns", version="10.0.00.65535"),
             Medium("digits separated by single dots", version="1..2"),
-            Medium("not a braced upper-case GUID", code=GOOD_CODE.lower()),
+            Medium("not a braced upper-case GUID", code=CODE.lower()),
             Medium("made", **signed, out="orphan"), Medium("made", **signed),
             Medium("wrong password for the certificate file", launch="real", pfx="good",
                    password="wrong", out="orphan"),
@@ -457,7 +454,7 @@ class MediumRuns(tables.Tables):
             case = Path(tempfile.mkdtemp(dir=self.work))
             built = run("bash", REPO / "sample/build_msi.sh", "--name", "Acme Viewer",
                         "--manufacturer", row.args[0], "--upgrade-code", NEW_CODE, case / "own.msi",
-                        self.work / "launch-real.exe", row.args[1], GOOD_CODE, "x86")
+                        self.work / "launch-real.exe", row.args[1], CODE, "x86")
             self.assertEqual(built.returncode, row.status, built.stdout)
             if row.status == 0:
                 made = run(MAKE, "setup-pe.exe", case / "own.msi", case / "own",
@@ -472,5 +469,5 @@ class MediumRuns(tables.Tables):
                 (r"^build_msi: ProductVersion is not one .*'3\.11'$",)),
             Run("a name, a maker and an upgrade code of one's own", ("Acme Ltd", "2.0.1"), 0, (
                 "^ProductName\tAcme Viewer$", "^Manufacturer\tAcme Ltd$",
-                f"^UpgradeCode\t{NEW_CODE}$", f"^ProductCode\t{GOOD_CODE}$",
+                f"^UpgradeCode\t{NEW_CODE}$", f"^ProductCode\t{CODE}$",
                 r"^ProductVersion\t2\.0\.1$"))])

@@ -9,8 +9,8 @@ import tempfile
 from pathlib import Path
 
 import tables
-from medium_runs import GOOD_CODE as CODE, MAKE, NEW_CODE, msibuild, set_property
-from tables import REPO, Run, run
+from medium_runs import MAKE, msibuild, set_property
+from tables import CODE, NEW_CODE, REPO, Run, run
 
 SAMPLE, BUILD = REPO / "build/win64/sample", REPO / "build"
 JA = "リリース 5.1"

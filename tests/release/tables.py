@@ -6,6 +6,8 @@ from dataclasses import dataclass
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parent.parent.parent
+# The sample's product code, and the new one of a next release.
+CODE, NEW_CODE = "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}", "{5D1E0C4B-7A2F-4E39-9B6C-1F0A2B3C4D5E}"
 
 class Tables(unittest.TestCase):
     def call(self, function, given):

@@ -9,12 +9,12 @@ from release import __main__ as entry
 from release import rehearsal_notes as notes
 from release import ts_inf
 from release.errors import Refused
+from tables import CODE, NEW_CODE
 
 LAUNCH = (rb'0030:0034:warn:debugstr:OutputDebugStringA "Launch: module path'
           rb' \"Z:\\m\\Launch.exe\"\n"')
 # Lines on process starts: by the launcher, with its command line or not, and by another process.
 START = rb"0030:0034:trace:process:CreateProcessInternalW app "
-CODE = "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}"
 RUN, OTHER = START + b"(null) cmdline ", START.replace(b"0030", b"0040") + b"(null) cmdline "
 
 class Tables(tables.Tables):
@@ -111,7 +111,6 @@ class Tables(tables.Tables):
             (["=OK"], "the launcher's boxes"), (["+107=OK"], "the launcher's boxes")])
 
     def test_before_the_run(self):
-        other = "{5D1E0C4B-7A2F-4E39-9B6C-1F0A2B3C4D5E}"
         old = (CODE, "3.9.0", "Tessaro-3.9.0.msi")
         none = "the medium has no TS_INF (the launcher shows message 106 and exits 4)"
         empty = ("the medium's TS_INF is empty: no product to look for (the launcher shows no box"
@@ -126,7 +125,7 @@ class Tables(tables.Tables):
             ((None, None), [none]), (("", None), [empty]), (("", old), [empty, first]),
             ((None, old), [none, first]),
             (((CODE, "3.10.0"), old), []), (((CODE, "3.10.0"), None), []),
-            (((other, "3.11.0"), old), warned(other)),
+            (((NEW_CODE, "3.11.0"), old), warned(NEW_CODE)),
             # Windows finds a key whatever its case, and only by its whole name.
             (((CODE.lower(), "3.10.0"), old), []),
             (((CODE + "  ", " ,3.10.0"), old, ""), [*warned(CODE + "  "), absent.replace(
