@@ -11,7 +11,7 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../tools/lib.sh"
 tessaro_passes_options=1 tessaro_args "$@"
 cd "$tessaro_root"
-command -v cppcheck >/dev/null || { echo "$0: cppcheck not found (Debian package cppcheck)" >&2; exit 2; }
+command -v cppcheck >/dev/null || die "cppcheck not found (Debian package cppcheck)"
 
 build_dir=$(mktemp -d "${TMPDIR:-/tmp}/cppcheck.XXXXXX")
 trap 'rm -rf -- "$build_dir"' EXIT

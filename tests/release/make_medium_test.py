@@ -6,8 +6,7 @@ from pathlib import Path
 import tables
 from release import assemble, check, image, msi, signing, ts_inf
 from release.errors import Refused
-
-CODE = "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}"
+from tables import CODE, NEW_CODE
 
 class Options:
     sign, certificate, pkcs11_module = "pkcs11:object=k", "c.pem", "m.so"
@@ -79,8 +78,7 @@ class Tables(tables.Tables):
             ("pkcs11:token=Tessaro", "names no key (no object= or id=)"),
             ("pkcs11:object=signer;type=cert", "names no private key (type=cert)"),
             ("pkcs11:object", "not a PKCS#11 URI"), ("pkcs11:Object=signer", "not a PKCS#11 URI")])
-        failure = lambda said: signing.token_failure(said, Options())
-        self.rows(failure, [
+        self.rows(lambda said: signing.token_failure(said, Options()), [
             ("error:PIN incorrect:p11_slot.c\nfailed loading private key", "wrong PIN for the token"),
             ("Unable to load PKCS#11 module\nfailed loading private key", "module does not load: m.so"),
             ("object not found:eng_back.c\nfailed loading private key", "no key on a token for pkcs11:"),
@@ -171,9 +169,8 @@ class Tables(tables.Tables):
 
     def test_previous_release(self):
         old = (CODE, "3.10.0", "{3E7D1C55-0B9A-4C2E-9F41-6A8B2D7E0C13}")
-        new_code = "{5D1E0C4B-7A2F-4E39-9B6C-1F0A2B3C4D5E}"
         def verdict(row=None, sequence=("FindRelatedProducts", "RemoveExistingProducts"),
-                    code=new_code):
+                    code=NEW_CODE):
             row = {"UpgradeCode": old[2], "VersionMin": "", "VersionMax": "3.11.0",
                    "Attributes": "0", **(row or {})}
             text = msi.previous_verdict((code, "3.11.0", old[2]), old, [row], sequence)
@@ -185,7 +182,7 @@ class Tables(tables.Tables):
             ({"row": {"VersionMin": "3.0.0", "Attributes": "256"}}, "removes it itself"),
             ({"row": {"VersionMax": "3.10.0", "Attributes": "512"}}, "removes it itself"),
             ({"sequence": ("FindRelatedProducts",)}, "warn --previous: ProductCode {5D1E0C4B"),
-            ({"row": {"UpgradeCode": new_code}}, "installed beside it"),
+            ({"row": {"UpgradeCode": NEW_CODE}}, "installed beside it"),
             ({"row": {"Attributes": "2"}}, "does not remove it"),
             ({"row": {"VersionMax": "3.10.0"}}, "does not remove it"),
             ({"row": {"VersionMin": "3.10.0"}}, "does not remove it"),

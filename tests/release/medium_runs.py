@@ -11,12 +11,10 @@ from dataclasses import dataclass
 from pathlib import Path
 
 import tables
-from tables import REPO, Run, digest, run
+from release.errors import sha256
+from tables import CODE, NEW_CODE, REPO, Run, run
 
 MAKE, BUILD = REPO / "scripts/make-medium.sh", REPO / "build"
-GOOD_CODE = "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}"
-# The next release with a new product code, one no test installs.
-NEW_CODE = "{5D1E0C4B-7A2F-4E39-9B6C-1F0A2B3C4D5E}"
 SOFTHSM = "/usr/lib/softhsm/libsofthsm2.so"
 TOKEN = "pkcs11:token=Tessaro%20Release;object="
 URI, BARE, NOKEY = TOKEN + "signer", TOKEN + "bare", TOKEN + "nokey"
@@ -34,7 +32,7 @@ def msibuild(msi, *queries):
 
 def tree(folder):
     """Every path below FOLDER, with the SHA-256 of each file (None for a folder)."""
-    return {str(path.relative_to(folder)): digest(path) if path.is_file() else None
+    return {str(path.relative_to(folder)): sha256(path) if path.is_file() else None
             for path in Path(folder).rglob("*")}
 
 def flip(path, launcher):
@@ -87,7 +85,7 @@ class MediumRuns(tables.Tables):
                             ("win64/sample/Tessaro-3.9.0.msi", "x64.msi"),
                             ("win64/tests/wine/stand_in.exe", "stand_in.exe")):
             shutil.copyfile(BUILD / built, work / name)
-        cls.real = digest(work / "launch-real.exe")
+        cls.real = sha256(work / "launch-real.exe")
         (work / "launch-explicit.exe").write_bytes((work / "launch-real.exe").read_bytes()
                                                    + b"explicit launcher\n")
         (work / "setup-mz.exe").write_text("MZ but no PE header after it, as in a DOS program"
@@ -104,18 +102,6 @@ class MediumRuns(tables.Tables):
                  " Attributes, ActionProperty) VALUES ('{3E7D1C55-0B9A-4C2E-9F41-6A8B2D7E0C13}',"
                  " '1.0.0', '3.9.0', 768, 'OLDER')", f"{sequence} ('FindRelatedProducts', 25)",
                  f"{sequence} ('RemoveExistingProducts', 1450)")
-        # Throwaway certificates as a release engineer makes them, one without the code-signing
-        # use, and their password files.
-        for kind in ("good", "wrong"):
-            (work / f"password-{kind}").write_text(f"{kind} password\n")
-        for kind, use in (("good", "codeSigning"), ("noeku", "serverAuth")):
-            run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
-                f"/CN=Tessaro Test {kind}", "-addext", f"extendedKeyUsage={use}", "-keyout",
-                work / "key.pem", "-out", work / "cert.pem", check=True)
-            run("openssl", "pkcs12", "-export", "-inkey", work / "key.pem", "-in", work / "cert.pem",
-                "-passout", f"file:{work / 'password-good'}", "-out", work / f"{kind}.pfx",
-                check=True)
-        cls.sign = ("--sign", "good.pfx", "--password-file", "password-good")
         # The token, made as a release engineer would fill a hardware one: "signer" holds its
         # key and its certificate; "bare" only a key, whose certificate is a file.
         (work / "objects").mkdir()
@@ -133,17 +119,25 @@ class MediumRuns(tables.Tables):
                 work / f"{key}.p8", check=True)
             run("softhsm2-util", "--import", work / f"{key}.p8", *token, "--label", key, "--id",
                 number, env=cls.env, check=True)
-        # Certificates: each key's own for code, the signer's key without the code-signing use.
+        # Certificates: each key's own for code, the signer's key without the code-signing use;
+        # the signer's two also as certificate files, as a release engineer makes them.
         for name, key, use in (("signer", "signer", "codeSigning"), ("bare", "bare", "codeSigning"),
                                ("noeku", "signer", "serverAuth")):
             run("openssl", "req", "-x509", "-key", work / f"{key}.key", "-days", "2", "-subj",
                 f"/CN=Tessaro Token {name}", "-addext", f"extendedKeyUsage={use}", "-out",
                 work / f"{name}.pem", check=True)
+        for kind in ("good", "wrong"):
+            (work / f"password-{kind}").write_text(f"{kind} password\n")
+        for kind, certificate in (("good", "signer"), ("noeku", "noeku")):
+            run("openssl", "pkcs12", "-export", "-inkey", work / "signer.key", "-in",
+                work / f"{certificate}.pem", "-passout", f"file:{work / 'password-good'}", "-out",
+                work / f"{kind}.pfx", check=True)
         run("openssl", "x509", "-in", work / "signer.pem", "-outform", "DER", "-out",
             work / "signer.der", check=True)
         run("pkcs11-tool", "--module", SOFTHSM, "--token-label", "Tessaro Release", "--login",
             "--pin", "1234", "--write-object", work / "signer.der", "--type", "cert", "--id",
             "01", "--label", "signer", env=cls.env, check=True)
+        cls.sign = ("--sign", "good.pfx", "--password-file", "password-good")
         run("osslsigncode", "sign", "-pkcs12", "good.pfx", "-readpass", "password-good", "-h",
             "sha256", "-in", "launch-real.exe", "-out", "setup-signed.exe", cwd=work, check=True)
         (work / "extra/docs/sub").mkdir(parents=True)
@@ -168,7 +162,7 @@ class MediumRuns(tables.Tables):
         # The build it should have been, one byte changed; TS_INF empty, and saved as UTF-16.
         shutil.copyfile(work / "launch-real.exe", work / "launch-changed.exe")
         flip(work / "launch-changed.exe", work / "launch-real.exe")
-        for name, text in (("empty", b""), ("utf16", f"{GOOD_CODE},3.9.0\r\n".encode("utf-16"))):
+        for name, text in (("empty", b""), ("utf16", f"{CODE},3.9.0\r\n".encode("utf-16"))):
             shutil.copytree(work / "nopackage", work / name)
             (work / name / "TS_INF").write_bytes(text)
 
@@ -228,7 +222,7 @@ class MediumRuns(tables.Tables):
         if not signed:
             shutil.copyfile(BUILD / "win32/Launch.exe" if row.launch == "default" else launch,
                             medium / "Launch.exe")
-        (medium / "TS_INF").write_text(f"{row.code or GOOD_CODE},{row.version or '3.9.0'}\r\n")
+        (medium / "TS_INF").write_text(f"{row.code or CODE},{row.version or '3.9.0'}\r\n")
         self.assertEqual(made.returncode, 0, said)
         made_tree, expected = tree(parent), tree(case / "expected")
         for files in (made_tree, expected) if signed else ():
@@ -245,7 +239,7 @@ class MediumRuns(tables.Tables):
         check = run(MAKE, "--check", *given, *previous, out, msi, cwd=self.work, env=self.env)
         if signed:
             self.assertEqual(check.returncode, 0, check.stdout)
-            self.assertEqual(digest(launch), digest(BUILD / "win32/Launch.exe"),
+            self.assertEqual(sha256(launch), sha256(BUILD / "win32/Launch.exe"),
                              "signing changed the Launch.exe given")
         # Only the added package puts it on the medium (the good one's bytes).
         on_medium = "Tessaro-3.9.0.msi" in [Path(path).name for path in added]
@@ -288,7 +282,7 @@ class MediumRuns(tables.Tables):
             Medium("Launch.exe (x86-64) cannot see a package built for Intel", launch="x64"),
             Medium("warns", version="10.0.00.65535"),
             Medium("digits separated by single dots", version="1..2"),
-            Medium("not a braced upper-case GUID", code=GOOD_CODE.lower()),
+            Medium("not a braced upper-case GUID", code=CODE.lower()),
             Medium("made", **signed, out="orphan"), Medium("made", **signed),
             Medium("wrong password for the certificate file", launch="real", pfx="good",
                    password="wrong", out="orphan"),
@@ -419,8 +413,8 @@ class MediumRuns(tables.Tables):
                 run(MAKE, "--iso", case / f"{name}.iso", "--add", "extra/docs", "setup-pe.exe",
                     "good.msi", "-", "launch-explicit.exe", cwd=self.work, check=True,
                     env={**os.environ, **epoch})
-            self.assertEqual(digest(case / "again.iso"), digest(self.work / "image.iso"))
-            self.assertNotEqual(digest(case / "dated.iso"), digest(self.work / "image.iso"))
+            self.assertEqual(sha256(case / "again.iso"), sha256(self.work / "image.iso"))
+            self.assertNotEqual(sha256(case / "dated.iso"), sha256(self.work / "image.iso"))
             self.assertEqual(sorted(os.listdir(self.work / "image")),
                              ["Launch.exe", "Setup.exe", "TS_INF", "docs"])
 
@@ -460,7 +454,7 @@ class MediumRuns(tables.Tables):
             case = Path(tempfile.mkdtemp(dir=self.work))
             built = run("bash", REPO / "sample/build_msi.sh", "--name", "Acme Viewer",
                         "--manufacturer", row.args[0], "--upgrade-code", NEW_CODE, case / "own.msi",
-                        self.work / "launch-real.exe", row.args[1], GOOD_CODE, "x86")
+                        self.work / "launch-real.exe", row.args[1], CODE, "x86")
             self.assertEqual(built.returncode, row.status, built.stdout)
             if row.status == 0:
                 made = run(MAKE, "setup-pe.exe", case / "own.msi", case / "own",
@@ -475,5 +469,5 @@ class MediumRuns(tables.Tables):
                 (r"^build_msi: ProductVersion is not one .*'3\.11'$",)),
             Run("a name, a maker and an upgrade code of one's own", ("Acme Ltd", "2.0.1"), 0, (
                 "^ProductName\tAcme Viewer$", "^Manufacturer\tAcme Ltd$",
-                f"^UpgradeCode\t{NEW_CODE}$", f"^ProductCode\t{GOOD_CODE}$",
+                f"^UpgradeCode\t{NEW_CODE}$", f"^ProductCode\t{CODE}$",
                 r"^ProductVersion\t2\.0\.1$"))])

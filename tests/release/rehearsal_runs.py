@@ -9,8 +9,8 @@ import tempfile
 from pathlib import Path
 
 import tables
-from medium_runs import GOOD_CODE as CODE, NEW_CODE, msibuild, set_property
-from tables import REPO, Run, run
+from medium_runs import MAKE, msibuild, set_property
+from tables import CODE, NEW_CODE, REPO, Run, run
 
 SAMPLE, BUILD = REPO / "build/win64/sample", REPO / "build"
 JA = "リリース 5.1"
@@ -22,9 +22,6 @@ REMOVAL, REMOVED = r'^  "C:\\windows\\system32\\msiexec\.exe" /x ', r'msiexec\.e
 SETUP_D = r'^  "D:\\Setup\.exe" "/v LAUNCH=Enable"$'
 LAUNCH_D = r'^  Launch: module path "D:\\Launch\.exe"$'
 NOT_INSTALLED = "^After: not installed$"
-
-def make_medium(*args):
-    run("bash", REPO / "scripts/make-medium.sh", *args, check=True)
 
 class RehearsalRuns(tables.Tables):
     @classmethod
@@ -38,8 +35,8 @@ class RehearsalRuns(tables.Tables):
         for medium in (f"{JA}/medium 64", f"{JA}/medium 32", "plain", "no-ts-inf", "cut-short",
                        "한국어"):
             bits = 32 if medium.endswith("32") else 64
-            make_medium(SAMPLE / "Setup.exe", SAMPLE / f"Tessaro-3.10.0{X86[bits]}.msi",
-                        work / medium, BUILD / f"win{bits}/Launch.exe")
+            run(MAKE, SAMPLE / "Setup.exe", SAMPLE / f"Tessaro-3.10.0{X86[bits]}.msi",
+                work / medium, BUILD / f"win{bits}/Launch.exe", check=True)
         (work / "no-ts-inf/TS_INF").unlink()
         # TS_INF empty, its product code in lower case, and two blanks after the code.
         for name, code in (("empty-ts-inf", ""), ("lower-case", CODE.lower()),
@@ -57,15 +54,16 @@ class RehearsalRuns(tables.Tables):
             shutil.copyfile(package, f"{new}.msi")
             msibuild(f"{new}.msi", set_property("ProductVersion", "3.11.0"),
                      set_property("ProductCode", NEW_CODE))
-            make_medium(SAMPLE / "Setup.exe", f"{new}.msi", new, BUILD / f"win{bits}/Launch.exe")
-            make_medium("--iso", work / JA / f"medium {bits}.iso", "--add", package,
-                        SAMPLE / "Setup.exe", package, "-", BUILD / f"win{bits}/Launch.exe")
+            run(MAKE, SAMPLE / "Setup.exe", f"{new}.msi", new, BUILD / f"win{bits}/Launch.exe",
+                check=True)
+            run(MAKE, "--iso", work / JA / f"medium {bits}.iso", "--add", package,
+                SAMPLE / "Setup.exe", package, "-", BUILD / f"win{bits}/Launch.exe", check=True)
         # The images of one without TS_INF (which make-medium.sh does not make), and of one whose
         # Setup.exe writes beside itself (the stand-in records its command line there).
         run("xorriso", "-no_rc", "-report_about", "SORRY", "-outdev", f"stdio:{work}/no-ts-inf.iso",
             "-joliet", "on", "-map", work / "no-ts-inf", "/", "-commit", check=True)
-        make_medium("--iso", work / "writes.iso", BUILD / "win64/tests/wine/stand_in.exe",
-                    SAMPLE / "Tessaro-3.10.0.msi", "-", BUILD / "win64/Launch.exe")
+        run(MAKE, "--iso", work / "writes.iso", BUILD / "win64/tests/wine/stand_in.exe",
+            SAMPLE / "Tessaro-3.10.0.msi", "-", BUILD / "win64/Launch.exe", check=True)
 
     def win(self, path):
         """The Windows path of PATH below the work folder, as a pattern that matches only it."""

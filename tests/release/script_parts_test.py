@@ -1,7 +1,5 @@
 """What the shell scripts have read for them: usage, options (tools/script_usage.py), dialect
 (tests/lint.py), the mirror (tools/wine/mirror.py), as tables."""
-import unittest
-
 import lint
 import mirror
 import script_usage
@@ -52,6 +50,3 @@ class Tables(tables.Tables):
             (["deb [arch=amd64] http://c.example/debian bookworm main\n"], None),
             (["deb http://c.example/debian-security x\n", one_line], "http://a.example/debian"),
             ([], None)])
-
-if __name__ == "__main__":
-    unittest.main()

@@ -1,12 +1,13 @@
 """What every table of the release tools' tests shares: a row is what a function is given (a
 tuple: its arguments) and what it must give back; the tables of real runs take named rows."""
-import hashlib
 import subprocess
 import unittest
 from dataclasses import dataclass
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parent.parent.parent
+# The sample's product code, and the new one of a next release.
+CODE, NEW_CODE = "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}", "{5D1E0C4B-7A2F-4E39-9B6C-1F0A2B3C4D5E}"
 
 class Tables(unittest.TestCase):
     def call(self, function, given):
@@ -75,9 +76,6 @@ def refusal(function, refused):
         except refused as error:
             return f"refused: {error}"
     return call
-
-def digest(path):
-    return hashlib.sha256(Path(path).read_bytes()).hexdigest()
 
 def run(*command, merge=True, **options):
     """COMMAND's run, without input; its output in stdout (with stderr, unless not MERGE)."""

@@ -1,7 +1,5 @@
 """The test command's tally: each stage's count line, and the end-to-end tests run again, as
 tables. The ctest lines are as ctest 3.25 writes them with --repeat until-pass:2."""
-import unittest
-
 import tables
 import test_all
 
@@ -35,6 +33,3 @@ class Tables(tables.Tables):
             (["tables:x"], ([("tables", "x")], ["--only tables:x"])),
             (["wine"], ([("wine", "")], ["--only wine"])),
             ([], ([(name, "") for name in test_all.STAGES], []))])
-
-if __name__ == "__main__":
-    unittest.main()

@@ -3,19 +3,18 @@ release tool's command line, as tables."""
 import codecs
 import contextlib
 import io
-from pathlib import Path
 
 import tables
 from release import __main__ as entry
 from release import rehearsal_notes as notes
 from release import ts_inf
 from release.errors import Refused
+from tables import CODE, NEW_CODE
 
 LAUNCH = (rb'0030:0034:warn:debugstr:OutputDebugStringA "Launch: module path'
           rb' \"Z:\\m\\Launch.exe\"\n"')
 # Lines on process starts: by the launcher, with its command line or not, and by another process.
 START = rb"0030:0034:trace:process:CreateProcessInternalW app "
-CODE = "{6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8}"
 RUN, OTHER = START + b"(null) cmdline ", START.replace(b"0030", b"0040") + b"(null) cmdline "
 
 class Tables(tables.Tables):
@@ -85,7 +84,7 @@ class Tables(tables.Tables):
         # The launcher's own table of lines, which its host tests read too.
         def unescaped(text):
             return codecs.decode(text.encode("latin-1"), "unicode_escape")
-        cases = [line.split("\t") for line in (Path(__file__).resolve().parents[2] / "tests/data/ts_inf_lines.tsv")
+        cases = [line.split("\t") for line in (tables.REPO / "tests/data/ts_inf_lines.tsv")
                  .read_text(encoding="utf-8").splitlines() if line and not line.startswith("#")]
         self.assertGreater(len(cases), 20)
         self.equal(ts_inf.fields, [
@@ -112,33 +111,31 @@ class Tables(tables.Tables):
             (["=OK"], "the launcher's boxes"), (["+107=OK"], "the launcher's boxes")])
 
     def test_before_the_run(self):
-        code = CODE
-        other = "{5D1E0C4B-7A2F-4E39-9B6C-1F0A2B3C4D5E}"
-        old = (code, "3.9.0", "Tessaro-3.9.0.msi")
+        old = (CODE, "3.9.0", "Tessaro-3.9.0.msi")
         none = "the medium has no TS_INF (the launcher shows message 106 and exits 4)"
         empty = ("the medium's TS_INF is empty: no product to look for (the launcher shows no box"
                  " and exits 4)")
-        first = f"Tessaro-3.9.0.msi (Tessaro 3.9.0, product {code}) installed first"
+        first = f"Tessaro-3.9.0.msi (Tessaro 3.9.0, product {CODE}) installed first"
         def warned(named):
             return [f"warning: {first}, but the medium's TS_INF names product \"{named}\": the"
                     " launcher does not find it and starts Setup.exe beside it (README, Your own"
                     " package)"]
-        absent = f"product {code} not installed (in the registry view of the launcher)"
+        absent = f"product {CODE} not installed (in the registry view of the launcher)"
         self.equal(notes.before_notes, [
             ((None, None), [none]), (("", None), [empty]), (("", old), [empty, first]),
             ((None, old), [none, first]),
-            (((code, "3.10.0"), old), []), (((code, "3.10.0"), None), []),
-            (((other, "3.11.0"), old), warned(other)),
+            (((CODE, "3.10.0"), old), []), (((CODE, "3.10.0"), None), []),
+            (((NEW_CODE, "3.11.0"), old), warned(NEW_CODE)),
             # Windows finds a key whatever its case, and only by its whole name.
-            (((code.lower(), "3.10.0"), old), []),
-            (((code + "  ", " ,3.10.0"), old, ""), [*warned(code + "  "), absent.replace(
-                code, code + "  ")]),
-            (((code, "3.10.0"), old, "3.9.0"), [f"Tessaro 3.9.0 installed (product {code})"]),
-            (((code, "3.10.0"), None, ""), [absent]),
-            (((code, "3.10.0"), None, "", ("3.9.0", 64)), [
+            (((CODE.lower(), "3.10.0"), old), []),
+            (((CODE + "  ", " ,3.10.0"), old, ""), [*warned(CODE + "  "), absent.replace(
+                CODE, CODE + "  ")]),
+            (((CODE, "3.10.0"), old, "3.9.0"), [f"Tessaro 3.9.0 installed (product {CODE})"]),
+            (((CODE, "3.10.0"), None, ""), [absent]),
+            (((CODE, "3.10.0"), None, "", ("3.9.0", 64)), [
                 absent + "; Tessaro 3.9.0 is installed in the 64-bit view, which the launcher does"
                 " not read: its package is x64, the launcher 32-bit (README, Your own package)"]),
-            (((code, "3.10.0"), None, "", ("3.9.0", 32)), [
+            (((CODE, "3.10.0"), None, "", ("3.9.0", 32)), [
                 absent + "; Tessaro 3.9.0 is installed in the 32-bit view, which the launcher does"
                 " not read: its package is x86, the launcher 64-bit (README, Your own package)"]),
             (("", None, ""), [empty]), ((None, old, ""), [none, first])])
