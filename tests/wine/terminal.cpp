@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <regex>
 #include <string>
 #include <thread>
 
@@ -21,36 +22,6 @@ namespace e2e = tessaro::e2e;
 
 void ClosePseudoConsoleNow(HPCON console) { ClosePseudoConsole(console); }
 using UniquePseudoConsole = tessaro::platform::UniqueOwner<HPCON, ClosePseudoConsoleNow>;
-
-// Calls `take` with each OSC 0 or 2 title that `bytes` completes; what is left of a sequence
-// split between two reads waits in `pending`.
-template <typename Take>
-void TakeTitles(std::string& pending, const std::string& bytes, const Take& take) {
-  pending += bytes;
-  for (;;) {
-    const std::size_t start = pending.find("\x1b]");
-    if (start == std::string::npos) {
-      pending = !pending.empty() && pending.back() == '\x1b' ? "\x1b" : "";
-      return;
-    }
-    const std::size_t end = pending.find_first_of("\x07\x1b", start + 2);
-    if (end == std::string::npos || (pending[end] == '\x1b' && end + 1 >= pending.size())) {
-      pending.erase(0, start);
-      return;
-    }
-    const std::string body = pending.substr(start + 2, end - start - 2);
-    pending.erase(0, end + (pending[end] == '\x07' ? 1 : 2));
-    if (body.rfind("0;", 0) == 0 || body.rfind("2;", 0) == 0) take(body.substr(2));
-  }
-}
-
-std::wstring Wide(const std::string& utf8) {
-  std::wstring text(utf8.size(), L'\0');
-  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                         text.data(), static_cast<int>(text.size()));
-  text.resize(static_cast<std::size_t>(length));
-  return text;
-}
 
 // The window lives on a thread that does nothing but serve it, so that a caption set by the
 // reader and a hide or show asked by another process take effect at once, as in a terminal.
@@ -106,16 +77,28 @@ int main(int argc, char** argv) {
   inputRead.reset();
   outputWrite.reset();
 
+  // A title as the console sends it: OSC 0 or 2, ended by BEL or by ESC and one more byte.
+  const std::regex titleSequence(R"(\x1b\][02];([^\x07\x1b]*)(?:\x07|\x1b[\s\S]))");
   std::string titles;
   std::thread reader([&] {
-    std::string pending;
+    // All that came; a sequence split between two reads matches once its end has come too.
+    std::string output;
+    std::ptrdiff_t searched = 0;
+    std::smatch match;
     char buffer[4096];
     DWORD got = 0;
     while (ReadFile(outputRead.get(), buffer, sizeof buffer, &got, nullptr) && got != 0) {
-      TakeTitles(pending, std::string(buffer, got), [&](const std::string& title) {
-        SetWindowTextW(window.get(), Wide(title).c_str());
+      output.append(buffer, got);
+      while (std::regex_search(output.cbegin() + searched, output.cend(), match, titleSequence)) {
+        searched = match[0].second - output.cbegin();
+        const std::string title = match[1];
+        std::wstring wide(title.size(), L'\0');
+        const int size = static_cast<int>(title.size());
+        wide.resize(static_cast<std::size_t>(
+            MultiByteToWideChar(CP_UTF8, 0, title.data(), size, wide.data(), size)));
+        SetWindowTextW(window.get(), wide.c_str());
         titles += (titles.empty() ? "" : "|") + title;
-      });
+      }
     }
   });
 
