@@ -107,17 +107,15 @@ struct DebugOutputViewer {
 // line than the one before), the exit line last.
 TEST(LaunchSequence, TraceReachesADebugOutputViewer) {
   const std::string folder = "C:\\tessaro-e2e\\trace\\";
-  const std::tuple<const char*, const char*, long, std::vector<std::string>> cases[] = {
-      {"installer ran",
-       kNotInstalledInfo,
-       0,
-       {folder + "Launch.exe", "{0B8C1D2E-3F40-4A5B-8C6D-7E8F9A0B1C2D}", folder + "Setup.exe",
-        "4711"}},
-      {"empty TS_INF", "", 4, {folder + "Launch.exe", folder + "TS_INF"}},
+  const std::string launcher = folder + "Launch.exe", setup = folder + "Setup.exe";
+  const std::string product = "{0B8C1D2E-3F40-4A5B-8C6D-7E8F9A0B1C2D}";
+  const std::tuple<const char*, std::string, long, std::vector<std::string>> cases[] = {
+      {"installer ran", kNotInstalledInfo, 0, {launcher, product, setup, "4711"}},
+      {"empty TS_INF", "", 4, {launcher, folder + "TS_INF"}},
       {"blanks after the product code",
-       "{0B8C1D2E-3F40-4A5B-8C6D-7E8F9A0B1C2D}  ,3.10\r\n",
+       product + "  ,3.10\r\n",
        0,
-       {"TS_INF read", "TS_INF malformed: blanks after the product code", folder + "Setup.exe"}},
+       {"TS_INF read", "TS_INF malformed: blanks after the product code", setup}},
   };
   for (const auto& [name, info, exitCode, inOrder] : cases) {
     SCOPED_TRACE(name);
