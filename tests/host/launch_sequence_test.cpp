@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <utility>
 
 #include "fake_system.h"
 #include "launcher/installed_product.h"
