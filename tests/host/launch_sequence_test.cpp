@@ -32,9 +32,7 @@ TEST(ModuleDirectoryFromPath, SplitsLikeTheRuntime) {
       {"D:Launch.exe", "D:"},
       {"Launch.exe", ""},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(ModuleDirectoryFromPath(c.path, {}), c.directory);
-  }
+  for (const auto& c : cases) EXPECT_EQ(ModuleDirectoryFromPath(c.path, {}), c.directory);
 }
 
 TEST(ModuleDirectoryFromPath, TrailBytesThatLookLikeBackslashes) {
