@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <tuple>
 #include <vector>
 
@@ -46,10 +47,8 @@ TEST(ReadPackageInfo, FirstLineByteRules) {
     if (line.empty() || line[0] == '#') continue;
     // The case, the file's bytes, the product code, the package version, the fault named.
     std::vector<std::string> cells;
-    for (std::size_t start = 0, tab = 0; tab != std::string::npos; start = tab + 1) {
-      tab = line.find('\t', start);
-      cells.push_back(Unescaped(std::string_view(line).substr(start, tab - start)));
-    }
+    std::istringstream row(line);
+    for (std::string cell; std::getline(row, cell, '\t');) cells.push_back(Unescaped(cell));
     ASSERT_EQ(cells.size(), 5u) << line;
     SCOPED_TRACE(cells[0]);
     ++rows;
