@@ -13,14 +13,10 @@ tessaro_passes_options=1 tessaro_args "$@"
 cd "$tessaro_root"
 command -v cppcheck >/dev/null || die "cppcheck not found (Debian package cppcheck)"
 
-build_dir=$(mktemp -d "${TMPDIR:-/tmp}/cppcheck.XXXXXX")
-trap 'rm -rf -- "$build_dir"' EXIT
-
 # googletest teaches cppcheck the TEST macros, which it otherwise reports as syntax errors;
-# windows gives it the Win32 API the platform layer calls. --cppcheck-build-dir only keeps
-# intermediate files out of the tree.
+# windows gives it the Win32 API the platform layer calls.
 cppcheck --enable=warning,performance,portability --error-exitcode=1 --inline-suppr --std=c++17 \
   --language=c++ --suppress=missingIncludeSystem --library=googletest --library=windows \
-  --cppcheck-build-dir="$build_dir" --template='{file}:{line}: {severity}: {message} [{id}]' \
-  --quiet -I . "$@" launcher platform tests tools/windows
+  --template='{file}:{line}: {severity}: {message} [{id}]' --quiet \
+  -I . "$@" launcher platform tests tools/windows
 echo "cppcheck: no findings"

@@ -17,14 +17,6 @@ MAX_SIZE = 131072
 ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "shlwapi.dll", "msvcrt.dll"}
 FLAGS = {"DYNAMIC_BASE": 0x40, "NX_COMPAT": 0x100, "HIGH_ENTROPY_VA": 0x20}
 
-def import_problem(pe):
-    dlls = [entry.dll.decode("ascii", "replace").lower()
-            for entry in pe_reader.directory(pe, "IMPORT") or []]
-    # No import table at all means the file was not understood, not a clean result.
-    if "kernel32.dll" not in dlls:
-        return "no import of KERNEL32.dll found"
-    return "; ".join(f"imports {dll}" for dll in dlls if dll not in ALLOWED_DLLS)
-
 def checks(pe, arch, size):
     """(name, problem) for each check; an empty problem passes."""
     if pe is None:
@@ -34,10 +26,14 @@ def checks(pe, arch, size):
     found = f"{pe_reader.machine(pe)} {pe_reader.magic(pe)}"
     strings = pe_reader.version_strings(pe)
     wanted = {"ProductName": "Tessaro Setup Launcher", "OriginalFilename": "Launch.exe"}
+    dlls = [entry.dll.decode("ascii", "replace").lower()
+            for entry in pe_reader.directory(pe, "IMPORT") or []]
     return [
         (f"format {arch} {magic}", launcher["format"] or (found != f"{arch} {magic}" and found)),
         ("console subsystem", launcher["console subsystem"]),
-        ("system DLLs only", import_problem(pe)),
+        # No import table at all means the file was not understood, not a clean result.
+        ("system DLLs only", "; ".join(f"imports {dll}" for dll in dlls if dll not in ALLOWED_DLLS)
+         if "kernel32.dll" in dlls else "no import of KERNEL32.dll found"),
         *((name, "" if flags & flag == flag else f"DllCharacteristics 0x{flags:04x}")
           for name, flag in FLAGS.items() if arch == "x86-64" or name != "HIGH_ENTROPY_VA"),
         # Windows looks for the manifest of an .exe only under id 1, and an ill-formed one keeps

@@ -96,8 +96,7 @@ class FakeSystem : public SystemInterface {
   }
   UninstallValues ReadUninstallValues(const std::string& keyPath) override {
     Call("ReadUninstallValues", keyPath);
-    const auto key = registry.find(keyPath);
-    return key == registry.end() ? UninstallValues{} : key->second;
+    return registry[keyPath];  // a key not there reads as one that would not open
   }
   std::optional<std::string> SystemDirectory() override { return systemDirectory; }
   std::optional<ProcessEnd> RunAndWait(const std::string& commandLine) override {
@@ -108,9 +107,7 @@ class FakeSystem : public SystemInterface {
     const auto code = exitCodes.find(commandLine);
     return ProcessEnd{false, code == exitCodes.end() ? 0u : code->second};
   }
-  std::string LoadMessageText(unsigned id) override {
-    return messages.count(id) != 0 ? messages[id] : "";
-  }
+  std::string LoadMessageText(unsigned id) override { return messages[id]; }  // "" when missing
   int ShowBox(const std::string& text, unsigned style) override {
     Call("ShowBox", text);
     boxes.push_back({text, style});

@@ -203,9 +203,7 @@ TEST(FormatMessageArgument, Table) {
       {"%s at 100%%", "x", "x at 100%"},        {"%s", "%s", "%s"},
       {"%d trailing %", "v", "%d trailing %"},  {"no directive", "v", "no directive"},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(FormatMessageArgument(c.format, c.argument), c.text);
-  }
+  for (const auto& c : cases) EXPECT_EQ(FormatMessageArgument(c.format, c.argument), c.text);
 }
 
 }  // namespace

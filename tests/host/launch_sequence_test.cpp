@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <utility>
 
 #include "fake_system.h"
 #include "launcher/installed_product.h"
@@ -33,9 +32,7 @@ TEST(ModuleDirectoryFromPath, SplitsLikeTheRuntime) {
       {"D:Launch.exe", "D:"},
       {"Launch.exe", ""},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(ModuleDirectoryFromPath(c.path, {}), c.directory);
-  }
+  for (const auto& c : cases) EXPECT_EQ(ModuleDirectoryFromPath(c.path, {}), c.directory);
 }
 
 TEST(ModuleDirectoryFromPath, TrailBytesThatLookLikeBackslashes) {

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <tuple>
 #include <vector>
 
@@ -19,15 +20,10 @@ Parsed ReadThroughFake(const std::string& fileBytes, const LeadByteTable& lead =
   system.leadBytes = lead;
   const std::optional<ProductInfo> info = ReadPackageInfo(system, system.infoFailure);
   EXPECT_TRUE(system.boxes.empty());
-  if (!info) return {false, "", ""};
-  return {true, info->productCode, info->packageVersion};
+  return info ? Parsed{true, info->productCode, info->packageVersion} : Parsed{false, "", ""};
 }
 
-// A row of tests/data/ts_inf_lines.tsv, its escapes undone.
-struct PackageLineRow {
-  std::string name, bytes, productCode, packageVersion, fault;
-};
-
+// Undoes the escapes of tests/data/ts_inf_lines.tsv.
 std::string Unescaped(std::string_view text) {
   std::string bytes;
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -44,58 +40,49 @@ std::string Unescaped(std::string_view text) {
 }
 
 // The table lies in the source tree, found from this file's own path, which the build gives whole.
-std::vector<PackageLineRow> PackageLineRows() {
+TEST(ReadPackageInfo, FirstLineByteRules) {
   std::ifstream file(std::filesystem::path(__FILE__).parent_path() / "../data/ts_inf_lines.tsv");
-  std::vector<PackageLineRow> rows;
+  std::size_t rows = 0;
   for (std::string line; std::getline(file, line);) {
     if (line.empty() || line[0] == '#') continue;
+    // The case, the file's bytes, the product code, the package version, the fault named.
     std::vector<std::string> cells;
-    for (std::size_t start = 0, tab = 0; tab != std::string::npos; start = tab + 1) {
-      tab = line.find('\t', start);
-      cells.push_back(Unescaped(std::string_view(line).substr(start, tab - start)));
-    }
-    EXPECT_EQ(cells.size(), 5u) << line;
-    cells.resize(5);
-    rows.push_back({cells[0], cells[1], cells[2], cells[3], cells[4]});
-  }
-  return rows;
-}
-
-TEST(ReadPackageInfo, FirstLineByteRules) {
-  const std::vector<PackageLineRow> rows = PackageLineRows();
-  EXPECT_GT(rows.size(), 30u) << "tests/data/ts_inf_lines.tsv not found or cut short";
-  for (const PackageLineRow& row : rows) {
-    SCOPED_TRACE(row.name);
-    FakeSystem system = Medium(row.bytes);
+    std::istringstream row(line);
+    for (std::string cell; std::getline(row, cell, '\t');) cells.push_back(Unescaped(cell));
+    ASSERT_EQ(cells.size(), 5u) << line;
+    SCOPED_TRACE(cells[0]);
+    ++rows;
+    FakeSystem system = Medium(cells[1]);
     const std::optional<ProductInfo> info = ReadPackageInfo(system, system.infoFailure);
     ASSERT_TRUE(info);
-    EXPECT_EQ(info->productCode, row.productCode);
-    EXPECT_EQ(info->packageVersion, row.packageVersion);
+    EXPECT_EQ(info->productCode, cells[2]);
+    EXPECT_EQ(info->packageVersion, cells[3]);
     // Nothing but the read line when the line is well made; else one more, naming the fault.
     EXPECT_EQ(Strings(system.trace.begin() + 1, system.trace.end()),
-              row.fault == "-" ? Strings{} : Strings{"TS_INF malformed: " + row.fault});
+              cells[4] == "-" ? Strings{} : Strings{"TS_INF malformed: " + cells[4]});
   }
+  EXPECT_GT(rows, 30u) << "tests/data/ts_inf_lines.tsv not found or cut short";
   // What the file cannot hold: lines cut at their length, files with no line at all.
-  const std::string& code = kCode;
-  const std::string long300 = code + "," + std::string(300 - 39, '7');
   const struct {
     const char* name;
     std::string file;
     Parsed parsed;
   } cases[] = {
-      {"300-byte line cut at 259", long300, {true, code, std::string(259 - 39, '7')}},
+      {"300-byte line cut at 259",
+       kCode + "," + std::string(300 - 39, '7'),
+       {true, kCode, std::string(259 - 39, '7')}},
       {"258 bytes and CR LF: the whole 259-byte line",
        std::string(258, 'a') + "\r\nrest",
        {true, std::string(258, 'a') + "\n", std::string(258 - 39, 'a')}},
       {"empty file", "", {false, "", ""}},
-      {"Ctrl-Z at once", "\x1a" + code, {false, "", ""}},
+      {"Ctrl-Z at once", "\x1a" + kCode, {false, "", ""}},
   };
   for (const auto& c : cases) EXPECT_EQ(ReadThroughFake(c.file), c.parsed) << c.name;
   // The trace shows both fields as cut, with the bytes a viewer could not show escaped.
-  FakeSystem system = Medium(code + ",  3.1\t0 \r\n");
+  FakeSystem system = Medium(kCode + ",  3.1\t0 \r\n");
   ASSERT_TRUE(ReadPackageInfo(system, system.infoFailure));
   EXPECT_EQ(system.trace.front(),
-            "TS_INF read: product code \"" + code + "\", package version \"  3.1\\x090\"");
+            "TS_INF read: product code \"" + kCode + "\", package version \"  3.1\\x090\"");
 }
 
 TEST(ReadPackageInfo, CommaScanSkipsDoubleByteTrailBytes) {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <utility>
+#include <vector>
 
 #include "platform/console_title.h"
 #include "platform/string_block.h"

@@ -3,17 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <utility>
 #include <vector>
 
 namespace tessaro {
 namespace {
-
-std::vector<int> AllFields(std::string text) {
-  std::vector<int> fields;
-  while (!text.empty()) fields.push_back(TakeVersionField(text));
-  return fields;
-}
 
 TEST(TakeVersionField, WorkedFields) {
   // clang-format off
@@ -30,7 +23,11 @@ TEST(TakeVersionField, WorkedFields) {
       {"+.1", {0, 1}}, {"\t7.8", {7, 8}},
   };
   // clang-format on
-  for (const auto& c : cases) EXPECT_EQ(AllFields(c.text), c.fields) << c.text;
+  for (const auto& c : cases) {
+    std::vector<int> fields;
+    for (std::string text = c.text; !text.empty();) fields.push_back(TakeVersionField(text));
+    EXPECT_EQ(fields, c.fields) << c.text;
+  }
 }
 
 TEST(TakeVersionField, EmptyTextGivesZeroAndStaysEmpty) {
