@@ -2,14 +2,12 @@
 import os
 import tempfile
 from pathlib import Path
+from types import SimpleNamespace
 
 import tables
 from release import assemble, check, image, msi, signing, ts_inf
 from release.errors import Refused
 from tables import CODE, NEW_CODE
-
-class Options:
-    sign, certificate, pkcs11_module = "pkcs11:object=k", "c.pem", "m.so"
 
 class Tables(tables.Tables):
     def test_version(self):
@@ -78,7 +76,8 @@ class Tables(tables.Tables):
             ("pkcs11:token=Tessaro", "names no key (no object= or id=)"),
             ("pkcs11:object=signer;type=cert", "names no private key (type=cert)"),
             ("pkcs11:object", "not a PKCS#11 URI"), ("pkcs11:Object=signer", "not a PKCS#11 URI")])
-        self.rows(lambda said: signing.token_failure(said, Options()), [
+        options = SimpleNamespace(sign="pkcs11:object=k", certificate="c.pem", pkcs11_module="m.so")
+        self.rows(lambda said: signing.token_failure(said, options), [
             ("error:PIN incorrect:p11_slot.c\nfailed loading private key", "wrong PIN for the token"),
             ("Unable to load PKCS#11 module\nfailed loading private key", "module does not load: m.so"),
             ("object not found:eng_back.c\nfailed loading private key", "no key on a token for pkcs11:"),
