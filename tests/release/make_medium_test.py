@@ -2,23 +2,20 @@
 import os
 import tempfile
 from pathlib import Path
+from types import SimpleNamespace
 
 import tables
 from release import assemble, check, image, msi, signing, ts_inf
 from release.errors import Refused
 from tables import CODE, NEW_CODE
 
-class Options:
-    sign, certificate, pkcs11_module = "pkcs11:object=k", "c.pem", "m.so"
-
 class Tables(tables.Tables):
     def test_version(self):
         self.rows(ts_inf.version_problem, [
             ("3.9.0", None), ("255.255.65535", None), ("10.0.00.65535", None),
-            ("7", "three or four fields"), ("3.9", "three or four fields"),
-            ("3.9.0.0.1", "three or four fields"),
-            # More than the launcher's line buffer of 260 bytes holds.
-            ("1." * 108 + "1234", "three or four fields"),
+            # The last more than the launcher's line buffer of 260 bytes holds.
+            *((version, "three or four fields") for version in ("7", "3.9", "3.9.0.0.1",
+                                                                "1." * 108 + "1234")),
             ("256.0.0", "major and minor at most 255"), ("3.0256.0", "major and minor at most 255"),
             ("3.9.65536", "build and the fourth at most 65535"),
             *((version, f"digits separated by single dots: '{version}'") for version in
@@ -78,7 +75,8 @@ class Tables(tables.Tables):
             ("pkcs11:token=Tessaro", "names no key (no object= or id=)"),
             ("pkcs11:object=signer;type=cert", "names no private key (type=cert)"),
             ("pkcs11:object", "not a PKCS#11 URI"), ("pkcs11:Object=signer", "not a PKCS#11 URI")])
-        self.rows(lambda said: signing.token_failure(said, Options()), [
+        options = SimpleNamespace(sign="pkcs11:object=k", certificate="c.pem", pkcs11_module="m.so")
+        self.rows(lambda said: signing.token_failure(said, options), [
             ("error:PIN incorrect:p11_slot.c\nfailed loading private key", "wrong PIN for the token"),
             ("Unable to load PKCS#11 module\nfailed loading private key", "module does not load: m.so"),
             ("object not found:eng_back.c\nfailed loading private key", "no key on a token for pkcs11:"),
@@ -190,17 +188,14 @@ class Tables(tables.Tables):
 
     def test_package_and_setup_on_medium(self):
         with tempfile.TemporaryDirectory() as folder:
-            medium, msi = Path(folder, "medium"), Path(folder, "Tessaro-3.11.0.msi")
-            (medium / "packages").mkdir(parents=True)
+            msi = Path(folder, "Tessaro-3.11.0.msi")
             msi.write_bytes(b"the package")
             def found(placed, required=False):
+                medium = Path(tempfile.mkdtemp(dir=folder))
+                (medium / "packages").mkdir()
                 for path, data in placed:
                     (medium / path).write_bytes(data)
-                try:
-                    return " ".join(check.package_on_medium(medium, msi, required))
-                finally:
-                    for path, _ in placed:
-                        (medium / path).unlink()
+                return " ".join(check.package_on_medium(medium, msi, required))
             self.rows(found, [
                 (([("Tessaro-3.11.0.msi", b"the package")],), "ok MSI: on the medium as Tess"),
                 (([("packages/t.msi", b"the package")],), "ok MSI: on the medium as packages/t."),
