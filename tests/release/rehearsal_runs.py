@@ -15,6 +15,8 @@ from tables import CODE, NEW_CODE, REPO, Run, run
 SAMPLE, BUILD = REPO / "build/win64/sample", REPO / "build"
 JA = "リリース 5.1"
 X86 = {64: "", 32: "-x86"}  # the package a build's launcher sees
+# Rows run at once, each in a slot of its own: the run mostly waits on Wine.
+SLOTS = 3
 # Lines of the report: the launcher's exit, the removal it started (or a sign of it), the
 # installer and the launcher on drive D:, and the product after the run.
 EXIT_0, EXIT_4 = r"^Launch\.exe exit code: 0$", r"^Launch\.exe exit code: 4$"
@@ -153,5 +155,17 @@ class RehearsalRuns(tables.Tables):
             Run("--product-running without an MSI to install first",
                 ("--product-running", "medium 64"), 1,
                 ("^try-medium: --product-running needs an installed product",), ("^Before",)),
-        ], cwd=self.work / JA, env={**os.environ, "LC_ALL": "C.UTF-8",
-                                    "TESSARO_TRY_OUT": str(BUILD / "try-medium-test")})
+        ], slots=SLOTS, slot_options=self.slot, cwd=self.work / JA)
+
+    @staticmethod
+    def slot(row, slot):
+        """What a row run in SLOT is given: a prefix and an output folder of the slot's, and for
+        a 64-bit row the slot's screen of the display the stage runs on (the 32-bit rig makes
+        its own). A row's bits are those of the medium or package it names: 32 for the x86 ones."""
+        bits = 32 if any(re.search("32|x86", str(arg)) for arg in row.args) else 64
+        env = {key: value for key, value in os.environ.items() if key != "DISPLAY"}
+        if bits == 64 and os.environ.get("DISPLAY"):
+            env["DISPLAY"] = f"{os.environ['DISPLAY'].split('.')[0]}.{slot}"
+        return {"env": {**env, "LC_ALL": "C.UTF-8",
+                        "TESSARO_TRY_PREFIX": str(BUILD / f"wine-prefix-try{bits}-slot{slot}"),
+                        "TESSARO_TRY_OUT": str(BUILD / f"try-medium-test-{slot}")}}

@@ -1,7 +1,9 @@
 """What every table of the release tools' tests shares: a row is what a function is given (a
 tuple: its arguments) and what it must give back; the tables of real runs take named rows."""
+import queue
 import subprocess
 import unittest
+from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass
 from pathlib import Path
 
@@ -45,13 +47,30 @@ class Tables(unittest.TestCase):
         for pattern in absent:
             self.assertNotRegex(output, f"(?m){pattern}")
 
-    def runs(self, command, table, **options):
-        """Each row a Run of COMMAND followed by the row's ARGS."""
+    def runs(self, command, table, slots=1, slot_options=lambda row, slot: {}, **options):
+        """Each row a Run of COMMAND followed by the row's ARGS. SLOTS rows run at once, each
+        also given what SLOT_OPTIONS gives for it and its slot (0 to SLOTS - 1), one row in a
+        slot at a time; the rows are checked in their order once all have run."""
+        free = queue.SimpleQueue()
+        for slot in range(slots):
+            free.put(slot)
+
+        def both(row):
+            slot = free.get()
+            try:
+                given = {**options, **slot_options(row, slot)}
+                return (row.first and run(*command, *row.first, **given),
+                        run(*command, *row.args, **given))
+            finally:
+                free.put(slot)
+
+        with ThreadPoolExecutor(slots) as pool:
+            ran = dict(zip(table, pool.map(both, table)))
+
         def check(row):
-            if row.first:
-                first = run(*command, *row.first, **options)
+            first, result = ran[row]
+            if first:
                 self.assertEqual(first.returncode, 0, first.stdout)
-            result = run(*command, *row.args, **options)
             self.assertEqual(result.returncode, row.status, result.stdout)
             self.holds(result.stdout, row.lines, row.absent)
         self.each(check, table)
