@@ -1,6 +1,5 @@
 """What every table of the release tools' tests shares: a row is what a function is given (a
 tuple: its arguments) and what it must give back; the tables of real runs take named rows."""
-import queue
 import subprocess
 import unittest
 from concurrent.futures import ThreadPoolExecutor
@@ -47,24 +46,22 @@ class Tables(unittest.TestCase):
         for pattern in absent:
             self.assertNotRegex(output, f"(?m){pattern}")
 
-    def runs(self, command, table, slots=1, slot_options=lambda row, slot: {}, **options):
-        """Each row a Run of COMMAND followed by the row's ARGS. SLOTS rows run at once, each
-        also given what SLOT_OPTIONS gives for it and its slot (0 to SLOTS - 1), one row in a
-        slot at a time; the rows are checked in their order once all have run."""
-        free = queue.SimpleQueue()
-        for slot in range(slots):
-            free.put(slot)
-
+    def runs(self, command, table, slot=None, **options):
+        """Each row a Run of COMMAND followed by the row's ARGS, checked in their order. SLOT,
+        given a row, gives the queue of the slots it may run in, each slot the options its rows
+        are given besides OPTIONS: then the rows run at once, one in each slot at a time."""
         def both(row):
-            slot = free.get()
+            free = slot(row) if slot else None
+            mine = free.get() if free else {}
             try:
-                given = {**options, **slot_options(row, slot)}
+                given = {**options, **mine}
                 return (row.first and run(*command, *row.first, **given),
                         run(*command, *row.args, **given))
             finally:
-                free.put(slot)
+                if free:
+                    free.put(mine)
 
-        with ThreadPoolExecutor(slots) as pool:
+        with ThreadPoolExecutor(len(table) if slot else 1) as pool:
             ran = dict(zip(table, pool.map(both, table)))
 
         def check(row):
