@@ -3,6 +3,7 @@ media made there by make-medium.sh. Needs both builds and, for the 32-bit rows, 
 on first use); slow, so a stage of its own (run_tables.py rehearsal_runs). Its pure reads are
 try_medium_test.py."""
 import os
+import queue
 import re
 import shutil
 import tempfile
@@ -15,6 +16,9 @@ from tables import CODE, NEW_CODE, REPO, Run, run
 SAMPLE, BUILD = REPO / "build/win64/sample", REPO / "build"
 JA = "リリース 5.1"
 X86 = {64: "", 32: "-x86"}  # the package a build's launcher sees
+# Rows run at once, in slots of their own for each build (the run mostly waits on Wine): two
+# for the 64-bit rows, one for the fewer 32-bit ones.
+SLOTS = {64: 2, 32: 1}
 # Lines of the report: the launcher's exit, the removal it started (or a sign of it), the
 # installer and the launcher on drive D:, and the product after the run.
 EXIT_0, EXIT_4 = r"^Launch\.exe exit code: 0$", r"^Launch\.exe exit code: 4$"
@@ -28,6 +32,7 @@ class RehearsalRuns(tables.Tables):
     def setUpClass(cls):
         cls.work = work = Path(tempfile.mkdtemp(prefix="try-medium-test."))
         cls.addClassCleanup(shutil.rmtree, work)
+        cls.make_slots()
         (work / JA).mkdir()
         for msi in ("Tessaro-3.9.0.msi", "Tessaro-3.9.0-x86.msi", "Tessaro-3.10.0.msi"):
             shutil.copyfile(SAMPLE / msi, work / JA / msi)
@@ -153,5 +158,22 @@ class RehearsalRuns(tables.Tables):
             Run("--product-running without an MSI to install first",
                 ("--product-running", "medium 64"), 1,
                 ("^try-medium: --product-running needs an installed product",), ("^Before",)),
-        ], cwd=self.work / JA, env={**os.environ, "LC_ALL": "C.UTF-8",
-                                    "TESSARO_TRY_OUT": str(BUILD / "try-medium-test")})
+        ], slot=self.slot, cwd=self.work / JA)
+
+    def slot(self, row):
+        """The slots a row may run in: those of its bits, by the medium or package it names (32
+        for the x86 ones)."""
+        return self.slots[32 if any(re.search("32|x86", str(arg)) for arg in row.args) else 64]
+
+    @classmethod
+    def make_slots(cls):
+        """A slot: a prefix and an output folder of its own. Not the caller's display, on
+        which the rehearsal would leave the boxes to a person."""
+        env = {key: value for key, value in os.environ.items() if key != "DISPLAY"}
+        cls.slots = {bits: queue.SimpleQueue() for bits in SLOTS}
+        for bits, count in SLOTS.items():
+            for number in range(count):
+                cls.slots[bits].put({"env": {
+                    **env, "LC_ALL": "C.UTF-8",
+                    "TESSARO_TRY_PREFIX": str(BUILD / f"wine-prefix-try{bits}-slot{number}"),
+                    "TESSARO_TRY_OUT": str(BUILD / f"try-medium-test-{bits}-{number}")}})

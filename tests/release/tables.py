@@ -2,6 +2,7 @@
 tuple: its arguments) and what it must give back; the tables of real runs take named rows."""
 import subprocess
 import unittest
+from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass
 from pathlib import Path
 
@@ -45,13 +46,28 @@ class Tables(unittest.TestCase):
         for pattern in absent:
             self.assertNotRegex(output, f"(?m){pattern}")
 
-    def runs(self, command, table, **options):
-        """Each row a Run of COMMAND followed by the row's ARGS."""
+    def runs(self, command, table, slot=None, **options):
+        """Each row a Run of COMMAND followed by the row's ARGS, checked in their order. SLOT,
+        given a row, gives the queue of the slots it may run in, each slot the options its rows
+        are given besides OPTIONS: then the rows run at once, one in each slot at a time."""
+        def both(row):
+            free = slot(row) if slot else None
+            mine = free.get() if free else {}
+            try:
+                given = {**options, **mine}
+                return (row.first and run(*command, *row.first, **given),
+                        run(*command, *row.args, **given))
+            finally:
+                if free:
+                    free.put(mine)
+
+        with ThreadPoolExecutor(len(table) if slot else 1) as pool:
+            ran = dict(zip(table, pool.map(both, table)))
+
         def check(row):
-            if row.first:
-                first = run(*command, *row.first, **options)
+            first, result = ran[row]
+            if first:
                 self.assertEqual(first.returncode, 0, first.stdout)
-            result = run(*command, *row.args, **options)
             self.assertEqual(result.returncode, row.status, result.stdout)
             self.holds(result.stdout, row.lines, row.absent)
         self.each(check, table)

@@ -181,4 +181,4 @@ def main(args):
               *(["--hold"] if options.product_running else []),
               *(f"--answer={answer}" for answer in options.answer)]
     sys.stdout.flush()
-    runner.session(inside, lend=medium)
+    return runner.session(inside, lend=medium)

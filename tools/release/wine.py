@@ -1,15 +1,15 @@
-"""The Wine a launcher runs in, picked by its bits, behind one interface: session() replaces this
-process with a command run where Wine, its prefix and a display are ready (the folder LEND seen
-there too); inside it, prepare() makes the prefix when it is not there yet, wine() and
-wineserver() run Wine's programs. The 32-bit build runs only in the rig (tools/wine/rig32.sh),
-the 64-bit one on this machine's Wine."""
+"""The Wine a launcher runs in, picked by its bits, behind one interface: session() runs a
+command (in place of this process, or giving back its exit status) where Wine, its prefix and a
+display are ready (the folder LEND seen there too); inside it, prepare() makes the prefix when
+it is not there yet, wine() and wineserver() run Wine's programs. The 32-bit build runs only in
+the rig (tools/wine/rig32.sh), the 64-bit one on this machine's Wine."""
 import os
 import subprocess
 from pathlib import Path
 
+from .errors import Refused
+
 WINE_TOOLS = Path(__file__).resolve().parents[1] / "wine"
-# As tools/lib.sh's: the screen every Xvfb of the project has.
-VIRTUAL_SCREEN = ["xvfb-run", "-a", "-s", "-screen 0 1280x1024x24"]
 
 class Rig32:
     RIG = ["bash", str(WINE_TOOLS / "rig32.sh")]
@@ -39,9 +39,23 @@ class Host64:
         os.environ.update(TESSARO_WINEPREFIX=str(self.prefix), WINEPREFIX=str(self.prefix))
 
     def session(self, command, lend):
-        # This machine's Wine sees every folder; without a display it gets a virtual one.
-        command = [*([] if os.environ.get("DISPLAY") else VIRTUAL_SCREEN), *command]
-        os.execvp(command[0], command)
+        # This machine's Wine sees every folder; without a display it gets a virtual one, whose
+        # number the X server picks itself, so that runs side by side never pick the same one.
+        if os.environ.get("DISPLAY"):
+            os.execvp(command[0], command)
+        number, told = os.pipe()
+        with subprocess.Popen(["Xvfb", "-displayfd", str(told), "-nolisten", "tcp", "-screen",
+                               "0", "1280x1024x24"], pass_fds=(told,),
+                              stderr=subprocess.DEVNULL) as xvfb:
+            os.close(told)
+            with os.fdopen(number) as said:
+                os.environ["DISPLAY"] = f":{said.readline().strip()}"
+            if os.environ["DISPLAY"] == ":":
+                raise Refused("Xvfb, the virtual display, did not start")
+            try:
+                return subprocess.run(command).returncode
+            finally:
+                xvfb.terminate()
 
     def prepare(self):
         subprocess.run(["bash", "-c", 'source "$1" && tessaro_wine_prefix', "prepare",

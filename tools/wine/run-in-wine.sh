@@ -30,9 +30,10 @@ if [[ ${TESSARO_E2E_BUILD:-} != win32 ]]; then
   [[ -n ${DISPLAY:-} ]] || exec "${tessaro_virtual_screen[@]}" "$TESSARO_WINE" "$@"
   wine=("$TESSARO_WINE") server=("$TESSARO_WINESERVER")
 fi
-# Wine's server, started here, is kept 30 s after its last program (not 3): the next test, slow
-# to come on a busy machine, then finds Wine up instead of starting it anew.
-"${server[@]}" -p30 </dev/null >/dev/null 2>&1 || true
+# In a test's slot, Wine's server started here is kept 30 s after its last program (not 3): the
+# next test, slow to come on a busy machine, then finds Wine up instead of starting it anew. Not
+# elsewhere: a caller that waits for Wine to end (wineserver -w) would wait those 30 s.
+[[ -z $TESSARO_E2E_SLOT ]] || "${server[@]}" -p30 </dev/null >/dev/null 2>&1 || true
 # The output goes through files: Wine's own processes outlive the program and hold what it was
 # given, so that ctest, reading to the end, would wait for them after every test.
 out=$(mktemp)
