@@ -1,10 +1,10 @@
 """The medium as a disc image: ISO 9660 with Joliet, made and read by xorriso (Debian package
 xorriso), never written here by hand."""
-import hashlib
 import os
 import re
-import subprocess
 from pathlib import Path
+
+from .errors import run, sha256
 
 # Windows shows the Joliet label, of at most 16 characters; ISO 9660's own allows [A-Z0-9_] only.
 LABEL_LENGTH = 16
@@ -77,10 +77,8 @@ def image_labels(image):
 
 def xorriso(*commands, **options):
     # No startup files, no patterns in paths: a name given is that name, whatever it holds.
-    return subprocess.run(["xorriso", "-no_rc", "-report_about", "SORRY", "-abort_on", "FAILURE",
-                           "-iso_rr_pattern", "off", "-disk_pattern", "off", *commands],
-                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
-                          errors="replace", **options)
+    return run("xorriso", "-no_rc", "-report_about", "SORRY", "-abort_on", "FAILURE",
+               "-iso_rr_pattern", "off", "-disk_pattern", "off", *commands, merge=True, **options)
 
 def make_image(folder, extras, image, label, epoch):
     """Writes the files of FOLDER and EXTRAS ((name, path) each, at the root) as IMAGE; returns
@@ -124,11 +122,8 @@ def names(folder, dirs=False):
 
 def listing(folder):
     """One line a file: its SHA-256, size and path; what shows a drive unchanged by a run."""
-    lines = []
-    for path in names(folder):
-        data = Path(folder, path).read_bytes()
-        lines.append(f"{hashlib.sha256(data).hexdigest()}  {len(data):>9}  {path}")
-    return lines
+    return [f"{sha256(Path(folder, path))}  {Path(folder, path).stat().st_size:>9}  {path}"
+            for path in names(folder)]
 
 def drive_letter(taken):
     """The first letter from D: that none of TAKEN (a prefix's dosdevices entries) uses."""

@@ -174,7 +174,7 @@ def main(args):
               " work tree and the medium)")
     print(f"try-medium: {bits}-bit Launch.exe, medium {drive_image or medium}"
           + (f", installing {msi} first" if msi else ""))
-    runner = wine.runner(bits, prefix or f"{ROOT}/build/wine-prefix-try{bits}")
+    runner = wine.Wine(bits, prefix or f"{ROOT}/build/wine-prefix-try{bits}")
     inside = [sys.executable, "-B", "-m", "release.rehearsal_run", "--bits", str(bits),
               "--medium", medium, "--out", str(out), "--prefix", str(runner.prefix),
               "--msi", msi, "--image", drive_image, "--display", os.environ.get("DISPLAY", ""),

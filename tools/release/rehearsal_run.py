@@ -102,12 +102,9 @@ class Run:
         return ran.returncode, (self.out / "wine.log").read_bytes().split(b"\n")
 
     def rehearse(self, launcher):
-        before = self.meet(self.options.msi)
-        self.finish(before, *self.launch(launcher))
-
-    def finish(self, before, exit_code, log):
-        """What the run did, and the product after it, on standard output and in "result"."""
-        page = self.page
+        """The run, what it did and the product after it, on standard output and in "result"."""
+        before, page = self.meet(self.options.msi), self.page
+        exit_code, log = self.launch(launcher)
         failure = "\n".join(read_log("failure", log, page))
         if exit_code == 98 and failure:
             raise Refused("box_answer.exe, which answers the boxes, could not start Launch.exe,"
@@ -167,7 +164,7 @@ class Drive:
 
 def main(args):
     options = parse(args)
-    runner = wine.runner(options.bits, options.prefix)
+    runner = wine.Wine(options.bits, options.prefix)
     runner.prepare()
     run = Run(options, runner)
     if not options.image:
