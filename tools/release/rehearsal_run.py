@@ -1,6 +1,7 @@
 """The rehearsal's run, inside the session of the launcher's Wine (rehearsal.py starts it there
 with named options): the drive of an image, the product as the medium should meet it, the
 launcher under box_answer.exe, and the report."""
+import contextlib
 import os
 import subprocess
 import sys
@@ -123,44 +124,39 @@ class Run:
         (self.out / "result").write_text(f"exit_code={exit_code}\nbefore={before}\n"
                                          f"after={after}\n")
 
-class Drive:
-    """The image's files as a CD-ROM drive of the prefix, the launcher's own, for one run."""
-    def __init__(self, runner, files):
-        self.runner, self.files = runner, files
-        self.letter = image.drive_letter(os.listdir(runner.prefix / "dosdevices"))
-        if not self.letter:
-            raise Refused("no free drive letter")
-        self.name = self.letter.upper()
-
-    def __enter__(self):
-        (self.runner.prefix / "dosdevices" / self.letter).symlink_to(self.files)
-        self.runner.wine("reg", "add", DRIVES, "/v", self.letter, "/d", "cdrom", "/f",
-                         stdout=subprocess.DEVNULL)
+@contextlib.contextmanager
+def drive(runner, files):
+    """The image's FILES as a CD-ROM drive of the prefix, the launcher's own, for one run: the
+    launcher's path there."""
+    letter = image.drive_letter(os.listdir(runner.prefix / "dosdevices"))
+    if not letter:
+        raise Refused("no free drive letter")
+    name, link = letter.upper(), runner.prefix / "dosdevices" / letter
+    link.symlink_to(files)
+    try:
+        runner.wine("reg", "add", DRIVES, "/v", letter, "/d", "cdrom", "/f",
+                    stdout=subprocess.DEVNULL)
         # Wine learns the drives and their types when its mount manager starts: after this.
-        self.runner.wineserver("-w")
+        runner.wineserver("-w")
         # As Windows programs see it, not as it was meant.
-        disks = self.runner.wine("wmic", "logicaldisk", "get", "drivetype,name",
-                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        kind = image.drive_type(disks.stdout, self.letter) or "unknown"
+        disks = runner.wine("wmic", "logicaldisk", "get", "drivetype,name",
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        kind = image.drive_type(disks.stdout, letter) or "unknown"
         if kind != "CD-ROM":
-            raise Refused(f"Wine took drive {self.name} for {kind}, not for a CD-ROM drive")
-        self.before = [f"  {line}" for line in image.listing(self.files)]
-        print(f"Drive {self.name} ({kind}, read-only) holds the image's files (SHA-256, size,"
-              " name):", *self.before, sep="\n")
-        return f"{self.name}\\Launch.exe"
-
-    def __exit__(self, kind, *_):
-        (self.runner.prefix / "dosdevices" / self.letter).unlink(missing_ok=True)
-        if kind is not None:
-            return
-        after = [f"  {line}" for line in image.listing(self.files)]
-        self.runner.wine("reg", "delete", DRIVES, "/v", self.letter, "/f",
-                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if after != self.before:
-            print(f"Drive {self.name} CHANGED by the run; now it holds:", *after, sep="\n")
-            sys.exit(1)
-        print(f"Drive {self.name} unchanged: the same names, sizes and SHA-256 after the run as"
-              " before")
+            raise Refused(f"Wine took drive {name} for {kind}, not for a CD-ROM drive")
+        before = [f"  {line}" for line in image.listing(files)]
+        print(f"Drive {name} ({kind}, read-only) holds the image's files (SHA-256, size,"
+              " name):", *before, sep="\n")
+        yield f"{name}\\Launch.exe"
+    finally:
+        link.unlink(missing_ok=True)
+    after = [f"  {line}" for line in image.listing(files)]
+    runner.wine("reg", "delete", DRIVES, "/v", letter, "/f", stdout=subprocess.DEVNULL,
+                stderr=subprocess.DEVNULL)
+    if after != before:
+        print(f"Drive {name} CHANGED by the run; now it holds:", *after, sep="\n")
+        sys.exit(1)
+    print(f"Drive {name} unchanged: the same names, sizes and SHA-256 after the run as before")
 
 def main(args):
     options = parse(args)
@@ -169,7 +165,7 @@ def main(args):
     run = Run(options, runner)
     if not options.image:
         return run.rehearse(windows_path(run.medium / "Launch.exe"))
-    with Drive(runner, run.medium) as launcher:
+    with drive(runner, run.medium) as launcher:
         return run.rehearse(launcher)
 
 if __name__ == "__main__":
