@@ -57,9 +57,11 @@ def autorun_verdicts(data):
         return "warn", f"{AUTORUN}: {shown}, but no {' and no '.join(missing)}"
     return "ok", f"{AUTORUN}: {shown}"
 
-def labels(head):
-    """(ISO 9660 label, Joliet label or None) from an image's first sectors, HEAD: the volume
-    descriptors from sector 16 on; Joliet's is the supplementary one with a UCS-2 escape."""
+def image_labels(image):
+    """(ISO 9660 label, Joliet label or None) of IMAGE, from its volume descriptors (sector 16
+    on); Joliet's is the supplementary one with a UCS-2 escape."""
+    with open(image, "rb") as file:
+        head = file.read(32 * SECTOR)
     primary, joliet = None, None
     for start in range(16 * SECTOR, len(head) - SECTOR + 1, SECTOR):
         kind, descriptor = head[start], head[start:start + SECTOR]
@@ -70,10 +72,6 @@ def labels(head):
         elif kind == 2 and descriptor[88:91] in (b"%/@", b"%/C", b"%/E"):
             joliet = descriptor[40:72].decode("utf-16-be", "replace").rstrip()
     return primary, joliet
-
-def image_labels(image):
-    with open(image, "rb") as file:
-        return labels(file.read(32 * SECTOR))
 
 def xorriso(*commands, **options):
     # No startup files, no patterns in paths: a name given is that name, whatever it holds.
@@ -113,12 +111,8 @@ def extract(image, folder, modes=(0o755, 0o644)):
 
 def names(folder, dirs=False):
     """Every name below FOLDER, as a path from it, in a fixed order."""
-    found = []
-    for top, folders, files in os.walk(folder):
-        folders.sort()
-        for name in sorted(files) + (folders if dirs else []):
-            found.append(os.path.relpath(os.path.join(top, name), folder))
-    return sorted(found)
+    return sorted(os.path.relpath(os.path.join(top, name), folder) for top, folders, files
+                  in os.walk(folder) for name in files + (folders if dirs else []))
 
 def listing(folder):
     """One line a file: its SHA-256, size and path; what shows a drive unchanged by a run."""
