@@ -20,15 +20,6 @@ def windows_path(path):
     """The name Wine gives a Unix path, on its drive Z:."""
     return "Z:" + os.path.realpath(path).replace("/", "\\")
 
-def parse(args):
-    parser = OneLine(prog="rehearsal_run", add_help=False, allow_abbrev=False)
-    for name in ("--medium", "--out", "--prefix", "--msi", "--image", "--display"):
-        parser.add_argument(name, default="")
-    parser.add_argument("--bits", type=int, choices=(32, 64), required=True)
-    parser.add_argument("--hold", action="store_true")
-    parser.add_argument("--answer", action="append", default=[])
-    return parser.parse_args(args)
-
 class Run:
     """One rehearsal: OPTIONS as rehearsal.py gives them, the Wine RUNNER."""
     def __init__(self, options, runner):
@@ -36,8 +27,11 @@ class Run:
         self.medium, self.out = Path(options.medium), Path(options.out)
         # TS_INF as the launcher cuts it, in the code page it runs under.
         self.page = code_page(os.environ.get("LC_ALL") or "C")
-        present = (self.medium / "TS_INF").is_file()
-        self.cut = ts_inf.file_fields(self.medium / "TS_INF", self.page) or "" if present else None
+        try:
+            data = (self.medium / "TS_INF").read_bytes()[:4096]
+        except OSError:
+            data = None
+        self.cut = None if data is None else ts_inf.fields(data, self.page) or ""
         self.product, self.version = self.cut or ("", "")
 
     def installed(self, value="DisplayVersion", bits=None, product=None):
@@ -159,7 +153,13 @@ def drive(runner, files):
     print(f"Drive {name} unchanged: the same names, sizes and SHA-256 after the run as before")
 
 def main(args):
-    options = parse(args)
+    parser = OneLine(prog="rehearsal_run", add_help=False, allow_abbrev=False)
+    for name in ("--medium", "--out", "--prefix", "--msi", "--image", "--display"):
+        parser.add_argument(name, default="")
+    parser.add_argument("--bits", type=int, choices=(32, 64), required=True)
+    parser.add_argument("--hold", action="store_true")
+    parser.add_argument("--answer", action="append", default=[])
+    options = parser.parse_args(args)
     runner = wine.Wine(options.bits, options.prefix)
     runner.prepare()
     run = Run(options, runner)
