@@ -37,8 +37,7 @@ def check_launcher(exe, work, built=None):
     return machine
 
 # The launcher a medium's should be, by its machine, unless --launcher names one.
-BUILT = {machine: ROOT / f"build/{name}/Launch.exe"
-         for machine, name in (("i386", "win32"), ("x86-64", "win64"))}
+BUILT = {"i386": ROOT / "build/win32/Launch.exe", "x86-64": ROOT / "build/win64/Launch.exe"}
 
 def provenance(exe, pe, built, work):
     """Whether EXE, its signature aside, is the launcher BUILT, byte for byte."""
