@@ -26,6 +26,5 @@ bash scripts/try-medium.sh build/medium build/win64/sample/Tessaro-3.9.0-x86.msi
 echo "Shipped medium: build/medium (32-bit Launch.exe, $(stat -c %s build/medium/Launch.exe) bytes)"
 if [[ -z ${DISPLAY:-} ]] &&
   ! { grep -qx 'exit_code=0' build/sample-run/result && grep -qx 'after=' build/sample-run/result; }; then
-  echo "main-job: the unattended run did not remove Tessaro 3.9.0 and end with 0" >&2
-  exit 1
+  die "the unattended run did not remove Tessaro 3.9.0 and end with 0"
 fi

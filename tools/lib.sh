@@ -15,10 +15,11 @@ tessaro_virtual_screen=(xvfb-run -a -s "${tessaro_screens[*]}")
 tessaro_on_screen=()
 [[ -n ${DISPLAY:-} ]] || tessaro_on_screen=("${tessaro_virtual_screen[@]}")
 
-# One line on standard error, prefixed with the script's name (or $tessaro_tool), then exit 1.
+# One line on standard error, prefixed with the script's name (or $tessaro_tool), then exit 1
+# (or $tessaro_status).
 die() {
   echo "${tessaro_tool:-$(basename "$0" .sh)}: $*" >&2
-  exit 1
+  exit "${tessaro_status:-1}"
 }
 
 # Makes the Wine prefix PREFIX once, with the command given (which boots Wine in it). A lock
@@ -73,7 +74,4 @@ tessaro_args() {
 }
 
 # tessaro_usage_error TEXT: one line that points to --help, status 2.
-tessaro_usage_error() {
-  echo "${tessaro_tool:-$(basename "$0" .sh)}: $* (--help tells the usage)" >&2
-  exit 2
-}
+tessaro_usage_error() { tessaro_status=2 die "$* (--help tells the usage)"; }

@@ -19,7 +19,7 @@ must not exist or be empty; the medium is assembled beside it and renamed into p
 end, so on any error nothing is left behind. Signs the medium's Launch.exe on request, writes
 it as an ISO image as well (--iso), and checks a finished medium or image."""
 
-def make_parser():
+def make_options(args):
     parser = argparse.ArgumentParser(prog="make-medium", description=MAKE, allow_abbrev=False,
                                      usage="""\
 make-medium.sh [--sign PFX|pkcs11:URI --password-file FILE [--certificate PEM]
@@ -61,10 +61,6 @@ make-medium.sh [--sign PFX|pkcs11:URI --password-file FILE [--certificate PEM]
                         " not warn, when MSI is not on the medium (a Setup.exe that does not"
                         " carry its own package)")
     parser.add_argument("files", nargs="*", help=argparse.SUPPRESS)
-    return parser
-
-def make_options(args):
-    parser = make_parser()
     options = parser.parse_args(args)
     files, checking = options.files, options.check
     if len(files) not in ((1, 2) if checking else (3, 4)):

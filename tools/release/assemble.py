@@ -84,14 +84,29 @@ def check_inputs(setup_exe, msi, out_dir, launch_exe, options, work):
     code, version, platform = read_msi(msi)
     added = added_names(options.add)
     if options.iso:
-        image_target(options.iso, added)
+        # The image must be a new file, and no --add may take the name of its autorun.inf.
+        require_tool("xorriso")
+        if any(name.lower() == medium_image.AUTORUN for name in added.values()):
+            raise Refused(f"--add: a path would take the place of the image's own"
+                          f" {medium_image.AUTORUN}")
+        if os.path.lexists(options.iso):
+            raise Refused(f"IMAGE exists: {options.iso}")
+        missing_folder(os.path.dirname(options.iso) or ".")
     target = out_target(out_dir)
     problem = code_problem(code) or version_problem(version) or platform_problem(machine, platform)
     if problem:
         raise Refused(problem)
     if options.sign:
         check_certificate(options, launch_exe, work)
-    warn(msi, version, options.previous)
+    # What does not stop the medium but may well stop the launcher, on standard error.
+    for warning in (version_warning(version), install_location_problem(msi_tables(msi))):
+        if warning:
+            print(f"make-medium: warning: {warning}", file=sys.stderr)
+    if options.previous:
+        verdict, text = previous_check(msi, options.previous)
+        if verdict != "ok":
+            print(f"make-medium: {'warning' if verdict == 'warn' else verdict}: {text}",
+                  file=sys.stderr)
     return f"{code},{version}", added, target
 
 def out_target(out_dir):
@@ -107,17 +122,6 @@ def out_target(out_dir):
         raise Refused(f"OUT_DIR exists and is not a directory: {out_dir}")
     # The folders to make (only after every check has passed), the outermost first.
     return out_dir, parent, missing_folder(parent)
-
-def warn(msi, version, previous):
-    """What does not stop the medium but may well stop the launcher, on standard error."""
-    for warning in (version_warning(version), install_location_problem(msi_tables(msi))):
-        if warning:
-            print(f"make-medium: warning: {warning}", file=sys.stderr)
-    if previous:
-        verdict, text = previous_check(msi, previous)
-        if verdict != "ok":
-            print(f"make-medium: {'warning' if verdict == 'warn' else verdict}: {text}",
-                  file=sys.stderr)
 
 def stage(staging, launch_exe, setup_exe, package_line, added, options, work):
     """The medium's files in the folder STAGING."""
@@ -135,17 +139,6 @@ def stage(staging, launch_exe, setup_exe, package_line, added, options, work):
     # mkdtemp makes the folder private; a medium is meant to be read by everyone the umask allows.
     for path in (staging, staging / "Launch.exe", staging / "Setup.exe"):
         os.chmod(path, 0o777 & ~UMASK)
-
-def image_target(image, added):
-    """Refuses an IMAGE that cannot be written as a new file, or an --add that takes the name of
-    its autorun.inf."""
-    require_tool("xorriso")
-    if any(name.lower() == medium_image.AUTORUN for name in added.values()):
-        raise Refused(f"--add: a path would take the place of the image's own"
-                      f" {medium_image.AUTORUN}")
-    if os.path.lexists(image):
-        raise Refused(f"IMAGE exists: {image}")
-    missing_folder(os.path.dirname(image) or ".")
 
 def missing_folder(folder, leftovers=None):
     """The outermost folder of FOLDER's path that does not exist yet (None: FOLDER exists), once

@@ -37,8 +37,7 @@ def check_launcher(exe, work, built=None):
     return machine
 
 # The launcher a medium's should be, by its machine, unless --launcher names one.
-BUILT = {machine: ROOT / f"build/{name}/Launch.exe"
-         for machine, name in (("i386", "win32"), ("x86-64", "win64"))}
+BUILT = {"i386": ROOT / "build/win32/Launch.exe", "x86-64": ROOT / "build/win64/Launch.exe"}
 
 def provenance(exe, pe, built, work):
     """Whether EXE, its signature aside, is the launcher BUILT, byte for byte."""
@@ -85,9 +84,11 @@ def check_package_line(path, with_msi):
         yield "warn", f"TS_INF: {warning}"
     return line
 
-def check_medium(medium, msi, work, previous=None, package_required=False, built=None):
-    """The verdicts on MEDIUM, a folder or an image (and whether it fits MSI, and follows the
-    PREVIOUS package): (ok, note, warn or FAIL, text) each."""
+def check(medium, msi, previous, package_required, work, strict=False, built=None):
+    """Prints the verdicts on MEDIUM, a folder or an image (and whether it fits MSI, and follows
+    the PREVIOUS package); 1 when one of them is a FAIL, or STRICT and a warn, which it then
+    prints as a FAIL."""
+    medium = Path(medium)
     if medium.is_file():
         files, verdicts = work / "image", check_image(medium, msi, work, built)
     elif medium.is_dir():
@@ -101,7 +102,10 @@ def check_medium(medium, msi, work, previous=None, package_required=False, built
             verdicts.append(previous_check(msi, previous))
         except Refused as error:
             verdicts.append(("FAIL", f"--previous: {error}"))
-    return verdicts
+    failed = ("FAIL", "warn") if strict else ("FAIL",)
+    for verdict, text in verdicts:
+        print(f"{'FAIL' if verdict in failed else verdict:<5} {text}")
+    return int(any(verdict in failed for verdict, _ in verdicts))
 
 def check_image(image, msi, work, built=None):
     """A folder's verdicts on the image's files, read without mounting it, then the image's own:
@@ -172,12 +176,3 @@ def setup_platform(machine):
     return "note", ("Setup.exe: a 64-bit program: it starts on 64-bit Windows only (on 32-bit"
                     " Windows the launcher shows message 104)" if machine == "x86-64" else
                     "Setup.exe: a 32-bit program: it starts on 32-bit and 64-bit Windows")
-
-def check(medium, msi, previous, package_required, work, strict=False, built=None):
-    """Prints the verdicts on MEDIUM; 1 when one of them is a FAIL, or STRICT and a warn, which
-    it then prints as a FAIL."""
-    verdicts = check_medium(Path(medium), msi, work, previous, package_required, built)
-    failed = ("FAIL", "warn") if strict else ("FAIL",)
-    for verdict, text in verdicts:
-        print(f"{'FAIL' if verdict in failed else verdict:<5} {text}")
-    return int(any(verdict in failed for verdict, _ in verdicts))

@@ -1,10 +1,10 @@
 """The medium as a disc image: ISO 9660 with Joliet, made and read by xorriso (Debian package
 xorriso), never written here by hand."""
-import hashlib
 import os
 import re
-import subprocess
 from pathlib import Path
+
+from .errors import run, sha256
 
 # Windows shows the Joliet label, of at most 16 characters; ISO 9660's own allows [A-Z0-9_] only.
 LABEL_LENGTH = 16
@@ -57,9 +57,11 @@ def autorun_verdicts(data):
         return "warn", f"{AUTORUN}: {shown}, but no {' and no '.join(missing)}"
     return "ok", f"{AUTORUN}: {shown}"
 
-def labels(head):
-    """(ISO 9660 label, Joliet label or None) from an image's first sectors, HEAD: the volume
-    descriptors from sector 16 on; Joliet's is the supplementary one with a UCS-2 escape."""
+def image_labels(image):
+    """(ISO 9660 label, Joliet label or None) of IMAGE, from its volume descriptors (sector 16
+    on); Joliet's is the supplementary one with a UCS-2 escape."""
+    with open(image, "rb") as file:
+        head = file.read(32 * SECTOR)
     primary, joliet = None, None
     for start in range(16 * SECTOR, len(head) - SECTOR + 1, SECTOR):
         kind, descriptor = head[start], head[start:start + SECTOR]
@@ -71,16 +73,10 @@ def labels(head):
             joliet = descriptor[40:72].decode("utf-16-be", "replace").rstrip()
     return primary, joliet
 
-def image_labels(image):
-    with open(image, "rb") as file:
-        return labels(file.read(32 * SECTOR))
-
 def xorriso(*commands, **options):
     # No startup files, no patterns in paths: a name given is that name, whatever it holds.
-    return subprocess.run(["xorriso", "-no_rc", "-report_about", "SORRY", "-abort_on", "FAILURE",
-                           "-iso_rr_pattern", "off", "-disk_pattern", "off", *commands],
-                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
-                          errors="replace", **options)
+    return run("xorriso", "-no_rc", "-report_about", "SORRY", "-abort_on", "FAILURE",
+               "-iso_rr_pattern", "off", "-disk_pattern", "off", *commands, merge=True, **options)
 
 def make_image(folder, extras, image, label, epoch):
     """Writes the files of FOLDER and EXTRAS ((name, path) each, at the root) as IMAGE; returns
@@ -115,20 +111,13 @@ def extract(image, folder, modes=(0o755, 0o644)):
 
 def names(folder, dirs=False):
     """Every name below FOLDER, as a path from it, in a fixed order."""
-    found = []
-    for top, folders, files in os.walk(folder):
-        folders.sort()
-        for name in sorted(files) + (folders if dirs else []):
-            found.append(os.path.relpath(os.path.join(top, name), folder))
-    return sorted(found)
+    return sorted(os.path.relpath(os.path.join(top, name), folder) for top, folders, files
+                  in os.walk(folder) for name in files + (folders if dirs else []))
 
 def listing(folder):
     """One line a file: its SHA-256, size and path; what shows a drive unchanged by a run."""
-    lines = []
-    for path in names(folder):
-        data = Path(folder, path).read_bytes()
-        lines.append(f"{hashlib.sha256(data).hexdigest()}  {len(data):>9}  {path}")
-    return lines
+    return [f"{sha256(Path(folder, path))}  {Path(folder, path).stat().st_size:>9}  {path}"
+            for path in names(folder)]
 
 def drive_letter(taken):
     """The first letter from D: that none of TAKEN (a prefix's dosdevices entries) uses."""

@@ -106,16 +106,6 @@ def paths(files, hold):
     msi = os.path.realpath(files[1]) if len(files) > 1 and files[1] else ""
     return os.path.realpath(files[0]), msi, Path(out), prefix
 
-def launcher_bits(launch_exe):
-    pe = pe_reader.open_pe(launch_exe)
-    if not pe:
-        raise Refused(f"{launch_exe} is not a Windows executable", tool="pe.py")
-    machine = pe_reader.machine(pe)
-    if machine not in ("i386", "x86-64"):
-        raise Refused("Launch.exe is neither a 32-bit nor a 64-bit x86 program (machine"
-                      f" {machine})")
-    return 32 if machine == "i386" else 64
-
 def call(*command, **options):
     """Runs COMMAND; its failure ends the run with its status (it has said why)."""
     status = subprocess.run(command, **options).returncode
@@ -133,9 +123,17 @@ def open_medium(medium, out):
         drive_image, medium = medium, str(out / "drive")
         if not image.extract(drive_image, medium, (0o555, 0o444)):
             raise Refused(f"not an ISO 9660 image that xorriso can read: {drive_image}")
-    if not os.path.isfile(f"{medium}/Launch.exe"):
+    launch_exe = f"{medium}/Launch.exe"
+    if not os.path.isfile(launch_exe):
         raise Refused(f"the medium has no Launch.exe: {medium}")
-    return medium, drive_image, launcher_bits(f"{medium}/Launch.exe")
+    pe = pe_reader.open_pe(launch_exe)
+    if not pe:
+        raise Refused(f"{launch_exe} is not a Windows executable", tool="pe.py")
+    machine = pe_reader.machine(pe)
+    if machine not in ("i386", "x86-64"):
+        raise Refused("Launch.exe is neither a 32-bit nor a 64-bit x86 program (machine"
+                      f" {machine})")
+    return medium, drive_image, 32 if machine == "i386" else 64
 
 def prepare_machine(medium, out):
     """This machine's part: its packages, the locale the run is under, box_answer.exe."""

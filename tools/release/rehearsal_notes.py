@@ -30,30 +30,30 @@ def choose_locale(paths, caller, is_utf8=is_utf8):
     missing = None
     for candidate in (caller, "C.UTF-8", "ja_JP.UTF-8"):
         page = code_page(candidate)
-        try:
-            [name.decode("utf-8").encode(page) for name in names if page]
-        except UnicodeError:
+        if not page or not spells(names, page):
             continue
-        if page and is_utf8(candidate):
+        if is_utf8(candidate):
+            # What a medium folder whose path only code page 932 spells meets on an English Windows.
+            english = "" if page != "cp932" or spells(names, "cp1252") else (
+                "; on an English Windows (code page 1252) the launcher could not name its own"
+                " folder: it would show message 106 and exit 4")
             return candidate, "" if candidate == caller else (
                 f"try-medium: running under LC_ALL={candidate}, whose code page {page[2:]} spells"
-                f" the medium's path (under {caller} Wine could not name it)"
-                + (english_windows(names) if page == "cp932" else ""))
-        missing = missing or page and candidate
+                f" the medium's path (under {caller} Wine could not name it){english}")
+        missing = missing or candidate
     if missing:
         raise Refused(f"the path needs the locale {missing}, which this machine lacks: generate"
                          f" it (locale-gen) and run with LC_ALL={missing}")
     raise Refused(f"neither code page 1252 nor 932 can spell {paths[0]}: run with LC_ALL set"
                      " to a UTF-8 locale whose Windows code page can")
 
-def english_windows(names):
-    """What a medium folder whose path only code page 932 spells meets on an English Windows."""
+def spells(names, page):
+    """Whether the code page PAGE spells each of NAMES (UTF-8 bytes)."""
     try:
-        [name.decode("utf-8").encode("cp1252") for name in names]
-        return ""
+        [name.decode("utf-8").encode(page) for name in names]
     except UnicodeError:
-        return ("; on an English Windows (code page 1252) the launcher could not name its own"
-                " folder: it would show message 106 and exit 4")
+        return False
+    return True
 
 def uninstall_key(reg_query, product):
     """The uninstall key of PRODUCT among the subkeys "reg query" printed (in the code page's

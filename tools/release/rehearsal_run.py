@@ -1,6 +1,7 @@
 """The rehearsal's run, inside the session of the launcher's Wine (rehearsal.py starts it there
 with named options): the drive of an image, the product as the medium should meet it, the
 launcher under box_answer.exe, and the report."""
+import contextlib
 import os
 import subprocess
 import sys
@@ -19,15 +20,6 @@ def windows_path(path):
     """The name Wine gives a Unix path, on its drive Z:."""
     return "Z:" + os.path.realpath(path).replace("/", "\\")
 
-def parse(args):
-    parser = OneLine(prog="rehearsal_run", add_help=False, allow_abbrev=False)
-    for name in ("--medium", "--out", "--prefix", "--msi", "--image", "--display"):
-        parser.add_argument(name, default="")
-    parser.add_argument("--bits", type=int, choices=(32, 64), required=True)
-    parser.add_argument("--hold", action="store_true")
-    parser.add_argument("--answer", action="append", default=[])
-    return parser.parse_args(args)
-
 class Run:
     """One rehearsal: OPTIONS as rehearsal.py gives them, the Wine RUNNER."""
     def __init__(self, options, runner):
@@ -35,8 +27,11 @@ class Run:
         self.medium, self.out = Path(options.medium), Path(options.out)
         # TS_INF as the launcher cuts it, in the code page it runs under.
         self.page = code_page(os.environ.get("LC_ALL") or "C")
-        present = (self.medium / "TS_INF").is_file()
-        self.cut = ts_inf.file_fields(self.medium / "TS_INF", self.page) or "" if present else None
+        try:
+            data = (self.medium / "TS_INF").read_bytes()[:4096]
+        except OSError:
+            data = None
+        self.cut = None if data is None else ts_inf.fields(data, self.page) or ""
         self.product, self.version = self.cut or ("", "")
 
     def installed(self, value="DisplayVersion", bits=None, product=None):
@@ -102,12 +97,9 @@ class Run:
         return ran.returncode, (self.out / "wine.log").read_bytes().split(b"\n")
 
     def rehearse(self, launcher):
-        before = self.meet(self.options.msi)
-        self.finish(before, *self.launch(launcher))
-
-    def finish(self, before, exit_code, log):
-        """What the run did, and the product after it, on standard output and in "result"."""
-        page = self.page
+        """The run, what it did and the product after it, on standard output and in "result"."""
+        before, page = self.meet(self.options.msi), self.page
+        exit_code, log = self.launch(launcher)
         failure = "\n".join(read_log("failure", log, page))
         if exit_code == 98 and failure:
             raise Refused("box_answer.exe, which answers the boxes, could not start Launch.exe,"
@@ -126,53 +118,54 @@ class Run:
         (self.out / "result").write_text(f"exit_code={exit_code}\nbefore={before}\n"
                                          f"after={after}\n")
 
-class Drive:
-    """The image's files as a CD-ROM drive of the prefix, the launcher's own, for one run."""
-    def __init__(self, runner, files):
-        self.runner, self.files = runner, files
-        self.letter = image.drive_letter(os.listdir(runner.prefix / "dosdevices"))
-        if not self.letter:
-            raise Refused("no free drive letter")
-        self.name = self.letter.upper()
-
-    def __enter__(self):
-        (self.runner.prefix / "dosdevices" / self.letter).symlink_to(self.files)
-        self.runner.wine("reg", "add", DRIVES, "/v", self.letter, "/d", "cdrom", "/f",
-                         stdout=subprocess.DEVNULL)
+@contextlib.contextmanager
+def drive(runner, files):
+    """The image's FILES as a CD-ROM drive of the prefix, the launcher's own, for one run: the
+    launcher's path there."""
+    letter = image.drive_letter(os.listdir(runner.prefix / "dosdevices"))
+    if not letter:
+        raise Refused("no free drive letter")
+    name, link = letter.upper(), runner.prefix / "dosdevices" / letter
+    link.symlink_to(files)
+    try:
+        runner.wine("reg", "add", DRIVES, "/v", letter, "/d", "cdrom", "/f",
+                    stdout=subprocess.DEVNULL)
         # Wine learns the drives and their types when its mount manager starts: after this.
-        self.runner.wineserver("-w")
+        runner.wineserver("-w")
         # As Windows programs see it, not as it was meant.
-        disks = self.runner.wine("wmic", "logicaldisk", "get", "drivetype,name",
-                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        kind = image.drive_type(disks.stdout, self.letter) or "unknown"
+        disks = runner.wine("wmic", "logicaldisk", "get", "drivetype,name",
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        kind = image.drive_type(disks.stdout, letter) or "unknown"
         if kind != "CD-ROM":
-            raise Refused(f"Wine took drive {self.name} for {kind}, not for a CD-ROM drive")
-        self.before = [f"  {line}" for line in image.listing(self.files)]
-        print(f"Drive {self.name} ({kind}, read-only) holds the image's files (SHA-256, size,"
-              " name):", *self.before, sep="\n")
-        return f"{self.name}\\Launch.exe"
-
-    def __exit__(self, kind, *_):
-        (self.runner.prefix / "dosdevices" / self.letter).unlink(missing_ok=True)
-        if kind is not None:
-            return
-        after = [f"  {line}" for line in image.listing(self.files)]
-        self.runner.wine("reg", "delete", DRIVES, "/v", self.letter, "/f",
-                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if after != self.before:
-            print(f"Drive {self.name} CHANGED by the run; now it holds:", *after, sep="\n")
-            sys.exit(1)
-        print(f"Drive {self.name} unchanged: the same names, sizes and SHA-256 after the run as"
-              " before")
+            raise Refused(f"Wine took drive {name} for {kind}, not for a CD-ROM drive")
+        before = [f"  {line}" for line in image.listing(files)]
+        print(f"Drive {name} ({kind}, read-only) holds the image's files (SHA-256, size,"
+              " name):", *before, sep="\n")
+        yield f"{name}\\Launch.exe"
+    finally:
+        link.unlink(missing_ok=True)
+    after = [f"  {line}" for line in image.listing(files)]
+    runner.wine("reg", "delete", DRIVES, "/v", letter, "/f", stdout=subprocess.DEVNULL,
+                stderr=subprocess.DEVNULL)
+    if after != before:
+        print(f"Drive {name} CHANGED by the run; now it holds:", *after, sep="\n")
+        sys.exit(1)
+    print(f"Drive {name} unchanged: the same names, sizes and SHA-256 after the run as before")
 
 def main(args):
-    options = parse(args)
+    parser = OneLine(prog="rehearsal_run", add_help=False, allow_abbrev=False)
+    for name in ("--medium", "--out", "--prefix", "--msi", "--image", "--display"):
+        parser.add_argument(name, default="")
+    parser.add_argument("--bits", type=int, choices=(32, 64), required=True)
+    parser.add_argument("--hold", action="store_true")
+    parser.add_argument("--answer", action="append", default=[])
+    options = parser.parse_args(args)
     runner = wine.runner(options.bits, options.prefix)
     runner.prepare()
     run = Run(options, runner)
     if not options.image:
         return run.rehearse(windows_path(run.medium / "Launch.exe"))
-    with Drive(runner, run.medium) as launcher:
+    with drive(runner, run.medium) as launcher:
         return run.rehearse(launcher)
 
 if __name__ == "__main__":

@@ -3,7 +3,6 @@ which product a medium installs and in which version: the one reader of it for t
 tools, and the checks of what the launcher and Windows Installer take."""
 import re
 import sys
-from pathlib import Path
 
 # The launcher takes the version to start at byte 39 and builds the uninstall key name from the
 # code, so the code must be exactly a braced GUID. Windows Installer requires upper case.
@@ -47,13 +46,6 @@ def fields(data, page="cp1252"):
         comma += 2 if line[comma] in lead and comma + 1 < len(line) else 1
     version = line[39:].rstrip(b" \t\n\v\f\r")
     return line[:comma].decode("latin-1"), version.decode("latin-1")
-
-def file_fields(path, page="cp1252"):
-    """fields() of the file PATH; None when it is missing or empty."""
-    try:
-        return fields(Path(path).read_bytes()[:4096], page)
-    except OSError:
-        return None
 
 def code_problem(code):
     if not GUID.fullmatch(code):

@@ -13,12 +13,9 @@ def debian_mirror(texts):
     return next((found.group(1) for text in texts for found in [MIRROR.search(text)] if found),
                 None)
 
-def apt_sources():
-    paths = [Path("/etc/apt/sources.list"), *sorted(Path("/etc/apt/sources.list.d").rglob("*"))]
-    return [path.read_text(errors="replace") for path in paths if path.is_file()]
-
 if __name__ == "__main__":
-    mirror = debian_mirror(apt_sources())
+    paths = [Path("/etc/apt/sources.list"), *sorted(Path("/etc/apt/sources.list.d").rglob("*"))]
+    mirror = debian_mirror(path.read_text(errors="replace") for path in paths if path.is_file())
     if mirror is None:
         sys.exit(1)
     print(mirror)

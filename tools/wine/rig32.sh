@@ -41,11 +41,8 @@ mount_all() {
 
 in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root "$@"; }
 
-stage_done() { [[ -f $rig/.stage-$1 ]]; }
-stage_mark() { touch "$rig/.stage-$1"; }
-
 build_stages() {
-  if ! stage_done base; then
+  if [[ ! -f $rig/.stage-base ]]; then
     # TESSARO_RIG32_MIRROR, else the Debian mirror this machine's apt already uses: the one known
     # to be reachable from here.
     local mirror
@@ -59,9 +56,9 @@ build_stages() {
     echo "rig32: debootstrap $suite from $mirror into $root (about a minute)"
     debootstrap --variant=minbase "$suite" "$root" "$mirror" >"$rig/debootstrap.log" 2>&1 ||
       die "debootstrap failed, see $rig/debootstrap.log"
-    stage_mark base
+    touch "$rig/.stage-base"
   fi
-  stage_done loader && return
+  [[ ! -f $rig/.stage-loader ]] || return 0
   # What follows runs apt or dpkg inside, so the kernel file systems are needed; each step of it
   # can run again after an interruption.
   mount_all
@@ -98,12 +95,12 @@ build_stages() {
 WINELOADERNOEXEC=1 exec /usr/bin/qemu-i386 -0 /usr/lib/wine/wine /usr/lib/wine/wine.i386 "$@"
 EOF
   chmod 755 "$loader.tmp" && mv "$loader.tmp" "$loader"
-  stage_mark loader
+  touch "$rig/.stage-loader"
 }
 
 setup() {
   # A finished rig needs no lock: sessions that hold it shared must not wait for each other.
-  stage_done loader && return
+  [[ ! -f $rig/.stage-loader ]] || return 0
   mkdir -p "$rig"
   (
     flock 9
