@@ -88,6 +88,11 @@ BoxIcon ClassifyIcon(HWND iconControl) {
   return BoxIcon::kOther;
 }
 
+BOOL CALLBACK AddWindow(HWND window, LPARAM list) {
+  reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+  return TRUE;
+}
+
 }  // namespace
 
 void RemoveTree(const std::string& path) {
@@ -201,14 +206,25 @@ std::string ChildProcess::ReadOutput() const {
   return output;
 }
 
+std::vector<HWND> TopLevelWindows() {
+  std::vector<HWND> windows;
+  EnumWindows(AddWindow, reinterpret_cast<LPARAM>(&windows));
+  return windows;
+}
+
 std::optional<Box> WaitForBox(DWORD processId, DWORD timeoutMs) {
   HWND found = nullptr;
   const auto search = [&] {
-    while ((found = FindWindowExA(nullptr, found, "#32770", nullptr)) != nullptr) {
+    for (HWND window : TopLevelWindows()) {
+      char className[8] = {};
       DWORD owner = 0;
-      GetWindowThreadProcessId(found, &owner);
+      GetClassNameA(window, className, sizeof className);
+      GetWindowThreadProcessId(window, &owner);
       const bool wanted = processId == 0 ? owner != GetCurrentProcessId() : owner == processId;
-      if (wanted && IsWindowVisible(found)) return true;
+      if (std::strcmp(className, "#32770") == 0 && wanted && IsWindowVisible(window)) {
+        found = window;
+        return true;
+      }
     }
     return false;
   };

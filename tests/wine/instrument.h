@@ -27,6 +27,10 @@ struct Box {
   std::vector<int> buttons;  // control ids, sorted
 };
 
+// The top-level windows, listed at one go. Never walked with FindWindowEx from the last one
+// found: Wine 10's server loops for ever when that window has meanwhile left the z-order (a box
+// on its way out), and every program of the prefix hangs with it.
+std::vector<HWND> TopLevelWindows();
 // Finds a visible dialog box of the process (any process when processId is 0); empty when
 // none appeared in time.
 std::optional<Box> WaitForBox(DWORD processId, DWORD timeoutMs);

@@ -27,8 +27,10 @@ std::string Visible(HWND window) {
 
 int HideVisibleWindowsTitled(const std::string& title) {
   int hidden = 0;
-  for (HWND window = nullptr; (window = FindWindowExA(nullptr, window, nullptr, title.c_str()));) {
-    if (!IsWindowVisible(window)) continue;
+  for (HWND window : e2e::TopLevelWindows()) {
+    char text[256] = {};
+    GetWindowTextA(window, text, sizeof text);
+    if (_stricmp(text, title.c_str()) != 0 || !IsWindowVisible(window)) continue;
     ShowWindowAsync(window, SW_HIDE);
     ++hidden;
   }
