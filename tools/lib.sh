@@ -10,8 +10,9 @@ tessaro_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # that no box lies over another's screenshot.
 tessaro_screens=(-screen 0 1280x1024x24 -screen 1 1280x1024x24 -screen 2 1280x1024x24)
 # Put before a command, gives it such a virtual display; tessaro_on_screen gives it the DISPLAY
-# there is, else a virtual one.
-tessaro_virtual_screen=(xvfb-run -a -s "${tessaro_screens[*]}")
+# there is, else a virtual one. -a takes the first number from -n on whose lock file is absent,
+# so two started at once from the same number would both take it: each starts from its own.
+tessaro_virtual_screen=(xvfb-run -n "$((RANDOM % 900 + 100))" -a -s "${tessaro_screens[*]}")
 tessaro_on_screen=()
 [[ -n ${DISPLAY:-} ]] || tessaro_on_screen=("${tessaro_virtual_screen[@]}")
 
